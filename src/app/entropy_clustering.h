@@ -1,0 +1,81 @@
+// The analysis object of one run: its three streams, the starting clusters,
+// the per-attribute tables and, for large tables, the summary tree.
+//
+// The run driver constructs it, fills it with exactly one loader (loadAll for
+// small tables, summarize for large ones), calls agglomerate and destroys it.
+// Each operation lives in the room of its subsystem: loadAll in input/,
+// agglomerate and the snapshots in merge/, summarize beside this file.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cluster/cluster_summary.h"
+
+namespace kelbow {
+
+class CFTree;
+
+class EntropyClustering {
+ public:
+  // Opens the data and description files for reading and, when resultFileName is
+  // not null, the result file for appending. A file that cannot be opened is
+  // reported on standard error and construction goes on; see filesOpen().
+  EntropyClustering(const char* dataFileName, const char* descriptionFileName,
+                    const char* resultFileName);
+  virtual ~EntropyClustering();
+  EntropyClustering(const EntropyClustering&) = delete;
+  EntropyClustering& operator=(const EntropyClustering&) = delete;
+
+  // True when every stream the constructor tried to open is open.
+  bool filesOpen() const;
+
+  // Reads the description and the whole data file: one starting cluster per
+  // record. rowLimit > 0 loads only that many records. Refuses bad input with
+  // one line on standard error and ends the process (status 1).
+  void loadAll(int rowLimit);
+
+  // Condenses the data file through the summary tree (fan-out f, at most nc
+  // leaf entries, closeness threshold) into the starting clusters.
+  void summarize(int f, int nc, float threshold);
+
+  // Merges the starting clusters down to one, appends the kelbow block to the
+  // result stream (when open) and closes it. Writes hierarchy snapshots as
+  // targetK asks (-1: none). Returns the normalised expected entropy at targetK
+  // clusters, or 0 for a targetK outside 1..39.
+  float agglomerate(int targetK);
+
+  // Writes the label of every data row at the current level of k clusters.
+  void writeHierarchySnapshot(int k);
+
+  // Name of the snapshot file for k clusters.
+  std::string snapshotFileName(int k) const;
+
+  // Streams: the loader that reads dataFile closes it; agglomerate closes resultFile;
+  // the destructor closes what is still open.
+  std::FILE* dataFile = nullptr;
+  std::FILE* resultFile = nullptr;
+  std::FILE* descriptionFile = nullptr;
+  std::string dataFileName;
+  std::string descriptionFileName;
+  std::string treeFileName;
+
+  int clusterCount = 0;    // starting clusters
+  int attributeCount = 0;
+  int rowCount = 0;        // data rows N
+  std::vector<int> domainSizes;
+  std::vector<std::unique_ptr<ClusterSummary>> clusters;
+  std::vector<float> logTable;  // rowCount + 1 entries
+  std::vector<float> weights;
+  std::unique_ptr<CFTree> tree;  // large tables only
+  int f = 0;   // tree fan-out (0 on the small-table road)
+  int nc = 0;  // tree leaf-entry budget (0 on the small-table road)
+  float normalisedCurve[40] = {};  // expected entropy by number of clusters, 1..39
+
+ private:
+  bool resultWanted_ = false;
+};
+
+}  // namespace kelbow

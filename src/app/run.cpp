@@ -1,0 +1,102 @@
+#include "app/run.h"
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "app/entropy_clustering.h"
+#include "app/option_scanner.h"
+#include "common/error.h"
+#include "input/table_reader.h"
+
+namespace kelbow {
+
+void printUsage() {
+  std::fputs("USAGE:\nkelbow -d datafile -n descriptionfile\n", stderr);
+  std::fputs("datafile:\tthe data file name. Please read README for the file format.\n", stderr);
+  std::fputs("descriptionfile:\tthe description file name. Please read README for the file format.\n", stderr);
+  std::fputs("Output:\tthe Kelbow is saved at datafile.kelbow.\n", stderr);
+}
+
+namespace {
+
+void reportUnknownOption(int c) {
+  if (c >= 0 && std::isprint(c))
+    std::fprintf(stderr, "Unknown option `-%c'.\n", c);
+  else  // the byte value, also for characters above 127
+    std::fprintf(stderr, "Unknown option character `\\x%x'.\n", static_cast<unsigned>(c & 0xff));
+}
+
+// Reads the declared row count (and column count) from the head of the
+// description file; the analysis object reads the file again on its own.
+bool readDeclaredSize(const std::string& name, TableDescription& desc) {
+  std::FILE* in = std::fopen(name.c_str(), "r");
+  if (in == nullptr) {
+    std::fputs("couldn't description file\n", stderr);
+    return false;
+  }
+  NumberReader numbers(in);
+  std::string err;
+  const bool ok = readTableSize(numbers, name, desc, err);
+  std::fclose(in);
+  if (!ok) error(err, false);
+  return ok;
+}
+
+}  // namespace
+
+int run(int argc, char* argv[]) {
+  std::string dataFileName;
+  std::string descriptionFileName;
+  bool haveData = false;
+  bool haveDescription = false;
+  for (int c; (c = getopt(argc, argv, "d:n:")) != -1;) {
+    if (c == 'd') {
+      dataFileName = optarg;
+      haveData = true;
+    } else if (c == 'n') {
+      descriptionFileName = optarg;
+      haveDescription = true;
+    } else if (c == '?') {
+      reportUnknownOption(optopt);
+      return kFailureStatus;
+    }
+  }
+  if (!haveData || !haveDescription) {
+    printUsage();
+    return kFailureStatus;
+  }
+
+  TableDescription declared;
+  if (!readDeclaredSize(descriptionFileName, declared)) return kFailureStatus;
+
+  const std::string resultFileName = dataFileName + ".kelbow";
+  // Fully buffered and flushed only when closed: its one line, the result file's
+  // own name, lands after everything the analysis object appends.
+  std::FILE* result = std::fopen(resultFileName.c_str(), "a+");
+  if (result == nullptr) {
+    std::fputs("couldn't open record file\n", stderr);
+    return kFailureStatus;
+  }
+  std::fprintf(result, "%s\n", resultFileName.c_str());
+
+  int status = 0;
+  {
+    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), resultFileName.c_str());
+    if (!analysis.filesOpen()) {
+      status = kFailureStatus;
+    } else {
+      if (declared.rows < kDirectRowLimit) {
+        std::printf("%d rows\n", declared.rows);
+        analysis.loadAll(0);
+      } else {
+        analysis.summarize(kTreeFanOut, kTreeLeafEntries, kTreeThreshold);
+      }
+      analysis.agglomerate(-1);
+    }
+  }
+  std::fclose(result);
+  return status;
+}
+
+}  // namespace kelbow

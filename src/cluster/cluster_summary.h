@@ -1,0 +1,74 @@
+// One cluster of data rows: its row count, how many of its rows take each value
+// of each attribute (one flat table indexed by value slot), and which rows it
+// holds. The merge loop works on these; the loaders make the starting ones.
+//
+// All summaries of a run share the attribute context of input/attribute_context.h,
+// which the first summary constructed while gValueCount is 0 captures.
+#pragma once
+
+#include <set>
+#include <vector>
+
+namespace kelbow {
+
+class ClusterSummary {
+ public:
+  // An empty summary (no rows, id -1). Captures the attribute context from these
+  // arguments when none is set; informativeCount always comes from them.
+  ClusterSummary(int attributeCount, int singleValuedCount, const int* domainSizes,
+                 const float* logTable);
+  virtual ~ClusterSummary() = default;
+  ClusterSummary(const ClusterSummary&) = delete;
+
+  // Copies every field but the scratch table, which means nothing between calls.
+  virtual ClusterSummary& operator=(const ClusterSummary& other);
+
+  // Makes this fresh summary the one-row cluster of row `rowNumber` with codes (A entries).
+  void initFromRow(const int* codes, int rowNumber);
+  // Takes a ready count table (gValueCount entries) of n rows; computes storedEntropy.
+  void initFromCounts(const int* table, int n, int newId);
+
+  // Entropy value E of the cluster (stored value when positive or when under two rows).
+  double entropy();
+  // Entropy value of the union with `other`; uses this summary's scratch table.
+  double unionEntropy(const ClusterSummary& other);
+  // Entropy value of the cluster with one more row of `codes`.
+  double entropyWithRow(const int* codes);
+
+  // Absorbs `other` (left unchanged); `cost` is the merge cost of the pair, so the
+  // union's entropy value is kept as cost + E(other) + E(this) without a recount.
+  void merge(const ClusterSummary& other, float cost);
+  // Marks this summary as merged away: id -1, no members; counts stay.
+  void markAbsorbed();
+
+  // Member rows, ascending. Fatal "labels and rows unmatched" when the number of
+  // members differs from rowCount.
+  std::vector<int> labels() const;
+  // Sets labelTable[r] = label for every member row r.
+  void assignLabel(std::vector<int>& labelTable, int label) const;
+
+  // Row-level operations of the incremental procedures.
+  void addRow(const int* codes, int rowNumber);
+  void removeRow(const int* codes, int rowNumber);  // fatal on a non-member or negative count
+  int randomMember() const;                          // needs at least one member
+  void setStoredEntropy(float value) { storedEntropy = value; }
+  float rowProbability(const int* codes) const;
+  double squaredCountsPerRow() const;
+
+  // The fields are the cluster's record; the merge loop reads storedEntropy and
+  // id, the tree's extraction fills members directly.
+  float storedEntropy = 0.0f;      // E as kept by initFromCounts or merge
+  float scratchSum = 0.0f;         // weighted sum of the last evaluation
+  std::vector<int> counts;         // rows per value slot
+  std::vector<int> scratchCounts;  // work table of the union evaluations
+  int rowCount = 0;
+  int informativeCount = 0;        // attributes with more than one value: the divisor m
+  int id = -1;                     // -1 when not filled or merged away
+  std::set<int> members;           // row numbers, ascending
+
+ private:
+  // -S(table, n) / m, leaving S in scratchSum.
+  double weightedEntropy(const int* table, int n);
+};
+
+}  // namespace kelbow

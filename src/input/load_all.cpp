@@ -1,0 +1,61 @@
+// The direct loader of small tables: one starting cluster per record.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/entropy_clustering.h"
+#include "common/error.h"
+#include "input/attribute_context.h"
+#include "input/table_reader.h"
+#include "input/tables.h"
+
+namespace kelbow {
+
+void EntropyClustering::loadAll(int rowLimit) {
+  if (dataFile == nullptr || descriptionFile == nullptr) fatal("loadAll: the data or description file is not open\n");
+  std::string err;
+  NumberReader numbers(descriptionFile);
+  TableDescription desc;
+  if (!readTableSize(numbers, descriptionFileName, desc, err)) fatal(err);
+  clusterCount = desc.rows;
+  attributeCount = desc.attributeCount;
+  if (rowLimit != 0) clusterCount = rowLimit;
+  rowCount = clusterCount;
+  std::printf("rows=%d cols = %d\n", clusterCount, attributeCount);
+
+  for (int a = 0; a < attributeCount; ++a)
+    if (!readDomainSize(numbers, descriptionFileName, a, desc, err)) fatal(err);
+  if (!checkInformative(desc, descriptionFileName, err)) fatal(err);
+  domainSizes = desc.domainSizes;
+  weights = attributeWeights(domainSizes);
+
+  std::vector<int> row(attributeCount);
+  clusters.resize(clusterCount);
+  gValueCount = 0;  // the first cluster below captures this table's context
+  logTable = kelbow::logTable(clusterCount);
+
+  RecordReader records(dataFile, dataFileName, domainSizes);
+  for (int i = 0; i < clusterCount; ++i) {
+    switch (records.read(row.data(), err)) {
+      case RecordReader::Result::kRecord:
+        break;
+      case RecordReader::Result::kEnd:
+        fatal(dataFileName + ": record " + std::to_string(i + 1) + " is missing; the file holds " +
+              std::to_string(i) + " records, the description declares " + std::to_string(clusterCount) + "\n");
+      case RecordReader::Result::kBad:
+        fatal(err);
+    }
+    clusters[i] = std::make_unique<ClusterSummary>(attributeCount, desc.singleValuedCount, domainSizes.data(),
+                                                   logTable.data());
+    clusters[i]->initFromRow(row.data(), i);
+  }
+  if (rowLimit == 0 && !records.atEnd())
+    fatal(dataFileName + ": numbers left over after record " + std::to_string(clusterCount) +
+          "; the description declares " + std::to_string(clusterCount) + " records\n");
+  gWeights = weights.data();
+
+  std::fclose(dataFile);
+  dataFile = nullptr;
+}
+
+}  // namespace kelbow

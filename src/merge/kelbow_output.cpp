@@ -1,0 +1,17 @@
+#include "merge/kelbow_output.h"
+
+namespace kelbow {
+
+double kelbowValue(const float* curve, int t) {
+  const double c0 = curve[t], c1 = curve[t + 1], c2 = curve[t + 2], c3 = curve[t + 3];
+  const double three = 3.0f;
+  return ((c0 - three * c1) + three * c2) - c3;
+}
+
+void writeKelbowBlock(std::FILE* out, const std::string& dataFileName, const float* curve) {
+  std::fprintf(out, "%s\nkelbow\n", dataFileName.c_str());
+  // The double value is printed as it is, without narrowing it first.
+  for (int t = 1; t <= kKelbowValues; ++t) std::fprintf(out, "%f\n", kelbowValue(curve, t));
+}
+
+}  // namespace kelbow
