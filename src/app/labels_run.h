@@ -1,0 +1,11 @@
+// kelbow-labels: the cluster of every data row for a chosen number of clusters.
+// Clusters the table exactly as kelbow does and writes the hierarchy snapshots
+// for K clusters down to 2, without appending to the result file.
+#pragma once
+
+namespace kelbow {
+
+// Runs kelbow-labels with its command line; returns the process exit status.
+int runLabels(int argc, char* argv[]);
+
+}  // namespace kelbow
