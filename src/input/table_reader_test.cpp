@@ -1,1 +1,401 @@
+#include "input/table_reader.h"
+
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/entropy_clustering.h"
+#include "input/attribute_context.h"
+
+namespace kelbow {
+namespace {
+
+// A stdio stream over `text`, positioned at its start, as the readers get it from fopen.
+class TextFile {
+ public:
+  explicit TextFile(std::string_view text) : file_(std::tmpfile()) {
+    if (file_ == nullptr) return;
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::rewind(file_);
+  }
+  ~TextFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+  std::FILE* get() const { return file_; }
+
+ private:
+  std::FILE* file_;
+};
+
+// A refusal is one line that starts with the name of the file at fault.
+void ExpectOneLineNaming(const std::string& err, const std::string& file) {
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(err.rfind(file + ": ", 0), 0u) << err;
+  EXPECT_EQ(err.back(), '\n') << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+// ---------------------------------------------------------------- NumberReader
+
+class NumberReaderTest : public testing::Test {
+ protected:
+  // Every token of `text` with its outcome; numbers as their value, others as the token.
+  static std::vector<std::string> tokens(std::string_view text) {
+    TextFile file(text);
+    NumberReader in(file.get());
+    std::vector<std::string> out;
+    for (;;) {
+      int v = 0;
+      const NumberReader::Result r = in.next(v);
+      if (r == NumberReader::Result::kEnd) return out;
+      out.push_back(r == NumberReader::Result::kNumber ? std::to_string(v) : "bad:" + in.token());
+    }
+  }
+};
+
+TEST_F(NumberReaderTest, AnyWhiteSpaceSeparatesSignedNumbers) {
+  EXPECT_EQ(tokens("  12\n-7\t+3\r\n0 -0\v\f5"),
+            (std::vector<std::string>{"12", "-7", "3", "0", "0", "5"}));
+}
+
+TEST_F(NumberReaderTest, EmptyOrBlankInputEndsAtOnce) {
+  EXPECT_TRUE(tokens("").empty());
+  EXPECT_TRUE(tokens(" \n\t \n").empty());
+}
+
+TEST_F(NumberReaderTest, AcceptsTheWholeThirtyTwoBitRange) {
+  EXPECT_EQ(tokens("2147483647 -2147483648 007"),
+            (std::vector<std::string>{"2147483647", "-2147483648", "7"}));
+}
+
+TEST_F(NumberReaderTest, RefusesNumbersPastThirtyTwoBits) {
+  // 4294967296 and 4294967297 would wrap to 0 and 1 in 32-bit arithmetic.
+  EXPECT_EQ(tokens("2147483648 -2147483649 4294967296 4294967297 99999999999999999999999"),
+            (std::vector<std::string>{"bad:2147483648", "bad:-2147483649", "bad:4294967296", "bad:4294967297",
+                                      "bad:99999999999999999999999"}));
+}
+
+TEST_F(NumberReaderTest, RefusesTokensThatAreNotDecimalIntegers) {
+  EXPECT_EQ(tokens("1.5 abc 12x + - --1 1- 0x10 1e3"),
+            (std::vector<std::string>{"bad:1.5", "bad:abc", "bad:12x", "bad:+", "bad:-", "bad:--1", "bad:1-",
+                                      "bad:0x10", "bad:1e3"}));
+}
+
+TEST_F(NumberReaderTest, ReadsATokenThatCrossesTheBufferBoundary) {
+  // The reader fills a 64 KiB buffer; put a number across its end.
+  std::string text(65534, ' ');
+  text += "12345 6";
+  EXPECT_EQ(tokens(text), (std::vector<std::string>{"12345", "6"}));
+}
+
+// ---------------------------------------------------------------- descriptions
+
+class DescriptionTest : public testing::Test {
+ protected:
+  bool read(std::string_view text) {
+    TextFile file(text);
+    err.clear();
+    return readDescription(file.get(), kName, desc, err);
+  }
+  // Reads `text`, expects a refusal and returns its message.
+  std::string refusal(std::string_view text) {
+    EXPECT_FALSE(read(text)) << "accepted: " << text;
+    ExpectOneLineNaming(err, kName);
+    return err;
+  }
+
+  const std::string kName = "tables/desc.txt";
+  TableDescription desc;
+  std::string err;
+};
+
+TEST_F(DescriptionTest, AcceptsAnyWhiteSpaceLayout) {
+  for (std::string_view text : {"3 2\n2\n3\n", "3\n2\n2 3", "  3\t2  2\r\n3", "3 2 2 3"}) {
+    SCOPED_TRACE(text);
+    ASSERT_TRUE(read(text)) << err;
+    EXPECT_EQ(desc.rows, 3);
+    EXPECT_EQ(desc.attributeCount, 2);
+    EXPECT_EQ(desc.domainSizes, (std::vector<int>{2, 3}));
+    EXPECT_EQ(desc.singleValuedCount, 0);
+    EXPECT_EQ(desc.valueCount, 5);
+  }
+}
+
+TEST_F(DescriptionTest, OneValuedAttributesAreCountedAndKeepTheirSlot) {
+  ASSERT_TRUE(read("4 3\n2\n1\n5\n")) << err;
+  EXPECT_EQ(desc.singleValuedCount, 1);
+  EXPECT_EQ(desc.valueCount, 8);
+}
+
+TEST_F(DescriptionTest, NumbersAfterTheDomainSizesAreNeverRead) {
+  ASSERT_TRUE(read("3 2\n2\n3\n99 not-a-number\n")) << err;
+  EXPECT_EQ(desc.domainSizes, (std::vector<int>{2, 3}));
+}
+
+TEST_F(DescriptionTest, RefusesMissingCounts) {
+  EXPECT_NE(refusal("").find("row count"), std::string::npos);
+  EXPECT_NE(refusal("  \n").find("row count"), std::string::npos);
+  EXPECT_NE(refusal("5\n").find("attribute count"), std::string::npos);
+}
+
+TEST_F(DescriptionTest, RefusesCountsThatAreNotIntegers) {
+  EXPECT_NE(refusal("abc 2 2 3").find("abc"), std::string::npos);
+  EXPECT_NE(refusal("3 2.0 2 3").find("2.0"), std::string::npos);
+}
+
+TEST_F(DescriptionTest, RefusesRowCountBelowOne) {
+  refusal("0 2 2 3");
+  refusal("-3 2 2 3");
+}
+
+TEST_F(DescriptionTest, RefusesAttributeCountBelowOne) {
+  refusal("3 0");
+  refusal("3 -1 2");
+}
+
+TEST_F(DescriptionTest, RefusesTooFewDomainSizesNamingTheMissingAttribute) {
+  EXPECT_NE(refusal("3 3\n2\n3\n").find("attribute 3"), std::string::npos);
+  EXPECT_NE(refusal("3 1\n").find("attribute 1"), std::string::npos);
+}
+
+TEST_F(DescriptionTest, RefusesDomainSizeBelowOneNamingTheAttribute) {
+  EXPECT_NE(refusal("3 2\n2\n0\n").find("attribute 2"), std::string::npos);
+  EXPECT_NE(refusal("3 2\n-4\n3\n").find("attribute 1"), std::string::npos);
+  EXPECT_NE(refusal("3 2\n2\nthree\n").find("attribute 2"), std::string::npos);
+}
+
+TEST_F(DescriptionTest, RefusesDomainSizesWhoseSumWouldOverflow) {
+  refusal("1 2\n2147483647\n2147483647\n");
+  refusal("1 3\n2000000000\n2000000000\n2000000000\n");
+}
+
+TEST_F(DescriptionTest, RefusesATableWhoseAttributesAreAllOneValued) {
+  refusal("3 2\n1\n1\n");
+  ASSERT_TRUE(read("3 2\n1\n2\n")) << err;
+}
+
+// Truncation at every byte: a prefix is accepted only once it holds the last
+// domain size, and then reads the same as the whole file.
+TEST_F(DescriptionTest, EveryTruncationIsAcceptedWholeOrRefusedInOneLine) {
+  const std::string text = "12 3\n2\n3\n1\n";
+  const std::size_t complete = text.rfind('1') + 1;
+  for (std::size_t len = 0; len <= text.size(); ++len) {
+    SCOPED_TRACE("prefix length " + std::to_string(len));
+    if (read(text.substr(0, len))) {
+      EXPECT_GE(len, complete);
+      EXPECT_EQ(desc.rows, 12);
+      EXPECT_EQ(desc.domainSizes, (std::vector<int>{2, 3, 1}));
+    } else {
+      EXPECT_LT(len, complete);
+      ExpectOneLineNaming(err, kName);
+    }
+  }
+}
+
+TEST_F(DescriptionTest, EveryCorruptedByteIsAcceptedSoundlyOrRefusedInOneLine) {
+  const std::string text = "12 3\n2\n3\n1\n";
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    for (char bad : {'0', '9', '-', 'x', '.', ' ', '\n', '\0', '\xff'}) {
+      std::string damaged = text;
+      damaged[at] = bad;
+      SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(static_cast<unsigned char>(bad)));
+      if (read(damaged)) {
+        EXPECT_GE(desc.rows, 1);
+        EXPECT_EQ(static_cast<int>(desc.domainSizes.size()), desc.attributeCount);
+        EXPECT_TRUE(std::all_of(desc.domainSizes.begin(), desc.domainSizes.end(), [](int d) { return d >= 1; }));
+        EXPECT_LT(desc.singleValuedCount, desc.attributeCount);
+      } else {
+        ExpectOneLineNaming(err, kName);
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- records
+
+class RecordReaderTest : public testing::Test {
+ protected:
+  struct Outcome {
+    std::vector<std::vector<int>> records;
+    RecordReader::Result last = RecordReader::Result::kEnd;
+    std::string err;
+  };
+
+  // Reads records of `text` until the reader stops or `limit` records are in.
+  Outcome readAll(std::string_view text, int limit = INT_MAX) {
+    TextFile file(text);
+    RecordReader reader(file.get(), kName, sizes);
+    Outcome out;
+    std::vector<int> codes(sizes.size());
+    while (static_cast<int>(out.records.size()) < limit) {
+      out.last = reader.read(codes.data(), out.err);
+      if (out.last != RecordReader::Result::kRecord) break;
+      out.records.push_back(codes);
+    }
+    EXPECT_EQ(reader.recordsRead(), static_cast<int>(out.records.size()));
+    return out;
+  }
+
+  // Expects a refusal at the given record and attribute (both 1-based).
+  void ExpectRefusedAt(const Outcome& out, int record, int attribute) {
+    ASSERT_EQ(out.last, RecordReader::Result::kBad);
+    ExpectOneLineNaming(out.err, kName);
+    int r = 0, a = 0;
+    ASSERT_EQ(std::sscanf(out.err.c_str() + kName.size(), ": record %d, attribute %d:", &r, &a), 2) << out.err;
+    EXPECT_EQ(r, record) << out.err;
+    EXPECT_EQ(a, attribute) << out.err;
+  }
+
+  const std::string kName = "tables/data.txt";
+  std::vector<int> sizes{2, 3, 1};
+};
+
+TEST_F(RecordReaderTest, ReadsRecordsInFileOrderAndEndsCleanly) {
+  const Outcome out = readAll("0 2 0\n1 0 0\n  \n");
+  EXPECT_EQ(out.last, RecordReader::Result::kEnd);
+  EXPECT_EQ(out.records, (std::vector<std::vector<int>>{{0, 2, 0}, {1, 0, 0}}));
+}
+
+TEST_F(RecordReaderTest, LineBreaksCarryNoMeaning) {
+  EXPECT_EQ(readAll("0\n2\n0 1\n0 0").records, readAll("0 2 0\n1 0 0\n").records);
+}
+
+TEST_F(RecordReaderTest, RefusesACodeOutsideItsDomain) {
+  ExpectRefusedAt(readAll("0 3 0\n"), 1, 2);
+  ExpectRefusedAt(readAll("0 2 0\n-1 0 0\n"), 2, 1);
+  ExpectRefusedAt(readAll("0 2 0\n1 0 1\n"), 2, 3);
+  EXPECT_NE(readAll("0 3 0\n").err.find("3"), std::string::npos);
+}
+
+TEST_F(RecordReaderTest, RefusesACodeThatIsNotAnInteger) {
+  const Outcome out = readAll("0 2 0\n1 1.5 0\n");
+  ExpectRefusedAt(out, 2, 2);
+  EXPECT_NE(out.err.find("1.5"), std::string::npos) << out.err;
+  // 2^32 would wrap to the valid code 0.
+  ExpectRefusedAt(readAll("4294967296 0 0\n"), 1, 1);
+}
+
+TEST_F(RecordReaderTest, RefusesAShortLastRecord) { ExpectRefusedAt(readAll("0 2 0\n1 0\n"), 2, 3); }
+
+// Truncation at every byte: the reader hands out exactly the complete records
+// of the prefix, then ends cleanly at a record boundary or refuses the record
+// and attribute at which the text breaks off. Codes are single digits, so a cut
+// never shortens a code into another valid one.
+TEST_F(RecordReaderTest, EveryTruncationYieldsTheCompleteRecordsThenEndsOrRefuses) {
+  const std::string text = "0 2 0\n1 0 0\n1 2 0\n0 1 0\n";
+  const std::vector<std::vector<int>> all{{0, 2, 0}, {1, 0, 0}, {1, 2, 0}, {0, 1, 0}};
+  const int attributes = static_cast<int>(sizes.size());
+  for (std::size_t len = 0; len <= text.size(); ++len) {
+    SCOPED_TRACE("prefix length " + std::to_string(len));
+    const std::string prefix = text.substr(0, len);
+    const int codes = static_cast<int>(std::count_if(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; }));
+    const Outcome out = readAll(prefix);
+    ASSERT_EQ(static_cast<int>(out.records.size()), codes / attributes);
+    for (std::size_t r = 0; r < out.records.size(); ++r) EXPECT_EQ(out.records[r], all[r]);
+    if (codes % attributes == 0)
+      EXPECT_EQ(out.last, RecordReader::Result::kEnd) << out.err;
+    else
+      ExpectRefusedAt(out, codes / attributes + 1, codes % attributes + 1);
+  }
+}
+
+TEST_F(RecordReaderTest, EveryCorruptedByteIsAcceptedInRangeOrRefusedInOneLine) {
+  const std::string text = "0 2 0\n1 0 0\n1 2 0\n0 1 0\n";
+  const int rows = 4;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    for (char bad : {'1', '3', '9', '-', 'x', '.', ' ', '\n', '\0', '\xff'}) {
+      std::string damaged = text;
+      damaged[at] = bad;
+      SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(static_cast<unsigned char>(bad)));
+      const Outcome out = readAll(damaged, rows);
+      if (out.last == RecordReader::Result::kBad) {
+        ExpectOneLineNaming(out.err, kName);
+        int r = 0, a = 0;
+        ASSERT_EQ(std::sscanf(out.err.c_str() + kName.size(), ": record %d, attribute %d:", &r, &a), 2);
+        EXPECT_EQ(r, static_cast<int>(out.records.size()) + 1);
+        EXPECT_TRUE(a >= 1 && a <= static_cast<int>(sizes.size())) << out.err;
+        continue;
+      }
+      for (const std::vector<int>& record : out.records)
+        for (std::size_t a = 0; a < sizes.size(); ++a) EXPECT_TRUE(record[a] >= 0 && record[a] < sizes[a]);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- direct loader
+
+// The loader's own checks, beyond those of the readers: the number of records.
+class DirectLoaderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = testing::TempDir() + "kelbow_loader_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    resetAttributeContext();
+    std::filesystem::remove_all(dir_);
+  }
+  std::string write(const std::string& name, const std::string& text) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(DirectLoaderTest, RefusesNumbersLeftOverAfterTheDeclaredRecords) {
+  const std::string data = write("d.txt", "0 2\n1 2\n0 0\n1\n");
+  const std::string desc = write("n.txt", "3 2\n2\n3\n");
+  EXPECT_EXIT(
+      {
+        EntropyClustering analysis(data.c_str(), desc.c_str(), nullptr);
+        analysis.loadAll(0);
+      },
+      testing::ExitedWithCode(1), "^" + data + ": [^\n]*\n$");
+}
+
+TEST_F(DirectLoaderTest, RefusesADataFileWithTooFewRecords) {
+  const std::string data = write("d.txt", "0 2\n1 2\n");
+  const std::string desc = write("n.txt", "3 2\n2\n3\n");
+  EXPECT_EXIT(
+      {
+        EntropyClustering analysis(data.c_str(), desc.c_str(), nullptr);
+        analysis.loadAll(0);
+      },
+      testing::ExitedWithCode(1), "^" + data + ": record 3[^\n]*\n$");
+}
+
+TEST_F(DirectLoaderTest, RowLimitReadsOnlyTheFirstRecords) {
+  std::string rows;
+  for (int r = 0; r < 100; ++r) rows += std::to_string(r % 2) + " " + std::to_string(r % 3) + "\n";
+  const std::string data = write("d.txt", rows);
+  const std::string desc = write("n.txt", "100 2\n2\n3\n");
+  EntropyClustering analysis(data.c_str(), desc.c_str(), nullptr);
+  testing::internal::CaptureStdout();
+  analysis.loadAll(10);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "rows=10 cols = 2\n");
+  EXPECT_EQ(analysis.rowCount, 10);
+  EXPECT_EQ(analysis.clusterCount, 10);
+  EXPECT_EQ(analysis.logTable.size(), 11u);
+  ASSERT_EQ(analysis.clusters.size(), 10u);
+  // Cluster i holds record i: row 7 is (1, 1), slots 1 and 3.
+  EXPECT_EQ(analysis.clusters[7]->counts, (std::vector<int>{0, 1, 0, 1, 0}));
+  EXPECT_EQ(analysis.clusters[7]->members, (std::set<int>{7}));
+  EXPECT_EQ(gValueCount, 5);
+}
+
+}  // namespace
+}  // namespace kelbow
