@@ -1,1 +1,248 @@
+#include "merge/merge_loop.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "input/attribute_context.h"
+#include "input/tables.h"
+
+namespace kelbow {
+namespace {
+
+class MergeLoopTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    clusters.clear();
+    resetAttributeContext();
+  }
+
+  // One starting cluster per row, under the attribute context of `domainSizes`.
+  void build(const std::vector<int>& domainSizes, const std::vector<std::vector<int>>& rows) {
+    clusters.clear();
+    resetAttributeContext();
+    sizes = domainSizes;
+    weights = attributeWeights(sizes);
+    logs = logTable(static_cast<int>(rows.size()));
+    const int attributes = static_cast<int>(sizes.size());
+    const int single = static_cast<int>(std::count(sizes.begin(), sizes.end(), 1));
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      clusters.push_back(std::make_unique<ClusterSummary>(attributes, single, sizes.data(), logs.data()));
+      clusters.back()->initFromRow(rows[r].data(), static_cast<int>(r));
+    }
+    gWeights = weights.data();
+  }
+
+  // The three-row example: A = (0, 2), B = (1, 2), D = (0, 0).
+  void buildThreeRowExample() { build({2, 3}, {{0, 2}, {1, 2}, {0, 0}}); }
+
+  int n() const { return static_cast<int>(clusters.size()); }
+
+  // First live partner of c with the strictly smallest pair cost, scanning upward.
+  int cheapestPartner(const MergeLoop& loop, int c) const {
+    float best = 1e20f;
+    int partner = -1;
+    for (int m = 0; m < n(); ++m) {
+      if (m == c || !loop.isLive(m)) continue;
+      if (loop.pair(c, m).dwe < best) {
+        best = loop.pair(c, m).dwe;
+        partner = m;
+      }
+    }
+    return partner;
+  }
+
+  // Live marks, heap contents and positions, and each record against the pair table.
+  void ExpectConsistent(const MergeLoop& loop) {
+    int live = 0, rows = 0;
+    std::vector<int> clusterInSlot(n() + 1, -1);
+    for (int c = 0; c < n(); ++c) {
+      const MergePair& r = loop.bestPair(c);
+      EXPECT_EQ(loop.isLive(c), clusters[c]->id != -1) << "cluster " << c;
+      if (!loop.isLive(c)) {
+        EXPECT_EQ(r.flag, -1) << "dead cluster " << c << " still in the heap";
+        continue;
+      }
+      ++live;
+      rows += clusters[c]->rowCount;
+      EXPECT_EQ(r.row, c);
+      ASSERT_TRUE(r.flag >= 1 && r.flag <= loop.heap().size()) << "cluster " << c << " flag " << r.flag;
+      EXPECT_EQ(clusterInSlot[r.flag], -1) << "two records claim slot " << r.flag;
+      clusterInSlot[r.flag] = c;
+      if (loop.liveCount() == 1) continue;
+      ASSERT_TRUE(r.col >= 0 && r.col < n() && r.col != c) << "cluster " << c << " partner " << r.col;
+      EXPECT_TRUE(loop.isLive(r.col)) << "cluster " << c << " points at dead " << r.col;
+      EXPECT_EQ(r.dwe, loop.pair(c, r.col).dwe) << "cluster " << c;
+    }
+    EXPECT_EQ(live, loop.liveCount());
+    EXPECT_EQ(loop.heap().size(), live);
+    EXPECT_EQ(rows, n());
+    for (int s = 2; s <= loop.heap().size(); ++s)
+      EXPECT_LE(loop.bestPair(clusterInSlot[s / 2]).dwe, loop.bestPair(clusterInSlot[s]).dwe) << "slot " << s;
+  }
+
+  std::vector<int> sizes;
+  std::vector<float> weights;
+  std::vector<float> logs;
+  std::vector<std::unique_ptr<ClusterSummary>> clusters;
+};
+
+TEST_F(MergeLoopTest, PairIndexIsASymmetricBijectionOntoTheUpperTriangle) {
+  for (int count : {1, 2, 3, 5, 8}) {
+    build({2}, std::vector<std::vector<int>>(count, {0}));
+    const MergeLoop loop(clusters);
+    std::set<int> seen;
+    for (int a = 0; a < count; ++a) {
+      EXPECT_EQ(loop.pairIndex(a, a), -1);
+      for (int b = a + 1; b < count; ++b) {
+        const int index = loop.pairIndex(a, b);
+        EXPECT_EQ(loop.pairIndex(b, a), index);
+        EXPECT_TRUE(index >= 0 && index < count * (count - 1) / 2) << a << "," << b << " -> " << index;
+        EXPECT_TRUE(seen.insert(index).second) << a << "," << b << " -> " << index << " twice";
+      }
+    }
+    EXPECT_EQ(static_cast<int>(seen.size()), count * (count - 1) / 2);
+  }
+}
+
+TEST_F(MergeLoopTest, SetUpStoresThePairCostsOfTheThreeRowExample) {
+  buildThreeRowExample();
+  MergeLoop loop(clusters);
+  EXPECT_EQ(loop.setUp(), 0.0f);  // one-row clusters
+  EXPECT_EQ(loop.pair(0, 1).dwe, 1.0f);
+  EXPECT_EQ(loop.pair(0, 2).dwe, 0.63092977f);
+  EXPECT_EQ(loop.pair(1, 2).dwe, 1.6309297f);
+  EXPECT_EQ(loop.bestPair(0).col, 2);
+  EXPECT_EQ(loop.bestPair(1).col, 0);
+  EXPECT_EQ(loop.bestPair(2).col, 0);
+  ExpectConsistent(loop);
+}
+
+TEST_F(MergeLoopTest, ThreeRowExampleMergesDIntoAThenB) {
+  buildThreeRowExample();
+  MergeLoop loop(clusters);
+  loop.setUp();
+  const MergeLoop::Merge first = loop.mergeCheapest();
+  EXPECT_EQ(first.survivor, 0);
+  EXPECT_EQ(first.absorbed, 2);
+  EXPECT_EQ(first.cost, 0.63092977f);
+  ExpectConsistent(loop);
+  const MergeLoop::Merge second = loop.mergeCheapest();
+  EXPECT_EQ(second.survivor, 0);
+  EXPECT_EQ(second.absorbed, 1);
+  EXPECT_EQ(second.cost, 1.6155844f);
+  EXPECT_EQ(clusters[0]->storedEntropy, 2.2465141f);
+  EXPECT_EQ(clusters[0]->members, (std::set<int>{0, 1, 2}));
+  ExpectConsistent(loop);
+}
+
+TEST_F(MergeLoopTest, TwoClustersMergeOnceIntoClusterZero) {
+  build({2, 3}, {{1, 2}, {0, 2}});
+  MergeLoop loop(clusters);
+  loop.setUp();
+  EXPECT_EQ(loop.bestPair(0).dwe, loop.bestPair(1).dwe);  // both carry the one pair's cost
+  const MergeLoop::Merge merged = loop.mergeCheapest();
+  EXPECT_EQ(merged.survivor, 0);
+  EXPECT_EQ(merged.absorbed, 1);
+  EXPECT_EQ(merged.cost, 1.0f);
+  EXPECT_EQ(loop.liveCount(), 1);
+  EXPECT_FALSE(loop.isLive(1));
+  EXPECT_EQ(clusters[1]->id, -1);
+  // The last survivor has no partner left; its record goes back with cost 1e20.
+  EXPECT_EQ(loop.bestPair(0).col, -1);
+  EXPECT_EQ(loop.bestPair(0).dwe, 1e20f);
+  ExpectConsistent(loop);
+}
+
+TEST_F(MergeLoopTest, PartnerTiesGoToTheLowestCluster) {
+  // Rows 0, 2 and 3 are alike; row 1 differs from all of them equally.
+  build({2, 3}, {{0, 0}, {1, 1}, {0, 0}, {0, 0}});
+  MergeLoop loop(clusters);
+  loop.setUp();
+  EXPECT_EQ(loop.bestPair(0).col, 2);
+  EXPECT_EQ(loop.bestPair(1).col, 0);
+  EXPECT_EQ(loop.bestPair(2).col, 0);
+  EXPECT_EQ(loop.bestPair(3).col, 0);
+  EXPECT_EQ(loop.bestPair(3).dwe, 0.0f);
+}
+
+TEST_F(MergeLoopTest, PartnerScanSkipsDeadClusters) {
+  // Rows 1 and 2 are alike and merge first; cluster 0 then has only cluster 1,
+  // dearer than the cost its pair with the dead cluster 2 was left with.
+  build({2, 3}, {{0, 0}, {1, 1}, {1, 1}});
+  MergeLoop loop(clusters);
+  loop.setUp();
+  const MergeLoop::Merge merged = loop.mergeCheapest();
+  ASSERT_EQ(merged.survivor, 1);
+  ASSERT_EQ(merged.absorbed, 2);
+  ASSERT_LT(loop.pair(0, 2).dwe, loop.pair(0, 1).dwe);
+  EXPECT_EQ(loop.bestPair(0).col, 1);
+  EXPECT_EQ(loop.bestPair(0).dwe, 2.2465141f);
+  EXPECT_EQ(loop.findBestPartner(0), 2.2465141f);
+  EXPECT_EQ(loop.bestPair(0).col, 1);
+}
+
+TEST_F(MergeLoopTest, OneClusterHasNoPartner) {
+  build({2}, {{1}});
+  MergeLoop loop(clusters);
+  EXPECT_EQ(loop.setUp(), 0.0f);
+  EXPECT_EQ(loop.findBestPartner(0), 1e20f);
+  EXPECT_EQ(loop.bestPair(0).col, -1);
+  EXPECT_EQ(loop.liveCount(), 1);
+}
+
+// Random small tables merged down to one cluster, every step checked: the
+// cheapest record goes, only the records that pointed at the merged pair are
+// repaired (to the first cheapest live partner), and the others stay as they were.
+TEST_F(MergeLoopTest, EveryMergeKeepsTheHeapAndPartnersConsistent) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const int count = 2 + static_cast<int>(random() % 14);
+    std::vector<int> domains(1 + random() % 3);
+    for (int& d : domains) d = 1 + static_cast<int>(random() % 4);
+    domains[0] = std::max(domains[0], 2);  // at least one attribute to cluster on
+    std::vector<std::vector<int>> rows(count);
+    for (auto& r : rows)
+      for (int d : domains) r.push_back(static_cast<int>(random() % d));
+    build(domains, rows);
+
+    MergeLoop loop(clusters);
+    loop.setUp();
+    ExpectConsistent(loop);
+    while (loop.liveCount() > 1) {
+      std::vector<MergePair> before;
+      float cheapest = 1e30f;
+      for (int c = 0; c < count; ++c) {
+        before.push_back(loop.bestPair(c));
+        if (loop.isLive(c)) cheapest = std::min(cheapest, before[c].dwe);
+      }
+      const int liveBefore = loop.liveCount();
+      const MergeLoop::Merge m = loop.mergeCheapest();
+      EXPECT_EQ(m.cost, cheapest);
+      EXPECT_EQ(m.cost, before[m.survivor].dwe);
+      EXPECT_EQ(m.absorbed, before[m.survivor].col);
+      EXPECT_EQ(loop.liveCount(), liveBefore - 1);
+      ExpectConsistent(loop);
+      for (int c = 0; c < count; ++c) {
+        if (!loop.isLive(c) || loop.liveCount() == 1) continue;
+        const MergePair& now = loop.bestPair(c);
+        if (c == m.survivor || before[c].col == m.survivor || before[c].col == m.absorbed) {
+          EXPECT_EQ(now.col, cheapestPartner(loop, c)) << "repaired cluster " << c;
+        } else {
+          EXPECT_EQ(now.col, before[c].col) << "untouched cluster " << c;
+          EXPECT_EQ(now.dwe, before[c].dwe) << "untouched cluster " << c;
+        }
+      }
+      if (HasFailure()) return;  // one broken step is enough to read
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelbow
