@@ -1,0 +1,324 @@
+#include "plot/svg_chart.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace kelbow {
+
+namespace {
+
+// Page and plot area, in SVG user units.
+constexpr double kWidth = 800;
+constexpr double kHeight = 500;
+constexpr double kLeft = 90;
+constexpr double kRight = 770;
+constexpr double kTop = 80;
+constexpr double kBottom = 420;
+
+// The x axis runs over the numbers of clusters a block signals, with a step of
+// room at both ends so that no point or peak label touches an axis.
+constexpr int kFirstK = 2;
+constexpr int kLastK = kFirstK + kKelbowValueCount - 1;
+constexpr double kKMin = kFirstK - 1;
+constexpr double kKMax = kLastK + 1;
+
+// About this many y intervals; the step is rounded to 1, 2 or 5 times a power of ten.
+constexpr double kYIntervals = 6;
+
+// Longest data file name drawn in the title and result file name drawn in the
+// subtitle, in characters, so that both fit the page; the <title> element keeps
+// the whole data file name.
+constexpr size_t kTitleChars = 45;
+constexpr size_t kSubtitleFileChars = 30;
+
+// Largest number of decimals formatFixed writes in fixed form.
+constexpr int kMaxFixedDecimals = 20;
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0 when the bytes
+// there are not one (overlong forms, surrogates and code points above U+10FFFF
+// included). *cp receives the code point.
+size_t utf8Sequence(std::string_view s, uint32_t* cp) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char b0 = byte(0);
+  size_t len;
+  uint32_t min;
+  if (b0 < 0x80) {
+    *cp = b0;
+    return 1;
+  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2, min = 0x80, *cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3, min = 0x800, *cp = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4, min = 0x10000, *cp = b0 & 0x07;
+  } else {
+    return 0;
+  }
+  if (s.size() < len) return 0;
+  for (size_t i = 1; i < len; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    *cp = (*cp << 6) | (byte(i) & 0x3F);
+  }
+  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+bool xmlAllows(uint32_t cp) {
+  if (cp < 0x20) return cp == '\t' || cp == '\n' || cp == '\r';
+  return cp != 0xFFFE && cp != 0xFFFF;
+}
+
+// The first `maxChars` characters of UTF-8 text, or with `keepEnd` the last
+// ones, marking the cut with an ellipsis. Continuation bytes are not counted.
+std::string shortened(std::string_view text, size_t maxChars, bool keepEnd = false) {
+  auto isLead = [&](size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80; };
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); ++i) chars += isLead(i);
+  if (chars <= maxChars) return std::string(text);
+  const std::string ellipsis = "\xE2\x80\xA6";  // U+2026
+  size_t skip = keepEnd ? chars - maxChars : maxChars;
+  size_t seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (isLead(i) && seen++ == skip) {
+      return keepEnd ? ellipsis + std::string(text.substr(i))
+                     : std::string(text.substr(0, i)) + ellipsis;
+    }
+  }
+  return std::string(text);
+}
+
+// Nice tick positions covering [lo, hi] (which includes 0): index range and step.
+struct Ticks {
+  double step;
+  long first;  // tick values are i * step for i = first..last
+  long last;
+};
+
+Ticks niceTicks(double lo, double hi) {
+  // Halves keep the span finite even for values near the largest double.
+  double halfSpan = hi / 2 - lo / 2;
+  if (!(halfSpan > 0)) halfSpan = std::max(std::abs(hi), 1.0) / 2;
+  double raw = 2 * (halfSpan / kYIntervals);
+  double mag = std::pow(10.0, std::floor(std::log10(raw)));
+  double norm = raw / mag;
+  double step = (norm < 1.5 ? 1 : norm < 3 ? 2 : norm < 7 ? 5 : 10) * mag;
+  long first = static_cast<long>(std::floor(lo / step));
+  long last = static_cast<long>(std::ceil(hi / step));
+  // Room below the lowest value, so that it does not sit on the x axis.
+  if (lo - first * step < step / 4) --first;
+  return {step, first, last};
+}
+
+// Digits after the point that tick labels at multiples of `step` need.
+int decimalsFor(double step) {
+  return std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+}
+
+class SvgWriter {
+ public:
+  void open(std::string_view element) { out_ += "<" + std::string(element); }
+  void attr(std::string_view name, double value) { attr(name, formatFixed(value, 2)); }
+  void attr(std::string_view name, std::string_view value) {
+    out_ += " " + std::string(name) + "=\"" + std::string(value) + "\"";
+  }
+  void closeEmpty() { out_ += "/>\n"; }
+  void closeWithText(std::string_view element, std::string_view escapedText) {
+    out_ += ">" + std::string(escapedText) + "</" + std::string(element) + ">\n";
+  }
+  void raw(std::string_view text) { out_ += text; }
+
+  void line(double x1, double y1, double x2, double y2) {
+    open("line");
+    attr("x1", x1);
+    attr("y1", y1);
+    attr("x2", x2);
+    attr("y2", y2);
+    closeEmpty();
+  }
+  // `anchor` is start, middle or end; `extra` holds further ready attributes.
+  void text(double x, double y, std::string_view anchor, std::string_view escapedText,
+            std::string_view extra = "") {
+    open("text");
+    attr("x", x);
+    attr("y", y);
+    attr("text-anchor", anchor);
+    if (!extra.empty()) raw(" " + std::string(extra));
+    closeWithText("text", escapedText);
+  }
+
+  std::string take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+};
+
+}  // namespace
+
+std::string xmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    uint32_t cp = 0;
+    size_t len = utf8Sequence(text.substr(i), &cp);
+    if (len == 0 || !xmlAllows(cp)) {
+      out += kReplacement;
+      i += std::max<size_t>(len, 1);
+      continue;
+    }
+    switch (cp) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string formatFixed(double value, int decimals) {
+  char buf[64];
+  // Beyond these bounds a fixed form would be unreadably long (and not fit the buffer).
+  bool fixed = std::abs(value) < 1e15 && decimals <= kMaxFixedDecimals;
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value,
+                                 fixed ? std::chars_format::fixed : std::chars_format::scientific,
+                                 fixed ? decimals : std::min(decimals, 2));
+  if (ec != std::errc()) return "0";  // cannot happen for finite values within the buffer
+  std::string s(buf, end);
+  // A negative value that rounds to zero is written without its sign.
+  if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+  return s;
+}
+
+std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>& peaks,
+                              std::string_view resultFile) {
+  const auto& v = block.values;
+  double lo = std::min(0.0, *std::min_element(v.begin(), v.end()));
+  double hi = std::max(0.0, *std::max_element(v.begin(), v.end()));
+  Ticks ticks = niceTicks(lo, hi);
+  double yLo = std::max(ticks.first * ticks.step, -std::numeric_limits<double>::max());
+  double yHi = std::min(ticks.last * ticks.step, std::numeric_limits<double>::max());
+  int decimals = decimalsFor(ticks.step);
+
+  auto xOf = [](double k) { return kLeft + (k - kKMin) / (kKMax - kKMin) * (kRight - kLeft); };
+  auto yOf = [&](double value) {
+    return kTop + (yHi / 2 - value / 2) / (yHi / 2 - yLo / 2) * (kBottom - kTop);
+  };
+
+  std::string name = xmlText(block.dataName);
+  std::string candidates;
+  for (const Peak& p : peaks) candidates += " " + std::to_string(p.k);
+  if (candidates.empty()) candidates = " none";
+
+  SvgWriter svg;
+  svg.raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+  svg.raw("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + formatFixed(kWidth, 0) +
+          "\" height=\"" + formatFixed(kHeight, 0) + "\" viewBox=\"0 0 " + formatFixed(kWidth, 0) +
+          " " + formatFixed(kHeight, 0) +
+          "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"12\">\n");
+  svg.raw("<title>kelbow curve of " + name + "</title>\n");
+  svg.raw("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
+
+  svg.text(kWidth / 2, 30, "middle",
+           "kelbow curve of " + xmlText(shortened(block.dataName, kTitleChars)),
+           "font-size=\"18\" font-weight=\"bold\"");
+  svg.text(kWidth / 2, 52, "middle",
+           xmlText(shortened(resultFile, kSubtitleFileChars, true)) + ", block at line " +
+               std::to_string(block.markerLine) +
+               " \xE2\x80\x94 candidates, highest peak first:" + candidates,
+           "fill=\"#444\"");
+
+  // Horizontal grid and y tick labels.
+  // Ticks past the largest double (values near it) are left out.
+  std::vector<double> yTicks;
+  for (long i = ticks.first; i <= ticks.last; ++i) {
+    if (std::isfinite(i * ticks.step)) yTicks.push_back(i * ticks.step);
+  }
+  svg.raw("<g stroke=\"#e4e4e4\">\n");
+  for (double y : yTicks) svg.line(kLeft, yOf(y), kRight, yOf(y));
+  svg.raw("</g>\n<g fill=\"#222\">\n");
+  for (double y : yTicks) svg.text(kLeft - 8, yOf(y) + 4, "end", formatFixed(y, decimals));
+  svg.raw("</g>\n");
+
+  // x ticks at every K, labels at every even K so that two-digit labels keep apart.
+  svg.raw("<g stroke=\"#222\">\n");
+  for (int k = kFirstK; k <= kLastK; ++k)
+    svg.line(xOf(k), kBottom, xOf(k), kBottom + (k % 2 ? 3 : 6));
+  svg.raw("</g>\n<g fill=\"#222\">\n");
+  for (int k = kFirstK; k <= kLastK; k += 2)
+    svg.text(xOf(k), kBottom + 20, "middle", std::to_string(k));
+  svg.raw("</g>\n");
+
+  // Axes, axis labels and the zero line.
+  svg.raw("<g stroke=\"#222\" stroke-width=\"1.2\">\n");
+  svg.line(kLeft, kTop, kLeft, kBottom);
+  svg.line(kLeft, kBottom, kRight, kBottom);
+  svg.raw("</g>\n");
+  svg.raw("<g stroke=\"#888\" stroke-dasharray=\"5 4\">\n");
+  svg.line(kLeft, yOf(0), kRight, yOf(0));
+  svg.raw("</g>\n");
+  svg.text((kLeft + kRight) / 2, kBottom + 45, "middle", "number of clusters K",
+           "font-size=\"14\"");
+  svg.text(0, 0, "middle", "kelbow value",
+           "font-size=\"14\" transform=\"translate(24 " + formatFixed((kTop + kBottom) / 2, 2) +
+               ") rotate(-90)\"");
+
+  // The curve and its points.
+  std::string points;
+  for (int t = 0; t < kKelbowValueCount; ++t) {
+    if (t) points += " ";
+    points += formatFixed(xOf(kFirstK + t), 2) + "," + formatFixed(yOf(v[t]), 2);
+  }
+  svg.raw(
+      "<polyline fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"2\" stroke-linejoin=\"round\" "
+      "points=\"" +
+      points + "\"/>\n");
+  svg.raw("<g fill=\"#1f5fa8\">\n");
+  for (int t = 0; t < kKelbowValueCount; ++t) {
+    svg.open("circle");
+    svg.attr("cx", xOf(kFirstK + t));
+    svg.attr("cy", yOf(v[t]));
+    svg.attr("r", 2.5);
+    svg.closeEmpty();
+  }
+  svg.raw("</g>\n");
+
+  // Peaks: a ring around the point and its K above it.
+  svg.raw("<g class=\"peaks\">\n");
+  for (const Peak& p : peaks) {
+    svg.open("circle");
+    svg.attr("cx", xOf(p.k));
+    svg.attr("cy", yOf(p.value));
+    svg.attr("r", 6);
+    svg.attr("fill", "none");
+    svg.attr("stroke", "#c0392b");
+    svg.attr("stroke-width", "2");
+    svg.closeEmpty();
+    svg.text(xOf(p.k), yOf(p.value) - 11, "middle", "K=" + std::to_string(p.k),
+             "fill=\"#c0392b\" font-weight=\"bold\"");
+  }
+  svg.raw("</g>\n</svg>\n");
+  return svg.take();
+}
+
+}  // namespace kelbow

@@ -1,0 +1,32 @@
+// The SVG chart of one kelbow block that kelbow-plot writes: the values against
+// the number of clusters K = 2..30, a zero line, axes with ticks, and the peaks
+// circled and labelled with their K. The document is self-contained and valid XML
+// whatever bytes the data file name holds.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plot/kelbow_block.h"
+#include "plot/peaks.h"
+
+namespace kelbow {
+
+// Escapes text for XML character data and attribute values. Bytes that are not
+// valid UTF-8 and characters XML 1.0 forbids (control characters other than tab,
+// newline and carriage return, U+FFFE, U+FFFF) become U+FFFD, since no escape can
+// carry them.
+std::string xmlText(std::string_view text);
+
+// `value` with `decimals` digits after the point, always with '.' whatever the
+// locale. From 1e15 up, or beyond 20 decimals, it is written in exponent form
+// with at most 2 decimals instead.
+std::string formatFixed(double value, int decimals);
+
+// The complete SVG document for `block`; `peaks` as findPeaks returns them, and
+// `resultFile` is named in the subtitle.
+std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>& peaks,
+                              std::string_view resultFile);
+
+}  // namespace kelbow
