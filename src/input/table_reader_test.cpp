@@ -79,11 +79,11 @@ TEST_F(NumberReaderTest, AcceptsTheWholeThirtyTwoBitRange) {
             (std::vector<std::string>{"2147483647", "-2147483648", "7"}));
 }
 
-TEST_F(NumberReaderTest, RefusesNumbersPastThirtyTwoBits) {
-  // 4294967296 and 4294967297 would wrap to 0 and 1 in 32-bit arithmetic.
-  EXPECT_EQ(tokens("2147483648 -2147483649 4294967296 4294967297 99999999999999999999999"),
+TEST_F(NumberReaderTest, RefusesNumbersPastThirtyTwoBitsWithoutWrapping) {
+  // 2^32 and 2^32 + 1 would wrap to 0 and 1 in 32-bit arithmetic, 2^64 + 5 to 5 in 64-bit.
+  EXPECT_EQ(tokens("2147483648 -2147483649 4294967296 4294967297 18446744073709551621"),
             (std::vector<std::string>{"bad:2147483648", "bad:-2147483649", "bad:4294967296", "bad:4294967297",
-                                      "bad:99999999999999999999999"}));
+                                      "bad:18446744073709551621"}));
 }
 
 TEST_F(NumberReaderTest, RefusesTokensThatAreNotDecimalIntegers) {

@@ -170,6 +170,20 @@ TEST_F(AgglomerateTest, CurveAboveTheStartingClustersHoldsTheStartingValue) {
   EXPECT_EQ(text.substr(text.find("kelbow\n") + 7, 18), "0.471104\n0.000000\n");
 }
 
+TEST_F(AgglomerateTest, EveryEntryBelowFortyComesFromAMerge) {
+  // All 45 rows differ, so every merge costs something and the curve falls
+  // strictly from one cluster up to 39.
+  std::string rows;
+  for (int r = 0; r < 45; ++r)
+    rows += std::to_string(r % 3) + " " + std::to_string((r / 3) % 3) + " " + std::to_string(r / 9) + "\n";
+  write(data, rows);
+  write(description, "45 3\n3\n3\n5\n");
+  load();
+  agglomerate(-1);
+  EXPECT_GT(analysis->normalisedCurve[39], 0.0f);
+  for (int k = 1; k < 39; ++k) EXPECT_GT(analysis->normalisedCurve[k], analysis->normalisedCurve[k + 1]) << "k=" << k;
+}
+
 TEST_F(AgglomerateTest, NoSnapshotWhenTargetKIsMinusOne) {
   writeTwentyFourRows();
   load();

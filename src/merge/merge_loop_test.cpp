@@ -123,6 +123,27 @@ TEST_F(MergeLoopTest, SetUpStoresThePairCostsOfTheThreeRowExample) {
   ExpectConsistent(loop);
 }
 
+TEST_F(MergeLoopTest, SetUpRoundsThePairCostAfterEachSubtraction) {
+  // Starting clusters of two rows each, as the summary tree hands them over:
+  // rows (1, 1), (1, 2) and rows (1, 0), (1, 2), each with E = 0.63092977, and
+  // U = 1.8927894 for the four rows. U - E rounds to 1.2618597 before the second
+  // E is taken off, giving 0.63092989; one rounding at the end would give 0.63092983.
+  build({2, 3}, {});
+  logs = logTable(4);
+  const int first[5] = {0, 2, 0, 1, 1};
+  const int second[5] = {0, 2, 1, 0, 1};
+  for (const int* table : {first, second}) {
+    clusters.push_back(std::make_unique<ClusterSummary>(2, 0, sizes.data(), logs.data()));
+    clusters.back()->initFromCounts(table, 2, n() - 1);
+  }
+  ASSERT_EQ(clusters[0]->storedEntropy, 0.63092977f);
+  ASSERT_EQ(clusters[1]->storedEntropy, 0.63092977f);
+  ASSERT_EQ(static_cast<float>(clusters[0]->unionEntropy(*clusters[1])), 1.8927894f);
+  MergeLoop loop(clusters);
+  EXPECT_EQ(loop.setUp(), 2 * 0.63092977f);
+  EXPECT_EQ(loop.pair(0, 1).dwe, 0.63092989f);
+}
+
 TEST_F(MergeLoopTest, ThreeRowExampleMergesDIntoAThenB) {
   buildThreeRowExample();
   MergeLoop loop(clusters);
