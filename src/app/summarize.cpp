@@ -1,0 +1,43 @@
+// The large-table loader of the analysis object: the summary tree condenses
+// the data file into a bounded number of starting clusters, so that the merge
+// loop's pair table stays small whatever the number of rows.
+#include <cstdio>
+
+#include "app/entropy_clustering.h"
+#include "input/attribute_context.h"
+#include "summary/cf_tree.h"
+
+namespace kelbow {
+
+void EntropyClustering::summarize(int f, int nc, float threshold) {
+  // A tree file left by an earlier run is stale; it may well not exist.
+  std::remove(treeFileName.c_str());
+
+  this->f = f;
+  this->nc = nc;
+  tree =
+      std::make_unique<CFTree>(dataFileName, descriptionFileName, treeFileName, threshold, nc, f);
+
+  rowCount = tree->rowsInserted;
+  attributeCount = tree->attributeCount;
+  domainSizes.assign(tree->domainSizes.begin(), tree->domainSizes.begin() + attributeCount);
+  weights.assign(gTreeWeights.begin(), gTreeWeights.begin() + attributeCount);
+  // The tree's table covers every row read, whatever the description declared.
+  logTable.assign(gTreeLogTable.begin(), gTreeLogTable.begin() + rowCount + 1);
+
+  gWeights = weights.data();
+  gLogTable = logTable.data();
+  gDomainSizes = domainSizes.data();
+
+  // The first cluster made here captures the attribute context from the tree's
+  // own tables, which hold the same values as the copies above.
+  clusterCount = tree->extractClusters(clusters);
+
+  if (resultFile != nullptr) std::fprintf(resultFile, "f=%d, nc=%d\n", f, nc);
+  if (dataFile != nullptr) {
+    std::fclose(dataFile);
+    dataFile = nullptr;
+  }
+}
+
+}  // namespace kelbow

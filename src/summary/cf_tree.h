@@ -1,0 +1,97 @@
+// The summary tree: condenses a large table, read once, into a bounded number
+// of leaf entries (at most maxLeaves leaves of f entries), each summarising one
+// or more rows by their value counts. The large-table driver builds one, takes
+// its attribute tables and turns its leaf entries into starting clusters.
+//
+// Nodes are numbered like disk blocks and found by number, but the whole tree
+// lives in memory. Only one tree may exist at a time: the entry arithmetic reads
+// the module-level gTreeWeights and gTreeLogTable, which the tree fills.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cluster/cluster_summary.h"
+#include "input/table_reader.h"
+#include "summary/cf_node.h"
+#include "summary/lin_list.h"
+#include "summary/member_index.h"
+#include "summary/summary_entry.h"
+
+namespace kelbow {
+
+// Weight of every attribute (1 / log2 d, 0 when d = 1).
+extern std::vector<float> gTreeWeights;
+// log2 k for every row count k up to the rows read so far (entries 0 and 1 are 0).
+extern std::vector<float> gTreeLogTable;
+
+class CFTree {
+ public:
+  // Reads the description file, then every record of the data file, and builds
+  // the tree (threshold: merge cost below which entries count as close; nc:
+  // leaf-entry budget; f: fan-out, at least 3). The tree file name is not used.
+  // Writes the description echo and the progress line to standard output.
+  // Refuses a missing file or bad input with one line on standard error and
+  // ends the process.
+  CFTree(const std::string& dataFileName, const std::string& descriptionFileName,
+         const std::string& treeFileName, float threshold, int nc, int f);
+  // An empty tree for a table described by `desc`; rows are added with insertRow.
+  CFTree(const TableDescription& desc, float threshold, int nc, int f);
+  ~CFTree();
+  CFTree(const CFTree&) = delete;
+  CFTree& operator=(const CFTree&) = delete;
+
+  // Adds the next row (codes checked by the caller, one per attribute) as a
+  // data entry numbered rowsInserted.
+  void insertRow(const int* codes);
+
+  // Inserts one data entry from the root, then every entry that the insertion
+  // sent to re_data_cands, growing the tree by a level whenever the root splits.
+  void insert(const SummaryEntry& e);
+
+  // A new node of this tree, owned by it; level 0 until its creator sets it.
+  CFNode* newNode();
+  // The node with that block number; an unknown number ends the process.
+  CFNode* getNodeInMemory(int block);
+  // True once the tree has maxLeaves leaves: from then on no leaf is made or split.
+  bool isMemoryFull() const { return leafCount >= maxLeaves; }
+
+  // Reads and echoes the description and builds the attribute tables. -1 when
+  // the file cannot be opened; bad content ends the process.
+  int readDescription(const std::string& descriptionFileName);
+
+  // One new cluster summary per leaf entry (leaves in creation order, entries in
+  // slot order) into out; returns their number. The clusters read the tree's
+  // tables, so the tree must outlive them.
+  int extractClusters(std::vector<std::unique_ptr<ClusterSummary>>& out);
+
+  int valueCount = 0;  // V: slots of a count table
+  int rowsInserted = 0;
+  int leafCount = 0;  // used slots of leafBlocks
+  int rootBlock = 0;
+  int attributeCount = 0;
+  int singleValuedCount = 0;  // attributes with one value
+  std::vector<int> domainSizes;
+  std::vector<int> leafBlocks;     // block number of every leaf, in creation order
+  int maxLeaves = 0;               // ceil(nc / f)
+  CFNode* root = nullptr;          // cache of rootBlock
+  std::vector<char> reinsertDone;  // per level; only the leaf level's flag is used
+  LinList re_data_cands;           // entries waiting to be inserted from the root
+  float threshold = 0.0f;
+  int logTableSize = 0;  // entries of gTreeLogTable
+  MemberIndex memberIndex;
+  int pageSize = 0;  // f entries plus a header, in bytes
+  int nextBlock = 0;
+  std::vector<std::unique_ptr<CFNode>> nodes;  // every node, in creation order
+
+ private:
+  // Takes the attribute tables from a checked description.
+  void applyDescription(const TableDescription& desc);
+  // Sizes the pages and makes the root leaf.
+  void setUp(float threshold, int nc, int f);
+  // Reads every record of the data file and inserts it, with the progress line.
+  void readData(const std::string& dataFileName);
+};
+
+}  // namespace kelbow

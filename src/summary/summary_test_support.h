@@ -1,0 +1,129 @@
+// Helpers of the summary tree's unit tests: table descriptions, rows as data
+// entries, generated tables with planted clusters, and a check of the tree's
+// invariants. Only the test binary includes this header.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "input/table_reader.h"
+#include "summary/cf_tree.h"
+
+namespace kelbow::test {
+
+inline TableDescription describe(const std::vector<int>& domains, int rows = 100) {
+  TableDescription desc;
+  desc.rows = rows;
+  desc.attributeCount = static_cast<int>(domains.size());
+  desc.domainSizes = domains;
+  for (int d : domains) {
+    desc.valueCount += d;
+    if (d == 1) ++desc.singleValuedCount;
+  }
+  return desc;
+}
+
+// The data entry of one row of `tree`'s table.
+inline SummaryEntry rowEntry(CFTree& tree, const std::vector<int>& codes, int id) {
+  SummaryEntry e(tree.valueCount, &tree);
+  int offset = 0;
+  for (int a = 0; a < tree.attributeCount; ++a) {
+    e.counts[offset + codes[a]] = 1;
+    offset += tree.domainSizes[a];
+  }
+  e.id = id;
+  e.n = 1;
+  return e;
+}
+
+// Rows drawn from `clusters` prototypes; each code is replaced by a random one
+// with probability `noise`. Deterministic for a seed.
+inline std::vector<std::vector<int>> plantedTable(int rows, const std::vector<int>& domains,
+                                                  int clusters, double noise, std::uint64_t seed) {
+  std::uint64_t state = seed;
+  auto next = [&state] {
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  };
+  auto below = [&next](int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); };
+  std::vector<std::vector<int>> prototypes(clusters);
+  for (auto& p : prototypes)
+    for (int d : domains) p.push_back(below(d));
+  std::vector<std::vector<int>> table;
+  for (int r = 0; r < rows; ++r) {
+    std::vector<int> row = prototypes[below(clusters)];
+    for (std::size_t a = 0; a < domains.size(); ++a)
+      if (static_cast<double>(next() >> 11) / 9007199254740992.0 < noise)
+        row[a] = below(domains[a]);
+    table.push_back(row);
+  }
+  return table;
+}
+
+// What the invariant check saw, for tests that want to know which paths ran.
+struct TreeShape {
+  int height = 0;  // level of the root
+  int leafEntries = 0;
+  int largestEntry = 0;  // most rows in one leaf entry
+};
+
+// Checks the tree from the root down: no node over capacity or empty; every
+// entry above the leaves equals its son's summary and is one level above it;
+// the leaves are exactly the leafBlocks, at most maxLeaves of them; every leaf
+// entry's member list has n rows, and every row 0..N-1 is listed exactly once.
+inline TreeShape expectTreeInvariants(CFTree& tree) {
+  TreeShape shape;
+  CFNode* root = tree.getNodeInMemory(tree.rootBlock);
+  shape.height = root->level;
+  std::set<int> leavesSeen;
+  std::vector<int> timesListed(tree.rowsInserted, 0);
+  long long rowsInLeaves = 0;
+  std::function<void(CFNode*)> walk = [&](CFNode* node) {
+    EXPECT_GE(node->count, 1) << "block " << node->block;
+    EXPECT_LE(node->count, node->capacity) << "block " << node->block;
+    if (node->level == 0) {
+      EXPECT_TRUE(leavesSeen.insert(node->block).second);
+      for (int j = 0; j < node->count; ++j) {
+        const SummaryEntry& e = node->entries[j];
+        EXPECT_EQ(e.level, 0);
+        rowsInLeaves += e.n;
+        ++shape.leafEntries;
+        shape.largestEntry = std::max(shape.largestEntry, e.n);
+        std::vector<int> rows;
+        EXPECT_EQ(tree.memberIndex.rowsOf(e.id, rows), e.n) << "entry " << e.id;
+        for (int r : rows) {
+          ASSERT_GE(r, 0);
+          ASSERT_LT(r, tree.rowsInserted);
+          ++timesListed[r];
+        }
+      }
+      return;
+    }
+    for (int i = 0; i < node->count; ++i) {
+      SummaryEntry& e = node->entries[i];
+      CFNode* son = tree.getNodeInMemory(e.id);
+      EXPECT_EQ(son->level, node->level - 1);
+      EXPECT_EQ(e.level, node->level);
+      const SummaryEntry fresh = son->summaryEntry();
+      EXPECT_EQ(e.n, fresh.n) << "block " << node->block << " slot " << i;
+      EXPECT_EQ(e.counts, fresh.counts) << "block " << node->block << " slot " << i;
+      walk(son);
+    }
+  };
+  walk(root);
+  EXPECT_LE(tree.leafCount, tree.maxLeaves);
+  EXPECT_EQ(std::set<int>(tree.leafBlocks.begin(), tree.leafBlocks.begin() + tree.leafCount),
+            leavesSeen);
+  EXPECT_EQ(static_cast<int>(leavesSeen.size()), tree.leafCount);
+  EXPECT_EQ(rowsInLeaves, tree.rowsInserted);
+  for (int r = 0; r < tree.rowsInserted; ++r) EXPECT_EQ(timesListed[r], 1) << "row " << r;
+  return shape;
+}
+
+}  // namespace kelbow::test
