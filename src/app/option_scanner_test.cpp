@@ -2,49 +2,45 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace kelbow {
 namespace {
 
-// An argument vector as main receives it: writable words and a null after the last.
-class Words {
- public:
-  Words(std::initializer_list<std::string> words) : storage_(words) {
-    for (std::string& w : storage_) pointers_.push_back(w.data());
-    pointers_.push_back(nullptr);
-  }
-  int argc() const { return static_cast<int>(storage_.size()); }
-  char** argv() { return pointers_.data(); }
+using Results = std::vector<std::string>;
 
- private:
-  std::vector<std::string> storage_;
-  std::vector<char*> pointers_;
+// One command line, what the scanner returns for it until -1 (each result as
+// "c=argument", "c" without argument, or "?x" for an error about x), where it
+// stops, and what it writes to standard error.
+struct ScanCase {
+  const char* name;
+  std::vector<std::string> words;
+  Results results;
+  int stopsAt;
+  std::string err;
+  const char* options = "d:n:";
 };
 
-class OptionScannerTest : public testing::Test {
+class OptionScannerTest : public testing::TestWithParam<ScanCase> {
  protected:
   void SetUp() override { resetOptionScanner(); }
   void TearDown() override { resetOptionScanner(); }
 
-  // Scans `words` with the tool's option string until -1; each result as
-  // "c=argument", "c" (no argument) or "?x" (an error about x).
-  std::vector<std::string> scan(Words& words, const char* options = "d:n:") {
-    std::vector<std::string> out;
-    for (int c; (c = getopt(words.argc(), words.argv(), options)) != -1;) {
+  // Scans `words` (program name first) as main receives them; keeps standard error in `err`.
+  Results scan(std::vector<std::string> words, const char* options = "d:n:") {
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+    Results out;
+    testing::internal::CaptureStderr();
+    for (int c; (c = getopt(argc, argv.data(), options)) != -1;) {
       if (c == '?')
         out.push_back(std::string("?") + static_cast<char>(optopt));
       else
         out.push_back(std::string(1, static_cast<char>(c)) + (optarg ? "=" + std::string(optarg) : ""));
     }
-    return out;
-  }
-  // The same, with standard error kept in `err`.
-  std::vector<std::string> scanCapturing(Words& words, const char* options = "d:n:") {
-    testing::internal::CaptureStderr();
-    std::vector<std::string> out = scan(words, options);
     err = testing::internal::GetCapturedStderr();
     return out;
   }
@@ -52,126 +48,62 @@ class OptionScannerTest : public testing::Test {
   std::string err;
 };
 
-using Results = std::vector<std::string>;
-
-TEST_F(OptionScannerTest, SeparatedArguments) {
-  Words w{"prog", "-d", "data", "-n", "desc"};
-  EXPECT_EQ(scan(w), (Results{"d=data", "n=desc"}));
-  EXPECT_EQ(optind, 5);
+TEST_P(OptionScannerTest, ScansTheWords) {
+  const ScanCase& c = GetParam();
+  EXPECT_EQ(scan(c.words, c.options), c.results);
+  EXPECT_EQ(optind, c.stopsAt);
+  EXPECT_EQ(err, c.err);
 }
 
-TEST_F(OptionScannerTest, AttachedArguments) {
-  Words w{"prog", "-ddata", "-ndesc"};
-  EXPECT_EQ(scan(w), (Results{"d=data", "n=desc"}));
-  EXPECT_EQ(optind, 3);
-}
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, OptionScannerTest,
+    testing::Values(
+        ScanCase{"SeparatedArguments", {"prog", "-d", "data", "-n", "desc"}, {"d=data", "n=desc"}, 5, ""},
+        ScanCase{"AttachedArguments", {"prog", "-ddata", "-ndesc"}, {"d=data", "n=desc"}, 3, ""},
+        ScanCase{"OrderDoesNotMatter", {"prog", "-n", "desc", "-d", "data"}, {"n=desc", "d=data"}, 5, ""},
+        ScanCase{"DoubleDashEndsTheOptionsAndIsConsumed",
+                 {"prog", "-d", "data", "--", "-n", "desc"}, {"d=data"}, 4, ""},
+        ScanCase{"FirstNonOptionWordStopsUnconsumed",
+                 {"prog", "-d", "data", "extra", "-n", "desc"}, {"d=data"}, 3, ""},
+        ScanCase{"LoneDashIsNotAnOption", {"prog", "-", "-d", "data"}, {}, 1, ""},
+        ScanCase{"NothingAfterTheProgramName", {"prog"}, {}, 1, ""},
+        ScanCase{"RepeatedOptionIsReturnedEachTime",
+                 {"prog", "-d", "a", "-d", "b", "-n", "desc"}, {"d=a", "d=b", "n=desc"}, 7, ""},
+        ScanCase{"ArgumentIsTheNextWordWhateverItLooksLike", {"prog", "-d", "-n", "desc"}, {"d=-n"}, 3, ""},
+        ScanCase{"UnknownOption", {"prog", "-x"}, {"?x"}, 2, "prog: illegal option -- x\n"},
+        ScanCase{"ProgramNameIsWrittenByteForByte", {"./k%d%s", "-x"}, {"?x"}, 2,
+                 "./k%d%s: illegal option -- x\n"},
+        ScanCase{"ColonIsNeverAnOption", {"prog", "-:"}, {"?:"}, 2, "prog: illegal option -- :\n"},
+        ScanCase{"ByteAbove127IsEchoedRaw", {"prog", "-\xe9"}, {"?\xe9"}, 2, "prog: illegal option -- \xe9\n"},
+        ScanCase{"MissingArgumentAtTheEnd", {"prog", "-d", "data", "-n"}, {"d=data", "?n"}, 4,
+                 "prog: option requires an argument -- n\n"},
+        ScanCase{"UnknownOptionGroupedWithOneTakingTheNextWord",
+                 {"prog", "-xd", "file", "-n", "desc"}, {"?x", "d=file", "n=desc"}, 5,
+                 "prog: illegal option -- x\n"},
+        ScanCase{"UnknownOptionGroupedWithAnAttachedArgument", {"prog", "-xdfile"}, {"?x", "d=file"}, 2,
+                 "prog: illegal option -- x\n"},
+        ScanCase{"OptionsWithoutArgumentShareAWord",
+                 {"prog", "-aab", "value", "rest"}, {"a", "a", "b=value"}, 3, "", "ab:"}),
+    [](const testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
-TEST_F(OptionScannerTest, OrderOfOptionsDoesNotMatter) {
-  Words w{"prog", "-n", "desc", "-d", "data"};
-  EXPECT_EQ(scan(w), (Results{"n=desc", "d=data"}));
-}
+// Scanner state across calls, outside the table above.
+using OptionScannerStateTest = OptionScannerTest;
 
-TEST_F(OptionScannerTest, DoubleDashEndsTheOptionsAndIsConsumed) {
-  Words w{"prog", "-d", "data", "--", "-n", "desc"};
-  EXPECT_EQ(scan(w), (Results{"d=data"}));
-  EXPECT_EQ(optind, 4);
-}
-
-TEST_F(OptionScannerTest, FirstNonOptionWordStopsTheScanUnconsumed) {
-  Words w{"prog", "-d", "data", "extra", "-n", "desc"};
-  EXPECT_EQ(scan(w), (Results{"d=data"}));
-  EXPECT_EQ(optind, 3);
-  EXPECT_EQ(getopt(w.argc(), w.argv(), "d:n:"), -1);  // and stays stopped
-  EXPECT_EQ(optind, 3);
-}
-
-TEST_F(OptionScannerTest, LoneDashIsNotAnOption) {
-  Words w{"prog", "-", "-d", "data"};
-  EXPECT_TRUE(scan(w).empty());
-  EXPECT_EQ(optind, 1);
-}
-
-TEST_F(OptionScannerTest, NoWordsAfterTheProgramName) {
-  Words w{"prog"};
-  EXPECT_TRUE(scan(w).empty());
-  EXPECT_EQ(optind, 1);
-}
-
-TEST_F(OptionScannerTest, RepeatedOptionIsReturnedEachTime) {
-  Words w{"prog", "-d", "a", "-d", "b", "-n", "desc"};
-  EXPECT_EQ(scan(w), (Results{"d=a", "d=b", "n=desc"}));
-}
-
-TEST_F(OptionScannerTest, ArgumentIsTheNextWordWhateverItLooksLike) {
-  Words w{"prog", "-d", "-n", "desc"};
-  EXPECT_EQ(scan(w), (Results{"d=-n"}));
-  EXPECT_EQ(optind, 3);
-}
-
-TEST_F(OptionScannerTest, UnknownOptionIsReportedWithTheProgramName) {
-  Words w{"prog", "-x"};
-  EXPECT_EQ(scanCapturing(w), (Results{"?x"}));
-  EXPECT_EQ(optopt, 'x');
-  EXPECT_EQ(err, "prog: illegal option -- x\n");
-  EXPECT_EQ(optind, 2);
-}
-
-TEST_F(OptionScannerTest, ProgramNameIsWrittenByteForByte) {
-  Words w{"./k%d%s", "-x"};
-  scanCapturing(w);
-  EXPECT_EQ(err, "./k%d%s: illegal option -- x\n");
-}
-
-TEST_F(OptionScannerTest, ColonIsNeverAnOption) {
-  Words w{"prog", "-:"};
-  EXPECT_EQ(scanCapturing(w), (Results{"?:"}));
-  EXPECT_EQ(err, "prog: illegal option -- :\n");
-}
-
-TEST_F(OptionScannerTest, MissingArgumentAtTheEndIsReported) {
-  Words w{"prog", "-d", "data", "-n"};
-  EXPECT_EQ(scanCapturing(w), (Results{"d=data", "?n"}));
-  EXPECT_EQ(optopt, 'n');
-  EXPECT_EQ(err, "prog: option requires an argument -- n\n");
-}
-
-TEST_F(OptionScannerTest, UnknownOptionGroupedWithAnOptionThatTakesTheNextWord) {
-  Words w{"prog", "-xd", "file", "-n", "desc"};
-  EXPECT_EQ(scanCapturing(w), (Results{"?x", "d=file", "n=desc"}));
-  EXPECT_EQ(err, "prog: illegal option -- x\n");
-}
-
-TEST_F(OptionScannerTest, UnknownOptionGroupedWithAnAttachedArgument) {
-  Words w{"prog", "-xdfile"};
-  EXPECT_EQ(scanCapturing(w), (Results{"?x", "d=file"}));
-  EXPECT_EQ(optind, 2);
-}
-
-TEST_F(OptionScannerTest, OptionsWithoutArgumentShareAWord) {
-  Words w{"prog", "-aab", "value", "rest"};
-  EXPECT_EQ(scan(w, "ab:"), (Results{"a", "a", "b=value"}));
-  EXPECT_EQ(optind, 3);
-}
-
-TEST_F(OptionScannerTest, OptErrZeroSilencesTheMessages) {
+TEST_F(OptionScannerStateTest, OptErrZeroSilencesTheMessages) {
   opterr = 0;
-  Words w{"prog", "-x", "-d"};
-  EXPECT_EQ(scanCapturing(w), (Results{"?x", "?d"}));
+  EXPECT_EQ(scan({"prog", "-x", "-d"}), (Results{"?x", "?d"}));
   EXPECT_EQ(err, "");
 }
 
-TEST_F(OptionScannerTest, OptoptOfAByteAbove127IsNegative) {
-  Words w{"prog", "-\xe9"};
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(getopt(w.argc(), w.argv(), "d:n:"), '?');
-  testing::internal::GetCapturedStderr();
+TEST_F(OptionScannerStateTest, OptoptOfAByteAbove127IsNegative) {
+  scan({"prog", "-\xe9"});
   EXPECT_EQ(optopt, 0xe9 - 256);
 }
 
-TEST_F(OptionScannerTest, ByteAbove127IsEchoedRaw) {
-  Words w{"prog", "-\xe9"};
-  scanCapturing(w);
-  EXPECT_EQ(err, "prog: illegal option -- \xe9\n");
+TEST_F(OptionScannerStateTest, StoppedScanStaysStopped) {
+  scan({"prog", "-d", "data", "extra"});
+  EXPECT_EQ(scan({"prog", "-d", "data", "extra"}), Results{});
+  EXPECT_EQ(optind, 3);
 }
 
 }  // namespace

@@ -155,20 +155,6 @@ TEST_F(ClusterSummaryTest, InitFromCountsStoresTheEvaluatedEntropy) {
   EXPECT_EQ(s.storedEntropy, 1.0f);
 }
 
-TEST_F(ClusterSummaryTest, CopyAssignmentTakesEveryRecordField) {
-  auto source = row(0, 2, 5);
-  source->merge(*row(1, 2, 2), 1.0f);
-  const std::vector<int> threeSizes{2, 3, 1};
-  ClusterSummary target(3, 1, threeSizes.data(), logs.data());
-  target = *source;
-  EXPECT_EQ(target.counts, source->counts);
-  EXPECT_EQ(target.rowCount, 2);
-  EXPECT_EQ(target.id, 5);
-  EXPECT_EQ(target.members, (std::set<int>{2, 5}));
-  EXPECT_EQ(target.storedEntropy, 1.0f);
-  EXPECT_EQ(target.informativeCount, 2);
-}
-
 TEST_F(ClusterSummaryTest, AddThenRemoveRowRestoresTheCounts) {
   auto s = row(0, 2, 5);
   const int codes[2] = {1, 0};

@@ -149,12 +149,6 @@ TEST_F(MergeHeapRemovalTest, MovedRecordSinksWhenDearerThanAChild) {
   ExpectConsistent({&records[0], &records[1], &records[3], &records[4], &records[5], &records[6]});
 }
 
-TEST_F(MergeHeapRemovalTest, RemovingTheTopKeepsTheNextCheapestOnTop) {
-  heap.removeAt(1);
-  EXPECT_EQ(heap.peekMin(), &records[2]);
-  EXPECT_EQ(records[0].flag, -1);
-}
-
 TEST_F(MergeHeapTest, EqualCostDoesNotRiseAboveTheTop) {
   MergePair* first = insert(0, 1.0f);
   MergePair* second = insert(1, 1.0f);
@@ -179,17 +173,6 @@ TEST_F(MergeHeapTest, SiftDownTakesTheLeftOfTwoEqualChildren) {
   // The 5 moved to the top and gave way to the left child.
   EXPECT_EQ(slotRows(), (std::vector<int>{1, 3, 2}));
   EXPECT_EQ(heap.extractMin(), &records[1]);
-}
-
-TEST_F(MergeHeapTest, TakenOutRecordCanGoBackIn) {
-  MergePair* r = insert(0, 4.0f);
-  insert(1, 2.0f);
-  heap.removeAt(r->flag);
-  EXPECT_EQ(r->flag, -1);
-  r->dwe = 1.0f;
-  heap.insert(r);
-  EXPECT_EQ(heap.peekMin(), r);
-  EXPECT_EQ(r->flag, 1);
 }
 
 TEST_F(MergeHeapTest, DumpPrintsEverySlotInItsFixedFormat) {
