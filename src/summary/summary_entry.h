@@ -28,7 +28,7 @@ class SummaryEntry {
   virtual ~SummaryEntry() = default;
 
   // Copies are made by assign, which never carries the son cache over.
-  SummaryEntry(const SummaryEntry& other) { assign(other); }
+  SummaryEntry(const SummaryEntry& other) { SummaryEntry::assign(other); }
   SummaryEntry& operator=(const SummaryEntry& other) {
     assign(other);
     return *this;
