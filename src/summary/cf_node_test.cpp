@@ -104,16 +104,6 @@ TEST_F(CFNodeTest, SplitMovesGroupTwoAndClearsSonCaches) {
   for (const SummaryEntry& e : sibling->entries) EXPECT_EQ(e.son, nullptr);
 }
 
-TEST_F(CFNodeTest, SummaryEntrySumsTheNode) {
-  build({2, 2, 2}, 6);
-  CFNode* leaf = leafOf({{0, 0, 0}, {1, 1, 0}, {1, 0, 0}});
-  const SummaryEntry s = leaf->summaryEntry();
-  EXPECT_EQ(s.n, 3);
-  EXPECT_EQ(s.counts, (std::vector<int>{1, 2, 2, 1, 3, 0}));
-  EXPECT_EQ(s.level, 1);
-  EXPECT_EQ(s.id, leaf->block);
-}
-
 TEST_F(CFNodeTest, AbsorbTakesTheFirstIdenticalEntry) {
   build({2, 2, 2}, 3);
   // Slot 1 holds the arriving row twice (cost 0, CLOSE); slot 2 holds it once
@@ -267,16 +257,6 @@ TEST_F(LeafInsertTest, AFullTreeNeitherShedsNorSplits) {
   EXPECT_EQ(leaf_->entries[0].n, 2);
   EXPECT_FALSE(tree_->memberIndex.contains(4));
   EXPECT_EQ(sibling, nullptr);
-}
-
-TEST_F(LeafInsertTest, AReturningEntryIsRegisteredOnce) {
-  SummaryEntry e = rowEntry(*tree_, {1, 1, 0}, 2);
-  CFNode* sibling = nullptr;
-  leaf_->insert(e, sibling);
-  SummaryEntry back = rowEntry(*tree_, {1, 1, 0}, 2);  // as it comes back from the list
-  leaf_->insert(back, sibling);
-  std::vector<int> rows;
-  EXPECT_EQ(tree_->memberIndex.rowsOf(2, rows), 1);
 }
 
 TEST(CFNodeDeathTest, EnteringAFullNodeEndsTheProcess) {

@@ -211,17 +211,6 @@ TEST_F(CFTreeFiles, TheLogTableFollowsTheRowsRead) {
   expectTreeInvariants(*many);
 }
 
-TEST_F(CFTreeFiles, CodesMaySpreadOverLines) {
-  table(4, "0\n2 1\n\n2 0 0 1 1\n");
-  ::testing::internal::CaptureStdout();
-  auto tree = build();
-  ::testing::internal::GetCapturedStdout();
-  ASSERT_EQ(tree->rowsInserted, 4);
-  const CFNode& leaf = *tree->root;
-  EXPECT_EQ(leaf.entries[1].counts, (std::vector<int>{0, 1, 0, 0, 1}));
-  EXPECT_EQ(leaf.entries[3].counts, (std::vector<int>{0, 1, 0, 1, 0}));
-}
-
 struct BadFile {
   const char* what;
   std::string desc;  // empty: no description file
@@ -253,30 +242,13 @@ const std::string kDesc = "300 2\n2\n3\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, CFTreeBadInput,
-    ::testing::Values(
-        BadFile{"no description", "", "0 0\n", "can't open name file\nCannot open names file"},
-        BadFile{"no data", kDesc, "-", "Cannot open input text file"},
-        BadFile{"empty data", kDesc, "", "DIR/t.data: holds no records\n"},
-        BadFile{"blank data", kDesc, " \n\n", "DIR/t.data: holds no records\n"},
-        BadFile{"code above its domain", kDesc, "0 2\n1 3\n",
-                "DIR/t.data: record 2, attribute 2: the code 3 is outside 0..2\n"},
-        BadFile{"negative code", kDesc, "0 2\n-1 0\n",
-                "DIR/t.data: record 2, attribute 1: the code -1 is outside 0..1\n"},
-        BadFile{"not an integer", kDesc, "0 2\n1 x\n",
-                "DIR/t.data: record 2, attribute 2: 'x' is not a decimal integer\n"},
-        BadFile{"short last record", kDesc, "0 2\n1 2\n0\n",
-                "DIR/t.data: record 3, attribute 2: the code is missing; the file ends inside the "
-                "record\n"},
-        BadFile{"zero domain size", "300 2\n2\n0\n", "0 0\n",
-                "DIR/t.desc: attribute 2: the domain size is 0; it must be at least 1\n"},
-        BadFile{"missing domain size", "300 2\n2\n", "0 0\n",
-                "DIR/t.desc: attribute 2: the domain size is missing; the file declares 2 "
-                "attributes but lists 1 "
-                "domain sizes\n"},
-        BadFile{"nothing to cluster", "300 2\n1\n1\n", "0 0\n",
-                "DIR/t.desc: every attribute has domain size 1; there is nothing to cluster\n"},
-        BadFile{"words in the description", "many 2\n2\n3\n", "0 0\n",
-                "DIR/t.desc: the row count 'many' is not a decimal integer\n"}),
+    ::testing::Values(BadFile{"no description", "", "0 0\n",
+                              "can't open name file\nCannot open names file"},
+                      BadFile{"no data", kDesc, "-", "Cannot open input text file"},
+                      BadFile{"empty data", kDesc, "", "DIR/t.data: holds no records\n"},
+                      BadFile{"blank data", kDesc, " \n\n", "DIR/t.data: holds no records\n"},
+                      BadFile{"code above its domain", kDesc, "0 2\n1 3\n",
+                              "DIR/t.data: record 2, attribute 2: the code 3 is outside 0..2\n"}),
     [](const ::testing::TestParamInfo<BadFile>& info) {
       std::string name = info.param.what;
       std::replace(name.begin(), name.end(), ' ', '_');
