@@ -1,11 +1,7 @@
 #include "app/entropy_clustering.h"
 
 #include "input/attribute_context.h"
-#if __has_include("summary/cf_tree.h")
 #include "summary/cf_tree.h"
-#else  // TEMPORARY until the summary tree lands
-namespace kelbow { class CFTree { public: virtual ~CFTree() = default; }; }
-#endif
 
 namespace kelbow {
 
