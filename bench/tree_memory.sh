@@ -18,6 +18,12 @@ if [[ ! -x "$exe" ]]; then
   exit 1
 fi
 exe="$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")"
+# The generator of tables with planted clusters, built beside kelbow.
+make_table="${KELBOW_MAKE_TABLE:-$(dirname "$(dirname "$(dirname "$exe")")")/tools/kelbow-make-table}"
+if [[ ! -x "$make_table" ]]; then
+  echo "no kelbow-make-table at $make_table: build it or set KELBOW_MAKE_TABLE" >&2
+  exit 1
+fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -70,8 +76,7 @@ quarter=$((rows / 4))
 declare -A peaks
 for n in "$quarter" "$rows"; do
   mkdir "$work/gen$n"
-  (cd "$work/gen$n" && awk -v name=planted -v rows="$n" -v clusters=10 -v attributes=20 -v domain=5 \
-    -v noise=0.3 -v seed=1 -f "$root/bench/make_planted_table.awk")
+  (cd "$work/gen$n" && "$make_table" planted 10 "$n" 20 5 0.3 1)
   measure "planted, 20 attributes" "$work/gen$n" planted.data planted.desc
   peaks[$n]=$last_peak
   rm -f "$work/gen$n/planted.data"

@@ -1,7 +1,6 @@
 #include "cluster/cluster_summary.h"
 
 #include <cstdlib>
-#include <iterator>
 
 #include "common/error.h"
 #include "input/attribute_context.h"
@@ -91,7 +90,7 @@ void ClusterSummary::addRow(const int* codes, int rowNumber) {
 }
 
 void ClusterSummary::removeRow(const int* codes, int rowNumber) {
-  if (members.erase(rowNumber) == 0) fatal("the item is not in the cluster");
+  if (!members.erase(rowNumber)) fatal("the item is not in the cluster");
   int offset = 0;
   for (int a = 0; a < gAttributeCount; ++a) {
     if (--counts[offset + codes[a]] < 0) fatal("error: removing item from summary\n");
@@ -103,7 +102,7 @@ void ClusterSummary::removeRow(const int* codes, int rowNumber) {
 
 int ClusterSummary::randomMember() const {
   const int k = std::rand() % static_cast<int>(members.size());
-  return *std::next(members.begin(), k);
+  return members[static_cast<std::size_t>(k)];
 }
 
 float ClusterSummary::rowProbability(const int* codes) const {

@@ -6,8 +6,9 @@
 // which the first summary constructed while gValueCount is 0 captures.
 #pragma once
 
-#include <set>
 #include <vector>
+
+#include "cluster/member_set.h"
 
 namespace kelbow {
 
@@ -64,7 +65,7 @@ class ClusterSummary {
   int rowCount = 0;
   int informativeCount = 0;        // attributes with more than one value: the divisor m
   int id = -1;                     // -1 when not filled or merged away
-  std::set<int> members;           // row numbers, ascending
+  MemberSet members;               // row numbers, ascending
 
  private:
   // -S(table, n) / m, leaving S in scratchSum.

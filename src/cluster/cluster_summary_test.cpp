@@ -82,7 +82,7 @@ TEST_F(ClusterSummaryTest, InitFromRowMarksOneSlotPerAttribute) {
   EXPECT_EQ(s->counts, (std::vector<int>{1, 0, 0, 0, 1}));
   EXPECT_EQ(s->rowCount, 1);
   EXPECT_EQ(s->id, 7);
-  EXPECT_EQ(s->members, std::set<int>{7});
+  EXPECT_EQ(s->members, MemberSet{7});
   EXPECT_EQ(s->storedEntropy, 0.0f);
   EXPECT_EQ(row(1, 0, 0)->counts, (std::vector<int>{0, 1, 1, 0, 0}));
 }
@@ -93,14 +93,14 @@ TEST_F(ClusterSummaryTest, MergeAddsCountsRowsAndMembers) {
   survivor->merge(*other, 1.0f);
   EXPECT_EQ(survivor->counts, (std::vector<int>{1, 1, 0, 0, 2}));
   EXPECT_EQ(survivor->rowCount, 2);
-  EXPECT_EQ(survivor->members, (std::set<int>{2, 5}));
+  EXPECT_EQ(survivor->members, (MemberSet{2, 5}));
   EXPECT_EQ(survivor->storedEntropy, 1.0f);
   EXPECT_EQ(survivor->id, 5);
 
   EXPECT_EQ(other->counts, (std::vector<int>{0, 1, 0, 0, 1}));
   EXPECT_EQ(other->rowCount, 1);
   EXPECT_EQ(other->id, 2);
-  EXPECT_EQ(other->members, std::set<int>{2});
+  EXPECT_EQ(other->members, MemberSet{2});
   other->markAbsorbed();
   EXPECT_EQ(other->id, -1);
   EXPECT_TRUE(other->members.empty());
@@ -143,7 +143,7 @@ TEST_F(ClusterSummaryTest, InitFromCountsOfOneRowStoresZeroWithoutEvaluating) {
   EXPECT_EQ(s.counts, (std::vector<int>{1, 1, 0, 0, 2}));
   EXPECT_EQ(s.rowCount, 1);
   EXPECT_EQ(s.id, 4);
-  EXPECT_EQ(s.members, std::set<int>{4});
+  EXPECT_EQ(s.members, MemberSet{4});
 }
 
 TEST_F(ClusterSummaryTest, InitFromCountsStoresTheEvaluatedEntropy) {
@@ -160,12 +160,12 @@ TEST_F(ClusterSummaryTest, AddThenRemoveRowRestoresTheCounts) {
   const int codes[2] = {1, 0};
   s->addRow(codes, 9);
   EXPECT_EQ(s->counts, (std::vector<int>{1, 1, 1, 0, 1}));
-  EXPECT_EQ(s->members, (std::set<int>{5, 9}));
+  EXPECT_EQ(s->members, (MemberSet{5, 9}));
   s->setStoredEntropy(2.0f);
   s->removeRow(codes, 9);
   EXPECT_EQ(s->counts, (std::vector<int>{1, 0, 0, 0, 1}));
   EXPECT_EQ(s->rowCount, 1);
-  EXPECT_EQ(s->members, std::set<int>{5});
+  EXPECT_EQ(s->members, MemberSet{5});
   EXPECT_EQ(s->storedEntropy, 0.0f);
 }
 

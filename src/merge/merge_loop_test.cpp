@@ -158,7 +158,7 @@ TEST_F(MergeLoopTest, ThreeRowExampleMergesDIntoAThenB) {
   EXPECT_EQ(second.absorbed, 1);
   EXPECT_EQ(second.cost, 1.6155844f);
   EXPECT_EQ(clusters[0]->storedEntropy, 2.2465141f);
-  EXPECT_EQ(clusters[0]->members, (std::set<int>{0, 1, 2}));
+  EXPECT_EQ(clusters[0]->members, (MemberSet{0, 1, 2}));
   ExpectConsistent(loop);
 }
 

@@ -289,7 +289,7 @@ TEST_F(ExtractClusters, OneClusterPerLeafEntryInLeafOrder) {
       EXPECT_EQ(c.rowCount, leaf.entries[j].n);
       EXPECT_EQ(c.counts, leaf.entries[j].counts);
       EXPECT_EQ(static_cast<int>(c.members.size()), c.rowCount);
-      EXPECT_EQ(c.members.count(leaf.entries[j].id), 1u);  // the row that made the entry
+      EXPECT_TRUE(c.members.contains(leaf.entries[j].id));  // the row that made the entry
       for (int r : c.members) {
         EXPECT_EQ(owner[r], -1) << "row " << r;
         owner[r] = i;
