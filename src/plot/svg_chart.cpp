@@ -122,14 +122,26 @@ int decimalsFor(double step) {
 
 class SvgWriter {
  public:
-  void open(std::string_view element) { out_ += "<" + std::string(element); }
+  // Appended piece by piece: fewer temporaries than chained operator+.
+  void open(std::string_view element) {
+    out_ += '<';
+    out_ += element;
+  }
   void attr(std::string_view name, double value) { attr(name, formatFixed(value, 2)); }
   void attr(std::string_view name, std::string_view value) {
-    out_ += " " + std::string(name) + "=\"" + std::string(value) + "\"";
+    out_ += ' ';
+    out_ += name;
+    out_ += "=\"";
+    out_ += value;
+    out_ += '"';
   }
   void closeEmpty() { out_ += "/>\n"; }
   void closeWithText(std::string_view element, std::string_view escapedText) {
-    out_ += ">" + std::string(escapedText) + "</" + std::string(element) + ">\n";
+    out_ += '>';
+    out_ += escapedText;
+    out_ += "</";
+    out_ += element;
+    out_ += ">\n";
   }
   void raw(std::string_view text) { out_ += text; }
 
@@ -148,7 +160,10 @@ class SvgWriter {
     attr("x", x);
     attr("y", y);
     attr("text-anchor", anchor);
-    if (!extra.empty()) raw(" " + std::string(extra));
+    if (!extra.empty()) {
+      raw(" ");
+      raw(extra);
+    }
     closeWithText("text", escapedText);
   }
 
