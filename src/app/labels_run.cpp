@@ -12,7 +12,6 @@
 #include "app/option_scanner.h"
 #include "app/run.h"
 #include "common/error.h"
-#include "input/table_reader.h"
 
 namespace kelbow {
 
@@ -88,31 +87,15 @@ int runLabels(int argc, char* argv[]) {
   }
 
   TableDescription declared;
-  {
-    std::FILE* in = std::fopen(descriptionFileName.c_str(), "r");
-    if (in == nullptr) {
-      std::fprintf(stderr, "kelbow-labels: can't open description file %s\n", descriptionFileName.c_str());
-      return kFailureStatus;
-    }
-    NumberReader numbers(in);
-    std::string err;
-    const bool ok = readTableSize(numbers, descriptionFileName, declared, err);
-    std::fclose(in);
-    if (!ok) {
-      error(err, false);
-      return kFailureStatus;
-    }
-  }
+  if (!readDeclaredSize(descriptionFileName, "kelbow-labels: can't open the description file\n", declared))
+    return kFailureStatus;
 
   std::vector<std::string> written;
   {
     ProgressToStderr progress;
     EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), nullptr);
     if (!analysis.filesOpen()) return kFailureStatus;
-    if (declared.rows < kDirectRowLimit)
-      analysis.loadAll(0);
-    else
-      analysis.summarize(kTreeFanOut, kTreeLeafEntries, kTreeThreshold);
+    loadStartingClusters(analysis, declared.rows);
     if (k > analysis.clusterCount) {
       std::fprintf(stderr, "kelbow-labels: %d clusters asked for, but the table starts from %d clusters\n", k,
                    analysis.clusterCount);

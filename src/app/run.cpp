@@ -27,12 +27,12 @@ void reportUnknownOption(int c) {
     std::fprintf(stderr, "Unknown option character `\\x%x'.\n", static_cast<unsigned>(c & 0xff));
 }
 
-// Reads the declared row count (and column count) from the head of the
-// description file; the analysis object reads the file again on its own.
-bool readDeclaredSize(const std::string& name, TableDescription& desc) {
+}  // namespace
+
+bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescription& desc) {
   std::FILE* in = std::fopen(name.c_str(), "r");
   if (in == nullptr) {
-    std::fputs("couldn't description file\n", stderr);
+    std::fputs(cantOpen, stderr);
     return false;
   }
   NumberReader numbers(in);
@@ -43,7 +43,14 @@ bool readDeclaredSize(const std::string& name, TableDescription& desc) {
   return ok;
 }
 
-}  // namespace
+void loadStartingClusters(EntropyClustering& analysis, int declaredRows) {
+  if (declaredRows < kDirectRowLimit) {
+    std::printf("%d rows\n", declaredRows);
+    analysis.loadAll(0);
+  } else {
+    analysis.summarize(kTreeFanOut, kTreeLeafEntries, kTreeThreshold);
+  }
+}
 
 int run(int argc, char* argv[]) {
   std::string dataFileName;
@@ -68,7 +75,7 @@ int run(int argc, char* argv[]) {
   }
 
   TableDescription declared;
-  if (!readDeclaredSize(descriptionFileName, declared)) return kFailureStatus;
+  if (!readDeclaredSize(descriptionFileName, "couldn't description file\n", declared)) return kFailureStatus;
 
   const std::string resultFileName = dataFileName + ".kelbow";
   // Fully buffered and flushed only when closed: its one line, the result file's
@@ -86,12 +93,7 @@ int run(int argc, char* argv[]) {
     if (!analysis.filesOpen()) {
       status = kFailureStatus;
     } else {
-      if (declared.rows < kDirectRowLimit) {
-        std::printf("%d rows\n", declared.rows);
-        analysis.loadAll(0);
-      } else {
-        analysis.summarize(kTreeFanOut, kTreeLeafEntries, kTreeThreshold);
-      }
+      loadStartingClusters(analysis, declared.rows);
       analysis.agglomerate(-1);
     }
   }

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "cluster/two_attribute_fixture.h"
 #include "input/attribute_context.h"
 
 namespace kelbow {
@@ -14,26 +15,9 @@ namespace {
 
 // Two attributes with domain sizes (2, 3): attribute 0 owns slots 0 and 1,
 // attribute 1 owns slots 2, 3 and 4.
-class ClusterSummaryTest : public testing::Test {
+class ClusterSummaryTest : public TwoAttributeFixture {
  protected:
-  void SetUp() override {
-    resetAttributeContext();
-    gWeights = weights.data();
-  }
-  void TearDown() override { resetAttributeContext(); }
-
   ClusterSummary summary() { return ClusterSummary(2, 0, sizes.data(), logs.data()); }
-  // The one-row cluster of row `rowNumber` coded (a0, a1).
-  std::unique_ptr<ClusterSummary> row(int a0, int a1, int rowNumber) {
-    auto s = std::make_unique<ClusterSummary>(2, 0, sizes.data(), logs.data());
-    const int codes[2] = {a0, a1};
-    s->initFromRow(codes, rowNumber);
-    return s;
-  }
-
-  std::vector<int> sizes{2, 3};
-  std::vector<float> logs{0.0f, 0.0f, 1.0f, 1.5849625f, 2.0f};
-  std::vector<float> weights{1.0f, 0.63092977f};
 };
 
 TEST_F(ClusterSummaryTest, FreshSummaryIsEmpty) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "cluster/two_attribute_fixture.h"
 #include "input/attribute_context.h"
 #include "input/tables.h"
 
@@ -15,25 +16,7 @@ namespace {
 
 // The three-row example: attributes with domain sizes (2, 3), weights (1, 1/log2 3)
 // and the rows A = (0, 2), B = (1, 2), D = (0, 0).
-class EntropyTest : public testing::Test {
- protected:
-  void SetUp() override {
-    resetAttributeContext();
-    gWeights = weights.data();
-  }
-  void TearDown() override { resetAttributeContext(); }
-
-  std::unique_ptr<ClusterSummary> row(int a0, int a1, int rowNumber) {
-    auto s = std::make_unique<ClusterSummary>(2, 0, sizes.data(), logs.data());
-    const int codes[2] = {a0, a1};
-    s->initFromRow(codes, rowNumber);
-    return s;
-  }
-
-  std::vector<int> sizes{2, 3};
-  std::vector<float> logs{0.0f, 0.0f, 1.0f, 1.5849625f, 2.0f};
-  std::vector<float> weights{1.0f, 0.63092977f};
-};
+class EntropyTest : public TwoAttributeFixture {};
 
 TEST_F(EntropyTest, OneRowClusterHasEntropyZero) {
   EXPECT_EQ(row(0, 2, 0)->entropy(), 0.0);

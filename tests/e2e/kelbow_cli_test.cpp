@@ -269,10 +269,7 @@ class KelbowRealData : public KelbowCli {
     if (shared_.empty()) GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
   }
   // Copies NAME.data and NAME.desc of a shared data set into the test directory.
-  void copySet(const std::string& name) {
-    for (const char* ext : {".data", ".desc"})
-      std::filesystem::copy_file(shared_ / "data" / name / (name + ext), dir_ / (name + ext));
-  }
+  void copySet(const std::string& name) { copySharedSet(shared_, name, dir_.path()); }
   std::filesystem::path shared_;
 };
 

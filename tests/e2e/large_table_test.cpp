@@ -177,10 +177,7 @@ class LargeRealData : public LargeTable {
     if (shared_.empty())
       GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
   }
-  void copySet(const std::string& name) {
-    for (const char* ext : {".data", ".desc"})
-      std::filesystem::copy_file(shared_ / "data" / name / (name + ext), dir_ / (name + ext));
-  }
+  void copySet(const std::string& name) { copySharedSet(shared_, name, dir_.path()); }
   std::filesystem::path shared_;
 };
 

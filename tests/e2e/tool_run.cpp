@@ -71,6 +71,10 @@ ToolRun runTool(const std::string& exe, const std::vector<std::string>& args, co
   return run;
 }
 
+void copySharedSet(const fs::path& shared, const std::string& name, const fs::path& dir) {
+  for (const char* ext : {".data", ".desc"}) fs::copy_file(shared / "data" / name / (name + ext), dir / (name + ext));
+}
+
 fs::path sharedDir() {
   if (const char* env = std::getenv("KELBOW_SHARED_DIR")) return env;
   const fs::path beside = fs::path(KELBOW_SOURCE_DIR) / ".." / "shared";

@@ -45,6 +45,10 @@ ToolRun runTool(const std::string& exe, const std::vector<std::string>& args, co
 // checkout (the tests that need it then skip with a message).
 std::filesystem::path sharedDir();
 
+// Copies NAME.data and NAME.desc of the shared data set NAME into `dir`.
+void copySharedSet(const std::filesystem::path& shared, const std::string& name,
+                   const std::filesystem::path& dir);
+
 // Contents of any file.
 std::string readFile(const std::filesystem::path& p);
 
