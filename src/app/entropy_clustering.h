@@ -73,6 +73,7 @@ class EntropyClustering {
   int f = 0;   // tree fan-out (0 on the small-table road)
   int nc = 0;  // tree leaf-entry budget (0 on the small-table road)
   float normalisedCurve[40] = {};  // expected entropy by number of clusters, 1..39
+  bool resultWriteFailed = false;  // the kelbow block did not reach the result file
 
  private:
   bool resultWanted_ = false;

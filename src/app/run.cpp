@@ -88,6 +88,7 @@ int run(int argc, char* argv[]) {
   std::fprintf(result, "%s\n", resultFileName.c_str());
 
   int status = 0;
+  bool written = true;
   {
     EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), resultFileName.c_str());
     if (!analysis.filesOpen()) {
@@ -95,9 +96,14 @@ int run(int argc, char* argv[]) {
     } else {
       loadStartingClusters(analysis, declared.rows);
       analysis.agglomerate(-1);
+      written = !analysis.resultWriteFailed;
     }
   }
-  std::fclose(result);
+  written = std::fclose(result) == 0 && written;
+  if (status == 0 && !written) {
+    std::fprintf(stderr, "couldn't write record file %s\n", resultFileName.c_str());
+    status = kFailureStatus;
+  }
   return status;
 }
 

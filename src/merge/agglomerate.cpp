@@ -44,7 +44,9 @@ float EntropyClustering::agglomerate(int targetK) {
 
   if (resultFile != nullptr) {
     writeKelbowBlock(resultFile, dataFileName, entropyCurve);
-    std::fclose(resultFile);
+    // A block that did not reach the file (a full disk) must not pass for a result.
+    const bool failed = std::ferror(resultFile) != 0;
+    if (std::fclose(resultFile) != 0 || failed) resultWriteFailed = true;
     resultFile = nullptr;
   }
   return targetK >= 1 && targetK < kCurveSize ? entropyCurve[targetK] : 0.0f;

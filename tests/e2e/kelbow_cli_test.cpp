@@ -149,6 +149,16 @@ TEST_F(KelbowCli, UnopenableFilesFailWithTheirMessages) {
   EXPECT_EQ(r.err, "couldn't open record file\n");
 }
 
+// A result file on a full disk: the block cannot be appended, so the run fails.
+TEST_F(KelbowCli, ABlockThatCannotBeWrittenFailsTheRun) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this machine";
+  table(kThreeRowDesc, kThreeRowData);
+  std::filesystem::create_symlink("/dev/full", dir_ / "t.data.kelbow");
+  const ToolRun r = kelbow({"-d", "t.data", "-n", "t.desc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "couldn't write record file t.data.kelbow\n");
+}
+
 // A table of 1499 declared rows is still clustered row by row.
 TEST_F(KelbowCli, RowsBelowTheLimitTakeTheDirectRoad) {
   std::string data;
