@@ -46,15 +46,13 @@ std::string iterations(int from, int to) {
   return s;
 }
 
-class KelbowCli : public ::testing::Test {
+class KelbowCli : public KelbowTest {
  protected:
-  ToolRun kelbow(const std::vector<std::string>& args) { return runTool(KELBOW_EXE, args, dir_.path()); }
   // Writes a table as t.data / t.desc.
   void table(const std::string& desc, const std::string& data) {
     dir_.write("t.desc", desc);
     dir_.write("t.data", data);
   }
-  TempDir dir_;
 };
 
 TEST_F(KelbowCli, ThreeRowTableGivesTheHandDerivedBlock) {
@@ -272,25 +270,9 @@ TEST_F(KelbowCli, PlantedClustersPeakOnTheLineBeforeTheirNumber) {
   }
 }
 
-class KelbowRealData : public KelbowCli {
- protected:
-  void SetUp() override {
-    shared_ = sharedDir();
-    if (shared_.empty()) GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
-  }
-  // Copies NAME.data and NAME.desc of a shared data set into the test directory.
-  void copySet(const std::string& name) { copySharedSet(shared_, name, dir_.path()); }
-  std::filesystem::path shared_;
-};
+using KelbowRealData = SharedDataTest;
 
-TEST_F(KelbowRealData, HouseVotesMatchesTheGoldenFiles) {
-  copySet("house-votes-84");
-  const ToolRun r = kelbow({"-d", "house-votes-84.data", "-n", "house-votes-84.desc"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, readFile(shared_ / "golden" / "house-votes-84.stdout"));
-  EXPECT_EQ(dir_.read("house-votes-84.data.kelbow"), readFile(shared_ / "golden" / "house-votes-84.data.kelbow"));
-}
+TEST_F(KelbowRealData, HouseVotesMatchesTheGoldenFiles) { expectGoldenRun("house-votes-84"); }
 
 TEST_F(KelbowRealData, SmallSetsComplete) {
   for (const char* name : {"soybean-small", "zoo", "breast-cancer", "lymphography", "tic-tac-toe"}) {

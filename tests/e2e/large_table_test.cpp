@@ -64,15 +64,11 @@ int expectTreeRun(const ToolRun& r, const std::string& prefix, const std::string
   return clusters;
 }
 
-class LargeTable : public ::testing::Test {
+class LargeTable : public KelbowTest {
  protected:
-  ToolRun kelbow(const std::vector<std::string>& args) {
-    return runTool(KELBOW_EXE, args, dir_.path());
-  }
   ToolRun makeTable(const std::vector<std::string>& args) {
     return runTool(KELBOW_MAKE_TABLE_EXE, args, dir_.path(), "kelbow-make-table");
   }
-  TempDir dir_;
 };
 
 // Several planted clusters over few attributes: nodes above the leaves fill to
@@ -170,26 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-class LargeRealData : public LargeTable {
- protected:
-  void SetUp() override {
-    shared_ = sharedDir();
-    if (shared_.empty())
-      GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
-  }
-  void copySet(const std::string& name) { copySharedSet(shared_, name, dir_.path()); }
-  std::filesystem::path shared_;
-};
+using LargeRealData = SharedDataTest;
 
-TEST_F(LargeRealData, MushroomMatchesTheGoldenFiles) {
-  copySet("mushroom");
-  const ToolRun r = kelbow({"-d", "mushroom.data", "-n", "mushroom.desc"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, readFile(shared_ / "golden" / "mushroom.stdout"));
-  EXPECT_EQ(dir_.read("mushroom.data.kelbow"),
-            readFile(shared_ / "golden" / "mushroom.data.kelbow"));
-}
+TEST_F(LargeRealData, MushroomMatchesTheGoldenFiles) { expectGoldenRun("mushroom"); }
 
 TEST_F(LargeRealData, LargeSetsComplete) {
   for (const char* name : {"car", "kr-vs-kp", "splice", "nursery", "krkopt", "connect-4"}) {

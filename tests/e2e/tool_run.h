@@ -2,6 +2,8 @@
 // directory and capture its standard streams and exit status byte for byte.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -51,5 +53,37 @@ void copySharedSet(const std::filesystem::path& shared, const std::string& name,
 
 // Contents of any file.
 std::string readFile(const std::filesystem::path& p);
+
+#ifdef KELBOW_EXE
+// Base of the tests that run kelbow: a fresh directory for every test.
+class KelbowTest : public ::testing::Test {
+ protected:
+  ToolRun kelbow(const std::vector<std::string>& args) { return runTool(KELBOW_EXE, args, dir_.path()); }
+  TempDir dir_;
+};
+
+// Tests on the real data sets beside the checkout; skipped, with a message,
+// when they are missing.
+class SharedDataTest : public KelbowTest {
+ protected:
+  void SetUp() override {
+    shared_ = sharedDir();
+    if (shared_.empty()) GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
+  }
+  // Copies NAME.data and NAME.desc of a shared data set into the test directory.
+  void copySet(const std::string& name) { copySharedSet(shared_, name, dir_.path()); }
+  // Runs kelbow on the set NAME and compares standard output and the result
+  // file byte for byte with the golden files of NAME.
+  void expectGoldenRun(const std::string& name) {
+    copySet(name);
+    const ToolRun r = kelbow({"-d", name + ".data", "-n", name + ".desc"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, readFile(shared_ / "golden" / (name + ".stdout")));
+    EXPECT_EQ(readFile(dir_ / (name + ".data.kelbow")), readFile(shared_ / "golden" / (name + ".data.kelbow")));
+  }
+  std::filesystem::path shared_;
+};
+#endif
 
 }  // namespace kelbow::testing
