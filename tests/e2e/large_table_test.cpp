@@ -120,6 +120,18 @@ TEST_F(LargeTable, TheOldTreeFileIsRemoved) {
   EXPECT_EQ(again.err, "");
 }
 
+// All records alike (one planted cluster, no noise): the tree gathers them into
+// few leaf entries, and one that passes 10,000 rows is too large to become a
+// starting cluster. The run fails without a block.
+TEST_F(LargeTable, AnEntryOfMoreThanTenThousandRowsIsRefused) {
+  ASSERT_EQ(makeTable({"z", "1", "10301", "22", "8", "0", "532083"}).status, 0);
+  const ToolRun r = kelbow({"-d", "z.data", "-n", "z.desc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "too large partition\n");
+  EXPECT_EQ(r.out.find("iteration"), std::string::npos);
+  EXPECT_EQ(dir_.read("z.data.kelbow"), "z.data.kelbow\n");
+}
+
 struct BadTree {
   const char* what;
   int goodRecords;  // good records before the bad tail
