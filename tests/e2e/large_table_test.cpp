@@ -120,15 +120,27 @@ TEST_F(LargeTable, TheOldTreeFileIsRemoved) {
   EXPECT_EQ(again.err, "");
 }
 
-// All records alike (one planted cluster, no noise): the tree gathers them into
-// few leaf entries, and one that passes 10,000 rows is too large to become a
-// starting cluster. The run fails without a block.
-TEST_F(LargeTable, AnEntryOfMoreThanTenThousandRowsIsRefused) {
-  ASSERT_EQ(makeTable({"z", "1", "10301", "22", "8", "0", "532083"}).status, 0);
-  const ToolRun r = kelbow({"-d", "z.data", "-n", "z.desc"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "too large partition\n");
-  EXPECT_EQ(r.out.find("iteration"), std::string::npos);
+// Records that are all alike gather in few leaf entries. With 10,077 records of
+// "1 2" the largest entry holds exactly 10,000 rows, which is accepted; with
+// one record more it holds 10,001, too large to become a starting cluster, and
+// the run fails without a block.
+TEST_F(LargeTable, AStartingClusterHoldsAtMostTenThousandRows) {
+  const auto alike = [&](int rows) {
+    dir_.write("z.desc", std::to_string(rows) + " 2\n3\n4\n");
+    std::string data;
+    for (int i = 0; i < rows; ++i) data += "1 2\n";
+    dir_.write("z.data", data);
+    std::filesystem::remove(dir_ / "z.data.kelbow");
+    return kelbow({"-d", "z.data", "-n", "z.desc"});
+  };
+
+  const ToolRun atLimit = alike(10077);
+  expectTreeRun(atLimit, treeOutput(10077, {3, 4}, 10077), dir_.read("z.data.kelbow"), "z.data");
+
+  const ToolRun over = alike(10078);
+  EXPECT_EQ(over.status, 1);
+  EXPECT_EQ(over.err, "too large partition\n");
+  EXPECT_EQ(over.out.find("iteration"), std::string::npos);
   EXPECT_EQ(dir_.read("z.data.kelbow"), "z.data.kelbow\n");
 }
 
