@@ -9,7 +9,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-exe="${KELBOW_EXE:-$root/build/src/app/kelbow}"
+exe="${KELBOW_EXE:-$root/build/bin/kelbow}"
 rows="${BENCH_ROWS:-1000000}"
 shared="$root/../shared/data"
 
@@ -19,7 +19,7 @@ if [[ ! -x "$exe" ]]; then
 fi
 exe="$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")"
 # The generator of tables with planted clusters, built beside kelbow.
-make_table="${KELBOW_MAKE_TABLE:-$(dirname "$(dirname "$(dirname "$exe")")")/tools/kelbow-make-table}"
+make_table="${KELBOW_MAKE_TABLE:-$(dirname "$exe")/kelbow-make-table}"
 if [[ ! -x "$make_table" ]]; then
   echo "no kelbow-make-table at $make_table: build it or set KELBOW_MAKE_TABLE" >&2
   exit 1

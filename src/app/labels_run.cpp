@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
+#include "analysis/road.h"
 #include "app/option_scanner.h"
 #include "app/run.h"
 #include "common/error.h"

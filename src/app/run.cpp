@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
+#include "analysis/road.h"
 #include "app/option_scanner.h"
 #include "common/error.h"
 #include "input/table_reader.h"
@@ -41,15 +42,6 @@ bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescri
   std::fclose(in);
   if (!ok) error(err, false);
   return ok;
-}
-
-void loadStartingClusters(EntropyClustering& analysis, int declaredRows) {
-  if (declaredRows < kDirectRowLimit) {
-    std::printf("%d rows\n", declaredRows);
-    analysis.loadAll(0);
-  } else {
-    analysis.summarize(kTreeFanOut, kTreeLeafEntries, kTreeThreshold);
-  }
 }
 
 int run(int argc, char* argv[]) {

@@ -6,15 +6,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/entropy_clustering.h"
-#include "input/attribute_context.h"
 
 namespace kelbow {
 namespace {
@@ -320,48 +317,6 @@ TEST_F(RecordReaderTest, EveryCorruptedByteIsAcceptedInRangeOrRefusedInOneLine) 
         for (std::size_t a = 0; a < sizes.size(); ++a) EXPECT_TRUE(record[a] >= 0 && record[a] < sizes[a]);
     }
   }
-}
-
-// ---------------------------------------------------------------- direct loader
-
-// The direct loader with a row limit, which the command line never sets.
-class DirectLoaderTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "kelbow_loader_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    resetAttributeContext();
-    std::filesystem::remove_all(dir_);
-  }
-  std::string write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
-
-  std::filesystem::path dir_;
-};
-
-TEST_F(DirectLoaderTest, RowLimitReadsOnlyTheFirstRecords) {
-  std::string rows;
-  for (int r = 0; r < 100; ++r) rows += std::to_string(r % 2) + " " + std::to_string(r % 3) + "\n";
-  const std::string data = write("d.txt", rows);
-  const std::string desc = write("n.txt", "100 2\n2\n3\n");
-  EntropyClustering analysis(data.c_str(), desc.c_str(), nullptr);
-  testing::internal::CaptureStdout();
-  analysis.loadAll(10);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "rows=10 cols = 2\n");
-  EXPECT_EQ(analysis.rowCount, 10);
-  EXPECT_EQ(analysis.clusterCount, 10);
-  EXPECT_EQ(analysis.logTable.size(), 11u);
-  ASSERT_EQ(analysis.clusters.size(), 10u);
-  // Cluster i holds record i: row 7 is (1, 1), slots 1 and 3.
-  EXPECT_EQ(analysis.clusters[7]->counts, (std::vector<int>{0, 1, 0, 1, 0}));
-  EXPECT_EQ(analysis.clusters[7]->members, (MemberSet{7}));
-  EXPECT_EQ(gValueCount, 5);
 }
 
 }  // namespace

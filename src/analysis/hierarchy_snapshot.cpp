@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
 #include "common/error.h"
 
 namespace kelbow {

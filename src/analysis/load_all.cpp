@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
 #include "common/error.h"
 #include "input/attribute_context.h"
 #include "input/table_reader.h"

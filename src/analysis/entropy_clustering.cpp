@@ -1,4 +1,4 @@
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
 
 #include "input/attribute_context.h"
 #include "summary/cf_tree.h"

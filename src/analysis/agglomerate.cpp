@@ -2,7 +2,7 @@
 // curve it records and the kelbow block it appends.
 #include <cstdio>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
 #include "merge/kelbow_output.h"
 #include "merge/merge_loop.h"
 

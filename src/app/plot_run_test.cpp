@@ -1,4 +1,4 @@
-#include "plot/plot_run.h"
+#include "app/plot_run.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -80,7 +80,7 @@ TEST(PlotOptionsTest, BadCommandLinesGiveOneLine) {
 
 // The build hands the path of the built executable to the tests below.
 #ifndef KELBOW_PLOT_EXE
-#error "KELBOW_PLOT_EXE must name the kelbow-plot executable (see src/plot/CMakeLists.txt)"
+#error "KELBOW_PLOT_EXE must name the kelbow-plot executable (see src/app/CMakeLists.txt)"
 #endif
 
 struct RunResult {

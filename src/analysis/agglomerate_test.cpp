@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
 #include "input/attribute_context.h"
 #include "input/tables.h"
 

@@ -1,3 +1,3 @@
-#include "plot/plot_run.h"
+#include "app/plot_run.h"
 
 int main(int argc, char** argv) { return kelbow::runPlot(argc, argv); }

@@ -3,7 +3,7 @@
 // loop's pair table stays small whatever the number of rows.
 #include <cstdio>
 
-#include "app/entropy_clustering.h"
+#include "analysis/entropy_clustering.h"
 #include "input/attribute_context.h"
 #include "summary/cf_tree.h"
 

@@ -1,4 +1,4 @@
-#include "plot/plot_run.h"
+#include "app/plot_run.h"
 
 #include <cerrno>
 #include <cstring>

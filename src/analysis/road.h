@@ -1,0 +1,21 @@
+// The two roads of a run: tables of fewer than kDirectRowLimit declared rows
+// start from one cluster per row; larger ones are first condensed by the
+// summary tree. kelbow and kelbow-labels take the same road for the same table.
+#pragma once
+
+namespace kelbow {
+
+class EntropyClustering;
+
+inline constexpr int kDirectRowLimit = 1500;
+// The summary tree of the large-table road: fan-out, leaf-entry budget, and the
+// merge cost below which two entries count as close.
+inline constexpr int kTreeFanOut = 20;
+inline constexpr int kTreeLeafEntries = 800;
+inline constexpr float kTreeThreshold = 0.01f;
+
+// Fills the analysis object by the road its declared row count asks for. The
+// direct road first prints "R rows".
+void loadStartingClusters(EntropyClustering& analysis, int declaredRows);
+
+}  // namespace kelbow
