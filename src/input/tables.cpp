@@ -18,11 +18,17 @@ std::vector<float> attributeWeights(const std::vector<int>& domainSizes) {
   return weights;
 }
 
+float log2Computed(int k) {
+  if (k == 0) return 0.0f;
+  return static_cast<float>(std::log(static_cast<double>(k)) / std::log(2.0));
+}
+
 void extendLogTable(std::vector<float>& table, int maxCount) {
   if (table.empty()) table.push_back(0.0f);
-  for (int k = static_cast<int>(table.size()); k <= maxCount; ++k)
-    table.push_back(static_cast<float>(std::log(static_cast<double>(k)) / std::log(2.0)));
+  for (int k = static_cast<int>(table.size()); k <= maxCount; ++k) table.push_back(log2Computed(k));
 }
+
+const std::vector<float> gLog2Cache = logTable(kLog2CacheSize - 1);
 
 std::vector<float> logTable(int maxCount) {
   std::vector<float> table;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace kelbow {
@@ -50,6 +51,15 @@ TEST(LogTableTest, ExtendingAnEmptyTableStartsWithZero) {
   std::vector<float> table;
   extendLogTable(table, 2);
   EXPECT_EQ(table, (std::vector<float>{0.0f, 0.0f, 1.0f}));
+}
+
+TEST(LogTableTest, Log2CountMatchesTheTableOnBothSidesOfTheCache) {
+  const int top = kLog2CacheSize + 4096;
+  const std::vector<float> table = logTable(top);
+  for (int k = 0; k <= top; ++k) ASSERT_EQ(log2Count(k), table[k]) << "k=" << k;
+  // Far beyond any table: the same expression, so powers of two stay exact.
+  EXPECT_EQ(log2Count(1 << 30), 30.0f);
+  EXPECT_EQ(log2Count(2147483647), static_cast<float>(std::log(2147483647.0) / std::log(2.0)));
 }
 
 }  // namespace
