@@ -69,8 +69,9 @@ long DescriptionText::pull() {
 }
 
 std::string DescriptionText::swappedFilesHint() const {
-  // Counts the tokens of the kept text, those of the first line apart, up to
-  // one more than a description with the attribute count of its second token holds.
+  // With an attribute count A in its second place, a description holds 2 + A
+  // numbers; more than that, or without such an A more than two on the first
+  // line, is what a data file looks like. Only the kept text is looked at.
   long long tokens = 0;
   long long firstLine = 0;
   long long wanted = -1;  // 2 + A, once the second token gives A
@@ -90,11 +91,12 @@ std::string DescriptionText::swappedFilesHint() const {
       const auto [end, ec] = std::from_chars(text_.data() + i, text_.data() + j, a);
       if (ec == std::errc() && end == text_.data() + j && a >= 1) wanted = 2LL + a;
     }
-    if (firstLine > 2 || (wanted >= 0 && tokens > wanted)) {
+    const bool looksLikeData = wanted >= 0 ? tokens > wanted : firstLine > 2;
+    if (looksLikeData) {
       return std::string(programName()) + ": " + fileName_ +
              " looks like a data file, not a description; are the -d and -n files swapped?\n";
     }
-    if (!onFirstLine && wanted < 0) break;
+    if (tokens >= 2 && wanted < 0 && !onFirstLine) break;
     i = j;
   }
   return "";

@@ -28,9 +28,9 @@ class DescriptionText {
   std::unique_ptr<ByteSource> reader();
 
   // A line to add to a refusal of the description when it looks like a data
-  // file, the -d and -n files swapped: its first line holds more than two
-  // numbers, or it holds more numbers than its own attribute count calls for.
-  // Empty otherwise. Looks only at the text read so far.
+  // file, the -d and -n files swapped: it holds more numbers than its own
+  // attribute count calls for, or, without a valid attribute count, its first
+  // line holds more than two. Empty otherwise. Looks only at the text read so far.
   std::string swappedFilesHint() const;
 
  private:
