@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <vector>
 
 #if KELBOW_HAVE_ZLIB
 #include <zlib.h>
@@ -100,7 +99,8 @@ class DecodingSource : public ByteSource {
   // Reads the next raw chunk once the last one is used up; false on a failure.
   bool refill() {
     if (inPos_ < inLen_ || rawEnded_) return true;
-    const long n = raw_->read(in_.data(), in_.size());
+    char* room = in_.refill();
+    const long n = raw_->read(room, in_.size());
     if (n < 0) return failWith(raw_->failure());
     inPos_ = 0;
     inLen_ = static_cast<std::size_t>(n);
@@ -111,6 +111,7 @@ class DecodingSource : public ByteSource {
   // Gathers at least four bytes (a pipe may deliver fewer per read) or all there are.
   bool sniff() {
     sniffed_ = true;
+    in_.refill();
     while (inLen_ < 4 && !rawEnded_) {
       const long n = raw_->read(in_.data() + inLen_, in_.size() - inLen_);
       if (n < 0) return failWith(raw_->failure());
@@ -214,7 +215,7 @@ class DecodingSource : public ByteSource {
 
   std::unique_ptr<ByteSource> raw_;
   std::string fileName_;
-  std::vector<char> in_;  // raw bytes not yet decoded: in_[inPos_ .. inLen_)
+  ReadBuffer in_;  // raw bytes not yet decoded: in_[inPos_ .. inLen_)
   std::size_t inPos_ = 0;
   std::size_t inLen_ = 0;
   bool rawEnded_ = false;

@@ -4,6 +4,7 @@
 // decompressed on the fly, whatever its name. The number readers sit on top.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -30,6 +31,30 @@ class ByteSource {
 
  private:
   std::string failure_;
+};
+
+// A read buffer that starts small and doubles at every refill up to its
+// largest size, left uninitialised: a small input costs little, a large one is
+// read in large chunks.
+class ReadBuffer {
+ public:
+  explicit ReadBuffer(std::size_t largest) : largest_(largest < 1 ? 1 : largest) {}
+  // Makes room for the next read, dropping what the buffer held; returns it.
+  char* refill() {
+    if (size_ < largest_) {
+      size_ = size_ == 0 ? std::min<std::size_t>(kFirstSize, largest_) : std::min(2 * size_, largest_);
+      bytes_.reset(new char[size_]);
+    }
+    return bytes_.get();
+  }
+  char* data() const { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  static constexpr std::size_t kFirstSize = 1 << 12;
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t largest_;
 };
 
 // A copy of some bytes, for tests and in-process harnesses; decoded like a

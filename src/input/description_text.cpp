@@ -10,7 +10,7 @@ namespace kelbow {
 namespace {
 
 // Bytes pulled from the file at a time.
-constexpr std::size_t kChunk = 1 << 16;
+constexpr std::size_t kChunk = 1 << 14;
 
 bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -59,10 +59,9 @@ std::unique_ptr<ByteSource> DescriptionText::reader() { return std::make_unique<
 long DescriptionText::pull() {
   if (ended_ || file_ == nullptr) return 0;
   if (!failure_.empty()) return -1;
-  const std::size_t old = text_.size();
-  text_.resize(old + kChunk);
-  const long n = file_->read(text_.data() + old, kChunk);
-  text_.resize(old + static_cast<std::size_t>(n > 0 ? n : 0));
+  char chunk[kChunk];
+  const long n = file_->read(chunk, kChunk);
+  if (n > 0) text_.append(chunk, static_cast<std::size_t>(n));
   if (n < 0) failure_ = file_->failure();
   if (n == 0) ended_ = true;
   return n;

@@ -31,13 +31,14 @@ NumberReader::NumberReader(ByteSource& in, std::size_t bufferSize) : in_(in), bu
 
 bool NumberReader::refill() {
   if (failed_) return false;
-  const long n = in_.read(buffer_.data(), buffer_.size());
+  char* room = buffer_.refill();
+  const long n = in_.read(room, buffer_.size());
   if (n < 0) failed_ = true;
   if (n <= 0) {
     pos_ = end_ = nullptr;
     return false;
   }
-  pos_ = buffer_.data();
+  pos_ = room;
   end_ = pos_ + n;
   return true;
 }

@@ -20,7 +20,8 @@ inline constexpr long long kMaxValueSlots = 1 << 24;
 // buffer at a time, parsing digits in place.
 class NumberReader {
  public:
-  // Reads `in` through a buffer of `bufferSize` bytes; `in` must outlive the reader.
+  // Reads `in` through a buffer of at most `bufferSize` bytes; `in` must
+  // outlive the reader.
   explicit NumberReader(ByteSource& in, std::size_t bufferSize = kDefaultBufferSize);
 
   static constexpr std::size_t kDefaultBufferSize = 1 << 18;
@@ -48,7 +49,7 @@ class NumberReader {
   bool refill();
 
   ByteSource& in_;
-  std::vector<char> buffer_;
+  ReadBuffer buffer_;
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
   std::string token_;
