@@ -60,6 +60,8 @@ bool parseClusters(const char* text, int& k) {
 }  // namespace
 
 int runLabels(int argc, char* argv[]) {
+  setProgramName("kelbow-labels");
+  installOutOfMemoryHandler();
   std::string dataFileName, descriptionFileName, clustersText;
   bool haveData = false, haveDescription = false, haveClusters = false;
   for (int c; (c = getopt(argc, argv, "d:n:k:")) != -1;) {
