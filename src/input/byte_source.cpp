@@ -78,6 +78,7 @@ class DecodingSource : public ByteSource {
   DecodingSource& operator=(const DecodingSource&) = delete;
 
   long read(char* buffer, std::size_t size) override {
+    if (!failure().empty()) return -1;  // a failure stays
     if (!sniffed_ && !sniff()) return -1;
     switch (format_) {
       case Format::kPlain:

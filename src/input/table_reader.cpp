@@ -51,7 +51,7 @@ bool NumberReader::atEnd() {
   }
 }
 
-NumberReader::Result NumberReader::next(int& value) {
+NumberReader::Result NumberReader::nextToken(int& value) {
   token_.clear();
   if (atEnd()) return failed_ ? Result::kReadError : Result::kEnd;
 
@@ -210,6 +210,10 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
     };
     int v = 0;
     const NumberReader::Result r = numbers_.next(v);
+    if (r == NumberReader::Result::kNumber && v >= 0 && v < domainSizes_[a]) {
+      codes[a] = v;
+      continue;
+    }
     if (r == NumberReader::Result::kEnd) {
       if (a == 0) return Result::kEnd;
       err = where() + "the code is missing; the file ends inside the record\n";
@@ -223,11 +227,8 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
       err = failureLine();
       return Result::kBad;
     }
-    if (v < 0 || v >= domainSizes_[a]) {
-      err = where() + "the code " + std::to_string(v) + " is outside 0.." + std::to_string(domainSizes_[a] - 1) + "\n";
-      return Result::kBad;
-    }
-    codes[a] = v;
+    err = where() + "the code " + std::to_string(v) + " is outside 0.." + std::to_string(domainSizes_[a] - 1) + "\n";
+    return Result::kBad;
   }
   ++records_;
   return Result::kRecord;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,27 @@ class NumberReader {
   // fits in 32 bits; token() then holds its first kKeptTokenBytes bytes, and the
   // reader must not be used further. kReadError when the source failed
   // (failure() says how).
-  Result next(int& value);
+  Result next(int& value) {
+    // The common case, parsed here: a short number ended by white space inside
+    // the buffer. Everything else (long, bad or cut tokens, the end) takes the
+    // general road, which gives the same value for the same bytes.
+    const char* p = pos_;
+    while (p < end_ && isBlank(*p)) ++p;
+    const char* q = p;
+    const bool negative = q < end_ && *q == '-';
+    if (q < end_ && (*q == '-' || *q == '+')) ++q;
+    const char* digits = q;
+    std::uint64_t magnitude = 0;
+    while (q < end_ && q - digits < 10 && static_cast<unsigned char>(*q - '0') < 10)
+      magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
+    if (q > digits && q < end_ && isBlank(*q) && magnitude <= (negative ? 2147483648u : 2147483647u)) {
+      pos_ = q + 1;
+      value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude)) : static_cast<int>(magnitude);
+      return Result::kNumber;
+    }
+    pos_ = p;
+    return nextToken(value);
+  }
 
   // Skips white space; true when the stream holds nothing more or has failed.
   bool atEnd();
@@ -45,6 +66,10 @@ class NumberReader {
   static constexpr std::size_t kKeptTokenBytes = 41;
 
  private:
+  // White space of the "C" locale.
+  static bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+  // next() for any token, across buffers.
+  Result nextToken(int& value);
   // Loads the next buffer; false at the end of the source or on a failure.
   bool refill();
 
