@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace kelbow {
 
@@ -66,7 +67,35 @@ bool canAppendTo(const std::string& fileName) {
   return takesNewFiles(directoryOf(fileName));
 }
 
+namespace {
+
+// While it lives, a write past the file-size limit or into a pipe nobody reads
+// fails with an error instead of ending the process, so that a part already
+// written can be taken back.
+class QuietWriteSignals {
+ public:
+  QuietWriteSignals() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &fileSize_);
+    ::sigaction(SIGPIPE, &ignore, &pipe_);
+  }
+  ~QuietWriteSignals() {
+    ::sigaction(SIGXFSZ, &fileSize_, nullptr);
+    ::sigaction(SIGPIPE, &pipe_, nullptr);
+  }
+  QuietWriteSignals(const QuietWriteSignals&) = delete;
+  QuietWriteSignals& operator=(const QuietWriteSignals&) = delete;
+
+ private:
+  struct sigaction fileSize_ {};
+  struct sigaction pipe_ {};
+};
+
+}  // namespace
+
 AppendStatus appendWhole(const std::string& fileName, std::string_view text) {
+  const QuietWriteSignals quiet;
   const int fd = ::open(fileName.c_str(), kAppendFlags | O_CREAT, 0666);
   if (fd < 0) return AppendStatus::kCannotOpen;
   // Writes wait for room again, as on any file.
