@@ -8,11 +8,12 @@
 
 #include "cluster/cluster_summary.h"
 #include "input/attribute_context.h"
+#include "input/tables.h"
 
 namespace kelbow {
 
 double ClusterSummary::weightedEntropy(const int* table, int n) {
-  const double rowLog = gLogTable[n];
+  const double rowLog = log2Count(n);
   scratchSum = 0.0f;
   int offset = 0;
   for (int a = 0; a < gAttributeCount; ++a) {
@@ -22,7 +23,8 @@ double ClusterSummary::weightedEntropy(const int* table, int n) {
       for (int v = 0; v < d; ++v) {
         const int k = table[offset + v];
         if (k != 0)
-          acc = static_cast<float>(static_cast<double>(k) * (static_cast<double>(gLogTable[k]) - rowLog) + acc);
+          acc = static_cast<float>(
+              static_cast<double>(k) * (static_cast<double>(log2Count(k)) - rowLog) + acc);
       }
       acc = static_cast<float>(static_cast<double>(acc) * gWeights[a]);
       scratchSum = static_cast<float>(static_cast<double>(acc) + scratchSum);

@@ -51,7 +51,6 @@ TEST(CFTree, TheNineteenthRowSplitsTheRootLeaf) {
 // leaf alone, where one close entry is not enough to join it: a fourth leaf.
 TEST(CFTree, ASplitDuringReinsertionGrowsTheTreeAtOnce) {
   CFTree tree(describe({2, 2, 2}), 100.0f, 800, 4);
-  extendLogTable(gTreeLogTable, 5);
   const std::vector<std::vector<int>> rows = {
       {0, 0, 0}, {1, 1, 1}, {0, 0, 1}, {1, 1, 0}, {1, 1, 0}};
   CFNode* first = tree.root;
@@ -111,7 +110,6 @@ TEST_P(CFTreeInvariants, HoldAfterEveryStage) {
   EXPECT_GE(shape.height, 2);        // the root split more than once
   EXPECT_GT(shape.largestEntry, 1);  // rows were absorbed
   EXPECT_LE(shape.leafEntries, tree.maxLeaves * tree.root->capacity);
-  EXPECT_EQ(static_cast<int>(gTreeLogTable.size()), s.rows + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -189,25 +187,19 @@ TEST_F(CFTreeFiles, EchoesTheDescriptionAndReportsProgressEveryHundredRows) {
   expectTreeInvariants(*tree);
 }
 
-TEST_F(CFTreeFiles, TheLogTableFollowsTheRowsRead) {
-  // Far more rows declared than present: nothing is allocated for the absent ones.
+TEST_F(CFTreeFiles, TheRowsReadNotTheRowsDeclaredCount) {
+  // Far more rows declared than present, and more rows than declared.
   table(1000000000, records(30));
   ::testing::internal::CaptureStdout();
   auto few = build();
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(few->rowsInserted, 30);
-  EXPECT_EQ(gTreeLogTable.size(), 31u);
-  few.reset();
-  EXPECT_TRUE(gTreeLogTable.empty());
 
-  // More rows than declared: every row is read and every count has its logarithm.
   table(10, records(1600));
   ::testing::internal::CaptureStdout();
   auto many = build(12, 4);
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(many->rowsInserted, 1600);
-  EXPECT_EQ(gTreeLogTable.size(), 1601u);
-  EXPECT_EQ(gTreeLogTable[1024], 10.0f);
   expectTreeInvariants(*many);
 }
 
@@ -288,18 +280,18 @@ TEST_F(ExtractClusters, OneClusterPerLeafEntryInLeafOrder) {
       EXPECT_EQ(c.id, i);
       EXPECT_EQ(c.rowCount, leaf.entries[j].n);
       EXPECT_EQ(c.counts, leaf.entries[j].counts);
-      EXPECT_EQ(static_cast<int>(c.members.size()), c.rowCount);
-      EXPECT_TRUE(c.members.contains(leaf.entries[j].id));  // the row that made the entry
-      for (int r : c.members) {
-        EXPECT_EQ(owner[r], -1) << "row " << r;
-        owner[r] = i;
-      }
+      // The members are the starting-cluster number; the index gives each
+      // row's starting cluster, the one of the entry that made it included.
+      EXPECT_EQ(c.members, MemberSet{i});
+      EXPECT_EQ(tree.memberIndex.entryOf(leaf.entries[j].id), i);
     }
   }
   EXPECT_EQ(i, k);
-  EXPECT_EQ(std::count(owner.begin(), owner.end(), -1), 0);
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    owner[r] = tree.memberIndex.entryOf(static_cast<int>(r));
+  for (int c = 0; c < k; ++c)
+    EXPECT_EQ(std::count(owner.begin(), owner.end(), c), clusters[c]->rowCount) << "cluster " << c;
   EXPECT_EQ(gValueCount, 14);
-  EXPECT_EQ(gLogTable, gTreeLogTable.data());
 }
 
 // One leaf of three entries that never splits (nc = 1): identical rows fill the
@@ -311,34 +303,31 @@ std::unique_ptr<CFTree> treeWithLargestEntry(int largest) {
   return tree;
 }
 
-TEST_F(ExtractClusters, AcceptsTenThousandRowsInOneEntry) {
-  auto tree = treeWithLargestEntry(10000);
+TEST_F(ExtractClusters, AnEntryMayHoldAnyNumberOfRows) {
+  auto tree = treeWithLargestEntry(70000);  // counts beyond the logarithm cache too
   useTreeWeights();
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
   ASSERT_EQ(tree->extractClusters(clusters), 3);
-  EXPECT_EQ(clusters[0]->rowCount, 10000);
+  EXPECT_EQ(clusters[0]->rowCount, 70000);
   EXPECT_EQ(clusters[1]->rowCount, 2);
   EXPECT_EQ(clusters[2]->rowCount, 2);
-}
-
-TEST_F(ExtractClusters, RefusesAnEntryOfMoreThanTenThousandRows) {
-  auto tree = treeWithLargestEntry(10001);
-  useTreeWeights();
-  std::vector<std::unique_ptr<ClusterSummary>> clusters;
-  EXPECT_EXIT(tree->extractClusters(clusters), ::testing::ExitedWithCode(1),
-              "^too large partition\n$");
 }
 
 TEST_F(ExtractClusters, RefusesMemberListsThatDisagreeWithTheCounts) {
   auto tree = treeWithLargestEntry(3);
   useTreeWeights();
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
-  tree->memberIndex.add(99, tree->root->entries[1].id);
+  tree->memberIndex.set(5, tree->root->entries[1].id);  // one row moved to another entry
   EXPECT_EXIT(tree->extractClusters(clusters), ::testing::ExitedWithCode(1),
               "^unmatched labels\n$");
-  tree->root->entries[1].id = 77;  // an entry the index does not know
+  tree->memberIndex.set(5, tree->root->entries[0].id);
+  tree->root->entries[1].id = 77;  // an entry whose rows the index does not know
   EXPECT_EXIT(tree->extractClusters(clusters), ::testing::ExitedWithCode(1),
-              "^the corresponding cluster is not found\nunmatched labels\n$");
+              "^unmatched labels\n$");
+  tree->memberIndex.add(7, 1);  // a row the tree never read
+  tree->root->entries[1].id = 1;
+  EXPECT_EXIT(tree->extractClusters(clusters), ::testing::ExitedWithCode(1),
+              "^unmatched labels\n$");
 }
 
 }  // namespace
