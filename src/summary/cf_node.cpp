@@ -100,7 +100,7 @@ InsertStatus CFNode::insert(SummaryEntry& e, CFNode*& sibling) {
 
     CFNode* son = entries[i].sonNode();
     CFNode* newSon = nullptr;
-    const float unionValue = unions_[i];
+    const float unionValue = e.isOneRow() ? unions_[i] : 0.0f;
     const InsertStatus st = son->insert(e, newSon);
     if (st == DONE && e.isOneRow()) {
       // The son took the row and nothing else changed below: its summary is

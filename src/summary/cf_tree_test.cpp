@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -329,6 +332,115 @@ TEST_F(ExtractClusters, RefusesMemberListsThatDisagreeWithTheCounts) {
   EXPECT_EXIT(tree->extractClusters(clusters), ::testing::ExitedWithCode(1),
               "^unmatched labels\n$");
 }
+
+}  // namespace
+}  // namespace kelbow
+
+namespace kelbow {
+namespace {
+
+// The tree's own evaluations against the plain dense passes. The same rows go
+// into two trees: one as the tree makes them from records (one-row entries that
+// carry their value slots: row tables, path summaries kept by increments), the
+// other as bare count tables (every evaluation one pass over the summed tables,
+// every path summary recounted from its node). After every stage both trees
+// must hold the same entries bit for bit, cached entropy values included; and
+// every entry's evaluations against arriving rows must equal an independent
+// dense reference, whichever way the entry computes them.
+struct Twin {
+  const char* what;
+  std::vector<int> domains;
+  int f;
+  int nc;
+  float threshold;
+  int rows;
+  int clusters;
+  double noise;
+  int everyKthIsRowZero;  // 0: no planted duplicates
+};
+
+void PrintTo(const Twin& t, std::ostream* os) { *os << t.what; }
+
+class FastEvaluations : public ::testing::TestWithParam<Twin> {};
+
+std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
+
+void expectSameTrees(CFTree& fast, CFTree& plain, int row) {
+  ASSERT_EQ(fast.nodes.size(), plain.nodes.size()) << "after row " << row;
+  ASSERT_EQ(fast.rootBlock, plain.rootBlock) << "after row " << row;
+  ASSERT_EQ(fast.leafCount, plain.leafCount) << "after row " << row;
+  for (std::size_t b = 0; b < fast.nodes.size(); ++b) {
+    const CFNode& x = *fast.nodes[b];
+    const CFNode& y = *plain.nodes[b];
+    ASSERT_EQ(x.level, y.level);
+    ASSERT_EQ(x.count, y.count) << "block " << b << " after row " << row;
+    for (int i = 0; i < x.count; ++i) {
+      const SummaryEntry& p = x.entries[i];
+      const SummaryEntry& q = y.entries[i];
+      ASSERT_EQ(p.id, q.id) << "block " << b << " slot " << i << " after row " << row;
+      ASSERT_EQ(p.n, q.n) << "block " << b << " slot " << i << " after row " << row;
+      ASSERT_EQ(p.counts, q.counts) << "block " << b << " slot " << i << " after row " << row;
+      // An empty cache and the value a recount gives are the same state.
+      SummaryEntry pc = p, qc = q;
+      ASSERT_EQ(bits(pc.entropy()), bits(qc.entropy()))
+          << "block " << b << " slot " << i << " after row " << row;
+    }
+  }
+}
+
+TEST_P(FastEvaluations, MatchThePlainDensePassBitForBit) {
+  const Twin& t = GetParam();
+  auto rows = plantedTable(t.rows, t.domains, t.clusters, t.noise, 11);
+  if (t.everyKthIsRowZero > 0)
+    for (std::size_t r = 0; r < rows.size(); r += t.everyKthIsRowZero) rows[r] = rows[0];
+  CFTree fast(describe(t.domains), t.threshold, t.nc, t.f);
+  CFTree plain(describe(t.domains), t.threshold, t.nc, t.f);
+  for (int r = 0; r < t.rows; ++r) {
+    fast.insertRow(rows[r].data());
+    plain.insert(test::rowEntry(plain, rows[r], r, false));
+    plain.rowsInserted = r + 1;
+    if (r % 97 == 0 || r == t.rows - 1) {
+      expectSameTrees(fast, plain, r);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+  expectTreeInvariants(fast);
+
+  // Every entry of the fast tree against arriving rows, by table and by one
+  // pass over its own counts, and the dense reference.
+  for (auto& node : fast.nodes) {
+    for (int i = 0; i < node->count; ++i) {
+      SummaryEntry& e = node->entries[i];
+      for (int p = 0; p < 12; ++p) {
+        const SummaryEntry arriving = test::rowEntry(fast, rows[(p * 7919) % t.rows], 0);
+        const std::uint32_t want =
+            bits(test::referenceUnion(fast, e.counts, arriving.counts, e.n + 1));
+        ASSERT_EQ(bits(e.directUnionWithRow(arriving.rowSlots.data())), want);
+        ASSERT_EQ(bits(e.unionEntropyWithRow(arriving.rowSlots.data(), 1 << 30)), want);
+        ASSERT_EQ(bits(e.unionEntropy(arriving)), want);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, FastEvaluations,
+    ::testing::Values(
+        Twin{"binary attributes, small nodes", {2, 2, 2}, 3, 9, 0.01f, 3000, 3, 0.2, 0},
+        Twin{"one-valued attributes", {1, 3, 1, 4, 2}, 4, 16, 0.01f, 3000, 4, 0.3, 0},
+        Twin{"a huge domain", {2000, 3}, 20, 800, 0.01f, 2500, 6, 0.5, 0},
+        Twin{"duplicate rows", {4, 4, 4, 4}, 20, 800, 0.01f, 5000, 5, 0.2, 2},
+        Twin{"all close", {3, 4, 2, 5}, 5, 40, 100.0f, 3000, 5, 0.3, 0},
+        Twin{"none close", {3, 4, 2, 5}, 5, 40, 0.0f, 3000, 5, 0.3, 0},
+        Twin{"fan-out three, one leaf", {2, 3, 4}, 3, 3, 0.01f, 2000, 3, 0.4, 0},
+        Twin{"many attributes", std::vector<int>(42, 3), 20, 800, 0.01f, 3000, 8, 0.25, 0},
+        Twin{"mixed domains", {2, 9, 1, 17, 5, 64}, 20, 800, 0.01f, 6000, 12, 0.3, 7}),
+    [](const ::testing::TestParamInfo<Twin>& info) {
+      std::string name = info.param.what;
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
 
 }  // namespace
 }  // namespace kelbow
