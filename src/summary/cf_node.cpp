@@ -158,12 +158,14 @@ void CFNode::rowUnions(SummaryEntry& e) {
   const int withTable = static_cast<int>(laneTables_.size());
   for (int g = 0; g < withTable; g += kLanes) {
     const int k = std::min(kLanes, withTable - g);
-    const float* const* tables = laneTables_.data() + g;
+    // Lanes past the last entry repeat the first one's table; their sums are dropped.
+    const float* tables[kLanes];
+    for (int j = 0; j < kLanes; ++j) tables[j] = laneTables_[g + (j < k ? j : 0)];
     float sum[kLanes] = {};
     for (int a : tree->informativeAttributes) {
       const double w = gTreeWeights[a];
       const int s = slots[a];
-      for (int j = 0; j < k; ++j)
+      for (int j = 0; j < kLanes; ++j)
         sum[j] = static_cast<float>(sum[j] + static_cast<double>(tables[j][s]) * w);
     }
     for (int j = 0; j < k; ++j)

@@ -85,6 +85,7 @@ void CFTree::applyDescription(const TableDescription& desc) {
   informativeAttributes.clear();
   directCost = 0;
   tableCost = 0;
+  largestDomain = 0;
   int offset = 0;
   for (int a = 0; a < attributeCount; ++a) {
     const long long d = domainSizes[a];
@@ -92,6 +93,7 @@ void CFTree::applyDescription(const TableDescription& desc) {
     offset += domainSizes[a];
     if (d == 1) continue;
     informativeAttributes.push_back(a);
+    largestDomain = std::max(largestDomain, domainSizes[a]);
     directCost += d;
     // The shared prefix pass plus, at worst, a replayed tail for every code.
     tableCost += d + d * (d + 1) / 2;

@@ -96,7 +96,8 @@ class CFTree {
   std::vector<int> informativeAttributes;  // attributes of more than one value, in order
   long long directCost = 0;                // slots one plain evaluation of an entry visits
   long long tableCost = 0;                 // bound on the steps of building an entry's row table
-  std::vector<double> scratchTerms;        // work space of the row-table builds
+  int largestDomain = 0;                   // largest domain size of an informative attribute
+  std::vector<float> scratchSums;  // work space of the entry passes, one per informative attribute
 
  private:
   // Takes the attribute tables from a checked description.

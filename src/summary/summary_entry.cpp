@@ -144,30 +144,38 @@ float SummaryEntry::unionEntropy(const SummaryEntry& other) const {
       *tree, [mine, theirs](int s) { return mine[s] + theirs[s]; }, n + other.n);
 }
 
+// Both passes below walk all informative attributes side by side, code by
+// code: each attribute's accumulator sees its own slots in slot order, exactly
+// as in one plain pass per attribute, while the chains of different attributes
+// no longer wait for each other.
+
 float SummaryEntry::directUnionWithRow(const int* slots) {
-  // The plain pass of entryValue over counts + the row, with the logarithms
-  // taken from the entry's own cache.
   ensureLogs();
   const int* c = counts.data();
   const float* logC = logCount_.data();
+  const float* logB = logBump_.data();
   const double ln = logRowsAfter_;
-  float sum = 0.0f;
-  for (int a : tree->informativeAttributes) {
-    const int offset = tree->slotOffsets[a];
-    const int end = offset + tree->domainSizes[a];
-    const int bumped = slots[a];
-    float acc = 0.0f;
-    for (int s = offset; s < end; ++s) {
-      if (s == bumped) {
-        acc = static_cast<float>(acc + static_cast<double>(c[s] + 1) *
-                                           (static_cast<double>(logBump_[s]) - ln));
+  const std::vector<int>& attributes = tree->informativeAttributes;
+  const int k = static_cast<int>(attributes.size());
+  std::vector<float>& acc = tree->scratchSums;
+  acc.assign(k, 0.0f);
+  for (int v = 0; v < tree->largestDomain; ++v) {
+    for (int i = 0; i < k; ++i) {
+      const int a = attributes[i];
+      if (v >= tree->domainSizes[a]) continue;
+      const int s = tree->slotOffsets[a] + v;
+      if (s == slots[a]) {
+        acc[i] = static_cast<float>(acc[i] + static_cast<double>(c[s] + 1) *
+                                                 (static_cast<double>(logB[s]) - ln));
       } else if (c[s] != 0) {
-        acc = static_cast<float>(acc +
-                                 static_cast<double>(c[s]) * (static_cast<double>(logC[s]) - ln));
+        acc[i] = static_cast<float>(acc[i] + static_cast<double>(c[s]) *
+                                                 (static_cast<double>(logC[s]) - ln));
       }
     }
-    sum = static_cast<float>(sum + static_cast<double>(acc) * gTreeWeights[a]);
   }
+  float sum = 0.0f;
+  for (int i = 0; i < k; ++i)
+    sum = static_cast<float>(sum + static_cast<double>(acc[i]) * gTreeWeights[attributes[i]]);
   const int m = tree->attributeCount - tree->singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
 }
@@ -176,30 +184,41 @@ void SummaryEntry::buildRowTable() {
   // For code v of an attribute, the union's accumulator is the prefix over the
   // slots before v (the entry's own non-zero counts), then (c_v + 1) at v, then
   // the entry's non-zero counts after v, each step rounded as in the plain
-  // pass. The prefixes are one pass; the tails are replayed for all codes side
-  // by side, slot by slot, so that the codes' chains run independently.
+  // pass. The prefixes take one pass; the tails are then replayed for all codes
+  // at once, slot by slot, each code's chain getting the steps of the slots
+  // after it in slot order.
   ensureLogs();
   rowTable_.resize(valueCount);
+  const int* c = counts.data();
+  const float* logC = logCount_.data();
+  const float* logB = logBump_.data();
+  float* t = rowTable_.data();
   const double ln = logRowsAfter_;
-  for (int a : tree->informativeAttributes) {
-    const int offset = tree->slotOffsets[a];
-    const int d = tree->domainSizes[a];
-    const int* c = counts.data() + offset;
-    const float* logC = logCount_.data() + offset;
-    const float* logB = logBump_.data() + offset;
-    float* t = rowTable_.data() + offset;
-    float prefix = 0.0f;
-    for (int v = 0; v < d; ++v) {
-      t[v] = static_cast<float>(prefix + static_cast<double>(c[v] + 1) *
-                                             (static_cast<double>(logB[v]) - ln));
-      if (c[v] != 0)
-        prefix = static_cast<float>(prefix + static_cast<double>(c[v]) *
-                                                 (static_cast<double>(logC[v]) - ln));
+  const std::vector<int>& attributes = tree->informativeAttributes;
+  const int k = static_cast<int>(attributes.size());
+  std::vector<float>& prefix = tree->scratchSums;
+  prefix.assign(k, 0.0f);
+  for (int v = 0; v < tree->largestDomain; ++v) {
+    for (int i = 0; i < k; ++i) {
+      const int a = attributes[i];
+      if (v >= tree->domainSizes[a]) continue;
+      const int s = tree->slotOffsets[a] + v;
+      t[s] = static_cast<float>(prefix[i] + static_cast<double>(c[s] + 1) *
+                                                (static_cast<double>(logB[s]) - ln));
+      if (c[s] != 0)
+        prefix[i] = static_cast<float>(prefix[i] + static_cast<double>(c[s]) *
+                                                       (static_cast<double>(logC[s]) - ln));
     }
-    for (int s = 1; s < d; ++s) {
+  }
+  for (int v = 1; v < tree->largestDomain; ++v) {
+    for (int i = 0; i < k; ++i) {
+      const int a = attributes[i];
+      if (v >= tree->domainSizes[a]) continue;
+      const int offset = tree->slotOffsets[a];
+      const int s = offset + v;
       if (c[s] == 0) continue;
       const double step = static_cast<double>(c[s]) * (static_cast<double>(logC[s]) - ln);
-      for (int v = 0; v < s; ++v) t[v] = static_cast<float>(t[v] + step);
+      for (int u = offset; u < s; ++u) t[u] = static_cast<float>(t[u] + step);
     }
   }
   rowTableValid_ = true;
