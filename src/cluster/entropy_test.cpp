@@ -36,7 +36,7 @@ TEST_F(EntropyTest, ThreeRowExampleMergesToTheExpectedEntropy) {
   ASSERT_EQ(first, 0.63092977f);
   a->merge(*d, first);
   EXPECT_EQ(a->storedEntropy, 0.63092977f);
-  EXPECT_EQ(a->counts, (std::vector<int>{2, 0, 1, 0, 1}));
+  EXPECT_EQ(a->denseCounts(), (std::vector<int>{2, 0, 1, 0, 1}));
 
   const double u = a->unionEntropy(*b);
   EXPECT_EQ(static_cast<float>(u), 2.2465141f);
@@ -132,7 +132,7 @@ TEST_F(EntropyTest, EntropyWithRowIsTheUnionWithThatRow) {
   auto a = row(0, 2, 0);
   const int codes[2] = {0, 0};
   EXPECT_EQ(static_cast<float>(a->entropyWithRow(codes)), 0.63092977f);
-  EXPECT_EQ(a->counts, (std::vector<int>{1, 0, 0, 0, 1}));
+  EXPECT_EQ(a->denseCounts(), (std::vector<int>{1, 0, 0, 0, 1}));
   EXPECT_EQ(a->rowCount, 1);
 }
 
