@@ -10,10 +10,12 @@
 
 namespace kelbow {
 
-// acc + k (log2 k - log2 n), with rowLog = log2 n as the log table holds it.
+// acc + k (log2 k - log2 n), with countLog = log2Count(k) and rowLog = log2Count(n).
+inline float addCountTerm(float acc, int k, float countLog, double rowLog) {
+  return static_cast<float>(static_cast<double>(k) * (static_cast<double>(countLog) - rowLog) + acc);
+}
 inline float addCountTerm(float acc, int k, double rowLog) {
-  return static_cast<float>(static_cast<double>(k) * (static_cast<double>(log2Count(k)) - rowLog) +
-                            acc);
+  return addCountTerm(acc, k, log2Count(k), rowLog);
 }
 
 // The attribute's accumulator times its weight.
