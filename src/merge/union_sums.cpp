@@ -31,6 +31,14 @@ inline void forLanes(F&& f) {
   forEachLane(f, std::make_index_sequence<UnionSums::kLanes>());
 }
 
+// Four lanes as one vector: widened to double, each lane's step is the scalar
+// step of addCountTerm (the same operations in the same order, rounded once to
+// single precision), so the vector gives every lane the scalar's bits.
+typedef int Counts __attribute__((vector_size(4 * sizeof(int))));
+typedef float Quad __attribute__((vector_size(4 * sizeof(float))));
+typedef double Wide __attribute__((vector_size(4 * sizeof(double))));
+constexpr int kQuads = UnionSums::kLanes / 4;
+
 }  // namespace
 
 UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& clusters, Method method)
@@ -190,25 +198,28 @@ void UnionSums::sumDenseLanes(int x, const int* q, int count, float* out) const 
   const int rows = clusters_[x]->rowCount;
   for (int b = 0; b < count; b += kLanes) {
     Lanes<const int*> partner;
-    Lanes<double> rowLog;
+    Wide rowLog[kQuads];
     for (int l = 0; l < kLanes; ++l) {
       // A short last block repeats its last partner in the spare lanes.
       const int c = q[std::min(b + l, count - 1)];
       partner[l] = &pool_[static_cast<std::size_t>(c) * valueCount_];
-      rowLog[l] = log2Count(rows + clusters_[c]->rowCount);
+      rowLog[l / 4][l % 4] = log2Count(rows + clusters_[c]->rowCount);
     }
     Lanes<float> sum{};
     for (const Attribute& t : informative_) {
-      Lanes<float> acc{};
+      Quad acc[kQuads] = {};
       for (int v = t.offset; v < t.offset + t.domain; ++v) {
         // Every lane takes the step; a zero count keeps its lane's accumulator.
-        forLanes([&](int l) {
-          const int k = row[v] + partner[l][v];
-          const float next = addCountTerm(acc[l], k, rowLog[l]);
-          acc[l] = k != 0 ? next : acc[l];
-        });
+        for (int h = 0; h < kQuads; ++h) {
+          const Counts k = {row[v] + partner[4 * h][v], row[v] + partner[4 * h + 1][v],
+                            row[v] + partner[4 * h + 2][v], row[v] + partner[4 * h + 3][v]};
+          const Quad countLog = {log2Count(k[0]), log2Count(k[1]), log2Count(k[2]), log2Count(k[3])};
+          const Wide step = __builtin_convertvector(k, Wide) * (__builtin_convertvector(countLog, Wide) - rowLog[h]) +
+                            __builtin_convertvector(acc[h], Wide);
+          acc[h] = k != 0 ? __builtin_convertvector(step, Quad) : acc[h];
+        }
       }
-      forLanes([&](int l) { sum[l] = addToSum(weightAttribute(acc[l], t.weight), sum[l]); });
+      forLanes([&](int l) { sum[l] = addToSum(weightAttribute(acc[l / 4][l % 4], t.weight), sum[l]); });
     }
     for (int l = 0; l < kLanes && b + l < count; ++l) out[b + l] = sum[l];
   }
