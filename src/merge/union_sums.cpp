@@ -39,6 +39,14 @@ typedef float Quad __attribute__((vector_size(4 * sizeof(float))));
 typedef double Wide __attribute__((vector_size(4 * sizeof(double))));
 constexpr int kQuads = UnionSums::kLanes / 4;
 
+// On x86-64 the lanes are also compiled for AVX2, taken at run time where the
+// processor has it: the same operations on wider registers, so the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KELBOW_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define KELBOW_WIDE_VECTORS
+#endif
+
 }  // namespace
 
 UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& clusters, Method method)
@@ -193,7 +201,7 @@ void UnionSums::sumTablePartners(const std::vector<float>& table, const int* q, 
   }
 }
 
-void UnionSums::sumDenseLanes(int x, const int* q, int count, float* out) const {
+KELBOW_WIDE_VECTORS void UnionSums::sumDenseLanes(int x, const int* q, int count, float* out) const {
   const int* row = &pool_[static_cast<std::size_t>(x) * valueCount_];
   const int rows = clusters_[x]->rowCount;
   for (int b = 0; b < count; b += kLanes) {
