@@ -52,6 +52,9 @@ class EntropyClustering {
 
   // Name of the snapshot file for k clusters.
   std::string snapshotFileName(int k) const;
+  // Added to every snapshot file name while it is written, so that a caller can
+  // write the files under temporary names and rename them when all are done.
+  std::string snapshotSuffix;
 
   // Streams: the loader that reads dataFile closes it; agglomerate closes resultFile;
   // the destructor closes what is still open.

@@ -13,7 +13,7 @@ std::string EntropyClustering::snapshotFileName(int k) const {
 }
 
 void EntropyClustering::writeHierarchySnapshot(int k) {
-  const std::string name = snapshotFileName(k);
+  const std::string name = snapshotFileName(k) + snapshotSuffix;
   // Labels number the live clusters in ascending cluster number. A row that no
   // live cluster lists keeps -1, which a consistent clustering never shows.
   std::vector<int> labels(rowCount, -1);

@@ -26,9 +26,12 @@ void discardAtExit() {
 }  // namespace
 
 OutputFiles::OutputFiles() {
+  // The list is made before the exit handler is registered, so that it is
+  // destroyed only after the handler has run.
+  auto& sets = liveSets();
   static std::once_flag registered;
   std::call_once(registered, [] { std::atexit(discardAtExit); });
-  liveSets().push_back(this);
+  sets.push_back(this);
 }
 
 OutputFiles::~OutputFiles() {
@@ -81,15 +84,17 @@ bool OutputFiles::writeWhole(const std::string& path, const std::string& text, s
 }
 
 bool OutputFiles::commit(std::string& err) {
-  while (!entries_.empty()) {
-    const Entry& e = entries_.front();
-    if (std::rename(e.temporary.c_str(), e.path.c_str()) != 0) {
-      err = e.path + ": cannot write (" + std::strerror(errno) + ")";
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (std::rename(entries_[i].temporary.c_str(), entries_[i].path.c_str()) != 0) {
+      err = entries_[i].path + ": cannot write (" + std::strerror(errno) + ")";
+      // The files of this run already in place go too: all or nothing.
+      for (size_t j = 0; j < i; ++j) ::unlink(entries_[j].path.c_str());
+      entries_.erase(entries_.begin(), entries_.begin() + static_cast<long>(i));
       discard();
       return false;
     }
-    entries_.erase(entries_.begin());
   }
+  entries_.clear();
   return true;
 }
 

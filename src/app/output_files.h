@@ -36,7 +36,7 @@ class OutputFiles {
   static bool close(std::FILE* f, const std::string& path, std::string& err);
 
   // Renames every temporary to its real name; false with err at the first
-  // failure (the temporaries not yet renamed are then removed).
+  // failure, after removing the temporaries and the files already renamed.
   bool commit(std::string& err);
 
   // Removes every temporary that has not been renamed.
