@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/value_escape.h"
 #include "csv/csv_reader.h"
 
 namespace kelbow {
@@ -21,14 +22,6 @@ enum class ColumnRole {
   kDrop,       // left out
   kLabels,     // kept aside, one raw value per row
 };
-
-// A value as the .codes, .names and .labels files hold it: TAB, CR, LF and the
-// backslash written as \t \r \n \\, so that every value stays on its line and
-// in its TAB-separated place.
-std::string escapeValue(std::string_view value);
-
-// The inverse of escapeValue; a backslash before any other byte stays as it is.
-std::string unescapeValue(std::string_view text);
 
 // The codes of one attribute.
 class AttributeCodes {
