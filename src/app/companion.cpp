@@ -12,15 +12,16 @@ void resetCompanionScan() {
 }
 
 std::string refusedOption(int c, char* const argv[]) {
-  const std::string word = ::optopt != 0 ? std::string("-") + static_cast<char>(::optopt)
-                                         : std::string(argv[::optind - 1]);
-  std::string what = c == ':' ? "option " + word + " needs an argument" : "unknown option " + word;
-  // "--name=value" names the option without its value.
-  if (::optopt == 0) {
-    const size_t eq = what.find('=');
-    if (eq != std::string::npos) what.erase(eq);
+  // A long option is named as it was written, without "=value"; a short one by
+  // its letter (it may sit in a cluster such as -qx).
+  const std::string_view last = ::optind > 0 ? argv[::optind - 1] : "";
+  std::string word;
+  if (last.starts_with("--")) {
+    word = last.substr(0, last.find('='));
+  } else {
+    word = std::string("-") + static_cast<char>(::optopt);
   }
-  return what;
+  return c == ':' ? "option " + word + " needs an argument" : "unknown option " + word;
 }
 
 int companionFailure(std::string_view program, std::string_view message) {
