@@ -58,17 +58,22 @@ TEST_F(KelbowLabels, BadArgumentsFail) {
   for (const auto& args : missing) {
     const ToolRun r = labels(args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kelbow-labels: -d DATA, -n DESC and -k K are all required (see kelbow-labels --help)\n");
+    EXPECT_EQ(
+        r.err,
+        "kelbow-labels: -d DATA, -n DESC and -k K are all required (see kelbow-labels --help)\n");
   }
   for (const char* k : {"1", "0", "-2", "two", "2.5", "", "99999999999"}) {
     const ToolRun r = labels({"-d", "t.data", "-n", "t.desc", "-k", k});
     EXPECT_EQ(r.status, 1) << k;
-    EXPECT_NE(r.err.find("is not an integer of at least 2"), std::string::npos) << k << ": " << r.err;
+    EXPECT_NE(r.err.find("is not an integer of at least 2"), std::string::npos)
+        << k << ": " << r.err;
     EXPECT_EQ(r.out, "");
   }
   ToolRun r = labels({"-d", "t.data", "-n", "t.desc", "-k", "4"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("4 clusters asked for, but the table starts from 3 clusters"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("4 clusters asked for, but the table starts from 3 clusters"),
+            std::string::npos)
+      << r.err;
   EXPECT_FALSE(dir_.exists("t.dataf0nc0.hier2"));
 
   r = labels({"-x", "-d", "t.data", "-n", "t.desc", "-k", "2"});
@@ -94,7 +99,8 @@ TEST_F(KelbowLabels, OneFileForKNumberedBySize) {
   EXPECT_FALSE(dir_.exists("t.dataf0nc0.hier2"));
   r = labels({"-d", "t.data", "-n", "t.desc", "-k", "3", "-o", "-", "--snapshots"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "1\n1\n2\n3\n");  // three clusters {0, 1}, {2}, {3}: of the two ones, row 2's first
+  EXPECT_EQ(r.out,
+            "1\n1\n2\n3\n");  // three clusters {0, 1}, {2}, {3}: of the two ones, row 2's first
   EXPECT_TRUE(dir_.exists("t.dataf0nc0.hier3"));
   EXPECT_TRUE(dir_.exists("t.dataf0nc0.hier2"));
 }
@@ -105,21 +111,24 @@ TEST_F(KelbowLabels, FailedRunsLeaveNothingAndSayItOnALineOfItsOwn) {
   std::filesystem::create_directory(dir_ / "t.dataf0nc0.hier2");
   ToolRun r = labels({"-d", "t.data", "-n", "t.desc", "-k", "3"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nkelbow-labels: t.dataf0nc0.hier2: cannot write ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\nkelbow-labels: t.dataf0nc0.hier2: cannot write ("), std::string::npos)
+      << r.err;
   std::vector<std::string> left;
-  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) left.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+    left.push_back(e.path().filename());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"t.data", "t.dataf0nc0.hier2", "t.desc"}));
 
-  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "1600", "4", "3", "0.1", "5"}, dir_.path(),
-                              "kelbow-make-table");
+  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "1600", "4", "3", "0.1", "5"},
+                              dir_.path(), "kelbow-make-table");
   ASSERT_EQ(gen.status, 0) << gen.err;
   std::string data = dir_.read("big.data");
   data.replace(data.rfind("\n", data.size() - 2) + 1, 1, "7");  // the last record's first code
   dir_.write("big.data", data);
   r = labels({"-d", "big.data", "-n", "big.desc", "-k", "3", "-o", "big.k3"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("inserting object 1500\nbig.data: record 1600, attribute 1: the code 7"), std::string::npos)
+  EXPECT_NE(r.err.find("inserting object 1500\nbig.data: record 1600, attribute 1: the code 7"),
+            std::string::npos)
       << r.err;
   EXPECT_FALSE(dir_.exists("big.k3"));
 }
@@ -157,8 +166,8 @@ void expectNestedLevels(const TempDir& dir, const std::string& prefix, int rows,
 // The generator deals rows to its planted clusters in turn; well separated, the
 // four clusters come back exactly.
 TEST_F(KelbowLabels, PlantedClustersComeBack) {
-  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"p", "4", "400", "20", "6", "0.1", "11"}, dir_.path(),
-                              "kelbow-make-table");
+  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"p", "4", "400", "20", "6", "0.1", "11"},
+                              dir_.path(), "kelbow-make-table");
   ASSERT_EQ(gen.status, 0) << gen.err;
   const ToolRun r = labels({"-d", "p.data", "-n", "p.desc", "-k", "6"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -176,8 +185,8 @@ TEST_F(KelbowLabels, PlantedClustersComeBack) {
 
 // A large table takes the tree road; the file names carry its parameters.
 TEST_F(KelbowLabels, LargeTablesUseTheTreeParametersInTheirNames) {
-  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "3000", "12", "5", "0.1", "5"}, dir_.path(),
-                              "kelbow-make-table");
+  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "3000", "12", "5", "0.1", "5"},
+                              dir_.path(), "kelbow-make-table");
   ASSERT_EQ(gen.status, 0) << gen.err;
   const ToolRun r = labels({"-d", "big.data", "-n", "big.desc", "-k", "3"});
   ASSERT_EQ(r.status, 0) << r.err;
