@@ -1,6 +1,9 @@
 #include "app/companion.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "common/version.h"
 
@@ -37,6 +40,14 @@ int usageFailure(std::string_view program, std::string_view message) {
 
 int printVersion(std::string_view program) {
   std::printf("%.*s %s\n", static_cast<int>(program.size()), program.data(), kVersion);
+  return 0;
+}
+
+int writeStandardOutput(std::string_view program, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    return companionFailure(
+        program, std::string("standard output: cannot write (") + std::strerror(errno) + ")");
   return 0;
 }
 

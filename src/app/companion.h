@@ -18,6 +18,18 @@ inline constexpr int kCompanionFailure = 1;
 // short option letter.
 inline constexpr int kFirstLongOnly = 256;
 
+// What scanning a companion's command line found: go on with the run, or end
+// now with status 0 (the help or the version was printed), or with
+// kCompanionFailure (a usage error was reported).
+enum class Scan { kRun, kDone, kRefused };
+
+// The exit status of a scan that does not go on.
+inline int scanStatus(Scan s) { return s == Scan::kDone ? 0 : kCompanionFailure; }
+
+// Writes `text` to standard output and flushes it; on a write error reports
+// "PROGRAM: standard output: cannot write (reason)" and returns kCompanionFailure.
+int writeStandardOutput(std::string_view program, std::string_view text);
+
 // Starts a fresh scan with getopt_long (for tools and tests that scan more than
 // one command line in one process). Messages are the caller's: opterr is 0.
 void resetCompanionScan();

@@ -119,8 +119,7 @@ bool parseDelimiter(std::string_view text, char& d) {
   return d != '"' && d != '\n' && d != '\r';
 }
 
-// 0: go on; 1: exit with status 0 (help, version); -1: usage error reported.
-int scanOptions(int argc, char* argv[], CsvOptions& o) {
+Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
   static const option kLong[] = {{"output", required_argument, nullptr, 'o'},
                                  {"delimiter", required_argument, nullptr, 'd'},
                                  {"header", no_argument, nullptr, kHeaderOption},
@@ -145,7 +144,7 @@ int scanOptions(int argc, char* argv[], CsvOptions& o) {
         if (!parseDelimiter(::optarg, d)) {
           usageFailure(kProgram, std::string("the delimiter '") + ::optarg +
                                      "' is not one byte, 'tab' or \\t (nor a quote or line end)");
-          return -1;
+          return Scan::kRefused;
         }
         o.delimiter = d;
         break;
@@ -176,25 +175,25 @@ int scanOptions(int argc, char* argv[], CsvOptions& o) {
         break;
       case 'h':
         printHelp(kHelp);
-        return 1;
+        return Scan::kDone;
       case kVersionOption:
         printVersion(kProgram);
-        return 1;
+        return Scan::kDone;
       default:
         usageFailure(kProgram, refusedOption(c, argv));
-        return -1;
+        return Scan::kRefused;
     }
   }
   if (::optind + 1 != argc) {
     usageFailure(kProgram,
                  ::optind == argc ? "no input FILE given" : "more than one input FILE given");
-    return -1;
+    return Scan::kRefused;
   }
   o.input = argv[::optind];
   if (!o.output) {
     if (o.input == "-") {
       usageFailure(kProgram, "reading standard input (-) needs -o NAME");
-      return -1;
+      return Scan::kRefused;
     }
     // FILE without its last extension, in FILE's own directory.
     const size_t slash = o.input.rfind('/');
@@ -205,9 +204,9 @@ int scanOptions(int argc, char* argv[], CsvOptions& o) {
   }
   if (o.output->empty()) {
     usageFailure(kProgram, "the output NAME is empty");
-    return -1;
+    return Scan::kRefused;
   }
-  return 0;
+  return Scan::kRun;
 }
 
 class Run {
@@ -417,8 +416,8 @@ int Run::go() {
 
 int runCsv(int argc, char* argv[]) {
   CsvOptions options;
-  const int scanned = scanOptions(argc, argv, options);
-  if (scanned != 0) return scanned > 0 ? 0 : kCompanionFailure;
+  const Scan scanned = scanOptions(argc, argv, options);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
   return Run(options).go();
 }
 

@@ -146,8 +146,7 @@ struct LabelsOptions {
   bool snapshots = false;
 };
 
-// 0: go on; 1: exit with status 0 (help, version); -1: usage error reported.
-int scanOptions(int argc, char* argv[], LabelsOptions& o) {
+Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
   static const option kLong[] = {{"data", required_argument, nullptr, 'd'},
                                  {"desc", required_argument, nullptr, 'n'},
                                  {"clusters", required_argument, nullptr, 'k'},
@@ -176,29 +175,29 @@ int scanOptions(int argc, char* argv[], LabelsOptions& o) {
         break;
       case 'h':
         printHelp(kHelp);
-        return 1;
+        return Scan::kDone;
       case kVersionOption:
         printVersion(kProgram);
-        return 1;
+        return Scan::kDone;
       default:
         usageFailure(kProgram, refusedOption(c, argv));
-        return -1;
+        return Scan::kRefused;
     }
   }
   if (::optind < argc) {
     usageFailure(kProgram, std::string("unexpected argument '") + argv[::optind] + "'");
-    return -1;
+    return Scan::kRefused;
   }
   if (!o.haveData || !o.haveDesc || !o.haveClusters) {
     usageFailure(kProgram, "-d DATA, -n DESC and -k K are all required");
-    return -1;
+    return Scan::kRefused;
   }
   if (o.snapshots && !o.output) {
     usageFailure(kProgram,
                  "--snapshots goes with -o (without -o the snapshot files are written anyway)");
-    return -1;
+    return Scan::kRefused;
   }
-  return 0;
+  return Scan::kRun;
 }
 
 bool readLevel(const std::string& path, int rows, std::vector<int>& labels) {
@@ -235,8 +234,8 @@ std::vector<int> numberBySize(const std::vector<int>& labels) {
 
 int runLabels(int argc, char* argv[]) {
   LabelsOptions o;
-  const int scanned = scanOptions(argc, argv, o);
-  if (scanned != 0) return scanned > 0 ? 0 : kCompanionFailure;
+  const Scan scanned = scanOptions(argc, argv, o);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
   int k = 0;
   if (!parseClusters(o.clusters.c_str(), k))
     return companionFailure(
@@ -291,15 +290,13 @@ int runLabels(int argc, char* argv[]) {
   }
   scratch.discard();
   if (!kept.commit(err)) return companionFailure(kProgram, err);
-  if (toStdout) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-  } else if (!o.output || o.snapshots) {
-    for (const std::string& name : snapshotNames) std::printf("%s\n", name.c_str());
+  // Standard output holds the labels, or the names of the snapshot files written.
+  if (!toStdout) {
+    text.clear();
+    if (!o.output || o.snapshots)
+      for (const std::string& name : snapshotNames) text += name + "\n";
   }
-  if (std::fflush(stdout) != 0)
-    return companionFailure(
-        kProgram, std::string("standard output: cannot write (") + std::strerror(errno) + ")");
-  return 0;
+  return writeStandardOutput(kProgram, text);
 }
 
 }  // namespace kelbow

@@ -70,7 +70,7 @@ struct ProfileOptions {
   int top = kDefaultTop;
 };
 
-int scanOptions(int argc, char* argv[], ProfileOptions& o) {
+Scan scanOptions(int argc, char* argv[], ProfileOptions& o) {
   static const option kLong[] = {{"classes", required_argument, nullptr, 'c'},
                                  {"format", required_argument, nullptr, 'f'},
                                  {"top", required_argument, nullptr, 't'},
@@ -94,7 +94,7 @@ int scanOptions(int argc, char* argv[], ProfileOptions& o) {
           o.format = ReportFormat::kJson;
         } else {
           usageFailure(kProgram, "the format '" + f + "' is none of text, csv and json");
-          return -1;
+          return Scan::kRefused;
         }
         break;
       }
@@ -104,7 +104,7 @@ int scanOptions(int argc, char* argv[], ProfileOptions& o) {
         const long n = std::strtol(::optarg, &end, 10);
         if (end == ::optarg || *end != '\0' || errno != 0 || n < 0 || n > INT_MAX) {
           usageFailure(kProgram, std::string("--top '") + ::optarg + "' is not a count");
-          return -1;
+          return Scan::kRefused;
         }
         o.top = static_cast<int>(n);
         break;
@@ -114,22 +114,22 @@ int scanOptions(int argc, char* argv[], ProfileOptions& o) {
         break;
       case 'h':
         printHelp(kHelp);
-        return 1;
+        return Scan::kDone;
       case kVersionOption:
         printVersion(kProgram);
-        return 1;
+        return Scan::kDone;
       default:
         usageFailure(kProgram, refusedOption(c, argv));
-        return -1;
+        return Scan::kRefused;
     }
   }
   if (argc - ::optind != 2) {
     usageFailure(kProgram, "TABLE and LABELS are required, and nothing else");
-    return -1;
+    return Scan::kRefused;
   }
   o.table = argv[::optind];
   o.labels = argv[::optind + 1];
-  return 0;
+  return Scan::kRun;
 }
 
 // The lines of a text file (the last one may lack its newline). Returns false,
@@ -364,18 +364,15 @@ int Run::go() {
     if (!outputs.writeWhole(*o_.output, text, err) || !outputs.commit(err)) return fail(err);
     return 0;
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  if (std::fflush(stdout) != 0)
-    return fail(std::string("standard output: cannot write (") + std::strerror(errno) + ")");
-  return 0;
+  return writeStandardOutput(kProgram, text);
 }
 
 }  // namespace
 
 int runProfile(int argc, char* argv[]) {
   ProfileOptions options;
-  const int scanned = scanOptions(argc, argv, options);
-  if (scanned != 0) return scanned > 0 ? 0 : kCompanionFailure;
+  const Scan scanned = scanOptions(argc, argv, options);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
   return Run(options).go();
 }
 
