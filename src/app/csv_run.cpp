@@ -285,7 +285,9 @@ int Run::go() {
   if (o_.delimiter) {
     reader.setDelimiter(*o_.delimiter);
   } else {
-    const DelimiterGuess g = detectDelimiter(reader.head(), reader.headIsWhole(), o_.trim);
+    // The head is read first: only then does the reader know whether it is the whole input.
+    const std::string_view head = reader.head();
+    const DelimiterGuess g = detectDelimiter(head, reader.headIsWhole(), o_.trim);
     reader.setDelimiter(g.delimiter);
     if (g.consistent)
       say(name_ + ": delimiter " + delimiterName(g.delimiter) +

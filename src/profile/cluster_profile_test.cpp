@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "profile/profile_report.h"
+
 namespace kelbow {
 namespace {
 
@@ -55,6 +57,43 @@ TEST(ClusterProfileTest, DistinctiveValuesModesAndMissing) {
   EXPECT_EQ(p[1].missing[0].count, 3);
 
   EXPECT_EQ(profileClusters(counts, missing, 1)[0].distinctive.size(), 1u);
+}
+
+// Raw values with a comma, a quote, an escaped tab and the empty value reach
+// every format intact: quoted in CSV, escaped in JSON, shown as "" in text.
+TEST(ProfileReportTest, AwkwardValuesSurviveEveryFormat) {
+  ClusterCounts counts(1, {3});
+  for (int code : {0, 1, 2}) counts.add(0, &code);
+  ProfileReport r;
+  r.tableName = "t";
+  r.labelsName = "t.k1";
+  r.rows = 3;
+  r.attributeNames = {"a,b"};
+  r.values = {{"x,\"y\"", "p\\tq", ""}};  // as the codes file holds them: p\tq is p<TAB>q
+  r.clusterLabels = {7};
+  r.clusters = profileClusters(counts, {}, 5);
+  r.classesName = "t.labels";
+  r.classNames = {"c\\td"};
+  r.agreement = compareWithClasses({0, 0, 0}, {0, 0, 0}, 1, 1);
+
+  const std::string csv = formatReport(r, ReportFormat::kCsv);
+  EXPECT_NE(csv.find("\nmode,7,\"a,b\",\"x,\"\"y\"\"\",1,0.333333,0.333333,1.000000\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\nclass,7,,c\td,3,,,\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\nadjusted_rand_index,,,,,1.000000,,\n"), std::string::npos) << csv;
+
+  const std::string json = formatReport(r, ReportFormat::kJson);
+  EXPECT_NE(json.find("\"attributes\": [\"a,b\"]"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"value\": \"x,\\\"y\\\"\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"names\": [\"c\\td\"]"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"label\": 7,"), std::string::npos) << json;
+
+  const std::string text = formatReport(r, ReportFormat::kText);
+  EXPECT_NE(text.find("cluster 7: 3 rows (100.0%)\n  no value is more frequent here"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("modes: a,b = x,\"y\" (33.3%)\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -71,6 +71,44 @@ TEST_F(Companions, BadCsvGetsOneLineAndLeavesNothingBehind) {
   EXPECT_EQ(r.err, "kelbow-csv: unknown option --bogus (see kelbow-csv --help)\n");
 }
 
+TEST_F(Companions, DecisionsAndSuspectColumnsAreSaidOnStandardError) {
+  // A byte order mark, CRLF, semicolons, a quoted field with the delimiter, and
+  // an identifier column over 20 rows.
+  std::string text = "\xEF\xBB\xBFkey;colour;\"size; cm\"\r\n";
+  for (int i = 0; i < 24; ++i)
+    text += "k" + std::to_string(i) + ";" + (i % 3 ? "red" : "\"blue;ish\"") + ";" +
+            std::to_string(i % 2) + "\r\n";
+  dir_.write("t.txt", text);
+  ToolRun r = runTool("/bin/sh", {"-c", std::string("'") + KELBOW_CSV_EXE + "' -o out - < t.txt"},
+                      dir_.path(), "sh");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(
+      r.err,
+      "kelbow-csv: (standard input): delimiter ';' (detected: 3 fields on each of the first 25 "
+      "rows; -d to "
+      "choose another)\n"
+      "kelbow-csv: (standard input): line 1 is a header (detected: column 2: 'colour' is none of "
+      "the values "
+      "that repeat below it; --no-header to read it as data)\n"
+      "kelbow-csv: warning: (standard input): column 1 'key' has 24 distinct values in 24 rows: an "
+      "identifier? --drop key leaves it out\n"
+      "kelbow-csv: wrote out.data, .desc, .codes, .names: 24 rows, 3 attributes, 28 values\n");
+  EXPECT_EQ(dir_.read("out.names"), "key\ncolour\nsize; cm\n");
+  EXPECT_EQ(dir_.read("out.desc"), "24 3\n24\n2\n2\n");
+  EXPECT_EQ(dir_.read("out.codes").substr(dir_.read("out.codes").find("\n1\t")),
+            "\n1\tblue;ish\tred\n2\t0\t1\n");
+
+  r = csv({"-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "kelbow-csv: reading standard input (-) needs -o NAME (see kelbow-csv --help)\n");
+  r = csv({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: kelbow-csv [OPTIONS] FILE\n", 0), 0u);
+  EXPECT_NE(r.out.find("\nExit status:\n"), std::string::npos);
+}
+
 // How each raw source file becomes the set in ../shared/data.
 struct RawSet {
   std::string name;
