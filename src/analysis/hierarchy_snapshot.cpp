@@ -13,6 +13,7 @@ std::string EntropyClustering::snapshotFileName(int k) const {
 }
 
 void EntropyClustering::writeHierarchySnapshot(int k) {
+  if (snapshotOnlyLevel > 0 && k != snapshotOnlyLevel) return;
   const std::string name = snapshotFileName(k) + snapshotSuffix;
   // Labels number the live clusters in ascending cluster number. A row that no
   // live cluster lists keeps -1, which a consistent clustering never shows.

@@ -63,7 +63,7 @@ constexpr std::string_view kHelp =
     "     behind (the files are written under temporary names and renamed at the end)\n"
     "\n"
     "Examples:\n"
-    "  kelbow-csv --labels class --drop id -m '?,' animals.csv\n"
+    "  kelbow-csv --drop id --labels class --missing '?,' critters.csv\n"
     "  kelbow-csv --no-header --labels 1 house-votes-84.data -o votes\n"
     "  gzip -dc big.csv.gz | kelbow-csv -o big -\n";
 

@@ -57,9 +57,9 @@ constexpr std::string_view kHelp =
     "     leaves no label or snapshot file behind\n"
     "\n"
     "Examples:\n"
-    "  kelbow-labels -d shop.data -n shop.desc -k 4 -o shop.k4\n"
-    "  kelbow-labels -d shop.data -n shop.desc -k 4 -o - | paste -d, - shop.labels\n"
-    "  kelbow-labels -d shop.data -n shop.desc -k 6\n";
+    "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 6\n";
 
 enum LongOnly { kSnapshotsOption = kFirstLongOnly, kVersionOption };
 
@@ -263,7 +263,9 @@ int runLabels(int argc, char* argv[]) {
                                             std::to_string(analysis.clusterCount) + " clusters");
     }
     const bool keepSnapshots = !o.output || o.snapshots;
-    for (int level = k; level >= 2; --level) {
+    // The labels file alone needs only the snapshot of level K.
+    if (!keepSnapshots) analysis.snapshotOnlyLevel = k;
+    for (int level = k; level >= (keepSnapshots ? 2 : k); --level) {
       const std::string name = analysis.snapshotFileName(level);
       (keepSnapshots ? kept : scratch).adopt(name + analysis.snapshotSuffix, name);
       snapshotNames.push_back(name);

@@ -41,7 +41,7 @@ constexpr std::string_view kHelp =
     "     or a chart that cannot be written\n"
     "\n"
     "Examples:\n"
-    "  kelbow-plot shop.data.kelbow\n"
+    "  kelbow-plot critters.data.kelbow\n"
     "  kelbow-plot -d votes.data -o votes.svg results.kelbow\n";
 
 enum LongOnly { kVersionOption = kFirstLongOnly };

@@ -55,9 +55,9 @@ constexpr std::string_view kHelp =
     "  1  bad options or input, or a file could not be read or written\n"
     "\n"
     "Examples:\n"
-    "  kelbow-profile shop shop.k4\n"
-    "  kelbow-profile -c shop.labels shop.data shop.k4\n"
-    "  kelbow-profile -f json -t 10 -o shop.k4.json shop shop.k4\n";
+    "  kelbow-profile critters critters.k4\n"
+    "  kelbow-profile -c critters.labels critters.data critters.k4\n"
+    "  kelbow-profile -f json -t 10 -o critters.k4.json critters critters.k4\n";
 
 enum LongOnly { kVersionOption = kFirstLongOnly };
 
