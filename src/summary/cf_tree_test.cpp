@@ -287,7 +287,7 @@ TEST_F(ExtractClusters, OneClusterPerLeafEntryInLeafOrder) {
       const ClusterSummary& c = *clusters[i];
       EXPECT_EQ(c.id, i);
       EXPECT_EQ(c.rowCount, leaf.entries[j].n);
-      EXPECT_EQ(c.counts, leaf.entries[j].counts);
+      EXPECT_EQ(c.denseCounts(), leaf.entries[j].counts);
       EXPECT_EQ(static_cast<int>(c.members.size()), c.rowCount);
       EXPECT_TRUE(c.members.contains(leaf.entries[j].id));  // the row that made the entry
       for (int r : c.members) {
