@@ -36,7 +36,8 @@ struct Random {
 };
 
 constexpr const char* kHelp =
-    "Usage: kelbow-make-table [--csv [--missing P]] NAME CLUSTERS ROWS ATTRIBUTES DOMAIN NOISE SEED\n"
+    "Usage: kelbow-make-table [--csv [--missing P]] NAME CLUSTERS ROWS ATTRIBUTES DOMAIN NOISE "
+    "SEED\n"
     "Writes a categorical table with CLUSTERS planted clusters of ROWS rows in all, ATTRIBUTES\n"
     "attributes of DOMAIN values each: every cluster has a random prototype record, and each\n"
     "value of a row is its prototype's or, with probability NOISE (0..1), drawn at random.\n"
@@ -100,7 +101,8 @@ std::string valueWord(long long a, int code) {
 }
 
 std::string className(long long c) {
-  return c < 26 ? std::string("group-") + static_cast<char>('A' + c) : "group-" + std::to_string(c + 1);
+  return c < 26 ? std::string("group-") + static_cast<char>('A' + c)
+                : "group-" + std::to_string(c + 1);
 }
 
 bool parseInt(const char* s, long long lo, long long hi, long long& v) {
@@ -132,7 +134,8 @@ int main(int argc, char* argv[]) {
     if (c == kCsv) {
       csv = true;
     } else if (c == kMissing) {
-      if (!parseProbability(optarg, missing)) return usage("--missing needs a probability from 0 to 1");
+      if (!parseProbability(optarg, missing))
+        return usage("--missing needs a probability from 0 to 1");
     } else if (c == 'h') {
       std::fputs(kHelp, stdout);
       return 0;
@@ -151,7 +154,8 @@ int main(int argc, char* argv[]) {
   if (!parseInt(argv[2], 1, 1000, k) || !parseInt(argv[3], 1, 100000000, rows) ||
       !parseInt(argv[4], 1, 10000, attributes) || !parseInt(argv[5], 2, 1000, domain) ||
       !parseInt(argv[7], 0, INT64_MAX, seed))
-    return usage("CLUSTERS 1..1000, ROWS 1..100000000, ATTRIBUTES 1..10000, DOMAIN 2..1000, SEED >= 0");
+    return usage(
+        "CLUSTERS 1..1000, ROWS 1..100000000, ATTRIBUTES 1..10000, DOMAIN 2..1000, SEED >= 0");
   double noise = 0;
   if (!parseProbability(argv[6], noise)) return usage("NOISE is a probability from 0 to 1");
 
@@ -181,7 +185,8 @@ int main(int argc, char* argv[]) {
       std::snprintf(id, sizeof id, "r%0*lld", idWidth, r + 1);
       line = id;
       for (long long a = 0; a < attributes; ++a) {
-        const int code = random.unit() < noise ? random.below(static_cast<int>(domain)) : prototypes[c][a];
+        const int code =
+            random.unit() < noise ? random.below(static_cast<int>(domain)) : prototypes[c][a];
         line += ',';
         if (missing > 0 && random.unit() < missing) {
           if (random.below(2) == 0) line += '?';
@@ -198,7 +203,8 @@ int main(int argc, char* argv[]) {
   std::FILE* desc = std::fopen((name + ".desc").c_str(), "w");
   std::FILE* data = std::fopen((name + ".data").c_str(), "w");
   if (desc == nullptr || data == nullptr) {
-    std::fprintf(stderr, "kelbow-make-table: cannot write %s.desc or %s.data\n", name.c_str(), name.c_str());
+    std::fprintf(stderr, "kelbow-make-table: cannot write %s.desc or %s.data\n", name.c_str(),
+                 name.c_str());
     return 1;
   }
   std::fprintf(desc, "%lld %lld\n", rows, attributes);

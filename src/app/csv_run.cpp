@@ -231,30 +231,30 @@ class Run {
 bool Run::assignRoles(const std::vector<std::string>& names, bool haveHeader,
                       std::vector<ColumnRole>& roles, std::string& err) {
   roles.assign(names.size(), ColumnRole::kAttribute);
-  auto give = [&](const std::string& spec, const char* option, ColumnRole role) {
-    const std::optional<size_t> col = findColumn(spec, names, haveHeader);
+  auto give = [&](const std::string& wanted, const char* option, ColumnRole role) {
+    const std::optional<size_t> col = findColumn(wanted, names, haveHeader);
     if (!col) {
-      err = name_ + ":1: " + option + " " + spec + ": no such column (the file has " +
+      err = name_ + ":1: " + option + " " + wanted + ": no such column (the file has " +
             std::to_string(names.size()) + " columns" +
-            (haveHeader || spec.find_first_not_of("0123456789") == std::string::npos
+            (haveHeader || wanted.find_first_not_of("0123456789") == std::string::npos
                  ? ""
                  : " and no header") +
             ")";
       return false;
     }
     if (roles[*col] != ColumnRole::kAttribute && roles[*col] != role) {
-      err = name_ + ":1: " + option + " " + spec + ": column " + std::to_string(*col + 1) +
+      err = name_ + ":1: " + option + " " + wanted + ": column " + std::to_string(*col + 1) +
             " is already dropped, kept as labels or split";
       return false;
     }
     roles[*col] = role;
     return true;
   };
-  for (const std::string& spec : o_.drop)
-    if (!give(spec, "--drop", ColumnRole::kDrop)) return false;
+  for (const std::string& wanted : o_.drop)
+    if (!give(wanted, "--drop", ColumnRole::kDrop)) return false;
   if (o_.labels && !give(*o_.labels, "--labels", ColumnRole::kLabels)) return false;
-  for (const std::string& spec : o_.split)
-    if (!give(spec, "--split-chars", ColumnRole::kSplit)) return false;
+  for (const std::string& wanted : o_.split)
+    if (!give(wanted, "--split-chars", ColumnRole::kSplit)) return false;
   for (ColumnRole r : roles)
     if (r == ColumnRole::kAttribute || r == ColumnRole::kSplit) return true;
   err = name_ + ":1: no column is left as an attribute";
@@ -393,7 +393,7 @@ int Run::go() {
     values += distinct;
     if (encoder.rows() >= kIdentifierMinRows && distinct >= kIdentifierShare * encoder.rows()) {
       const size_t col = encoder.attributeColumn(a);
-      const std::string spec =
+      const std::string wanted =
           haveHeader && names[col].find(',') == std::string::npos &&
                   names[col].find_first_not_of("0123456789") != std::string::npos
               ? names[col]
@@ -402,7 +402,7 @@ int Run::go() {
                                      " '" + escapeValue(encoder.attributeName(a)) + "' has " +
                                      std::to_string(distinct) + " distinct values in " +
                                      std::to_string(encoder.rows()) +
-                                     " rows: an identifier? --drop " + spec + " leaves it out");
+                                     " rows: an identifier? --drop " + wanted + " leaves it out");
     }
   }
   std::string written = base + ".data, .desc, .codes, .names";

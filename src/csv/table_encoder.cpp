@@ -188,17 +188,17 @@ bool looksLikeHeader(const std::vector<std::vector<std::string>>& rows, std::str
   return false;
 }
 
-std::optional<size_t> findColumn(std::string_view spec, const std::vector<std::string>& names,
+std::optional<size_t> findColumn(std::string_view wanted, const std::vector<std::string>& names,
                                  bool haveHeader) {
-  if (!spec.empty() && spec.find_first_not_of("0123456789") == std::string_view::npos) {
+  if (!wanted.empty() && wanted.find_first_not_of("0123456789") == std::string_view::npos) {
     size_t n = 0;
-    auto [end, ec] = std::from_chars(spec.data(), spec.data() + spec.size(), n);
+    auto [end, ec] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), n);
     if (ec != std::errc() || n < 1 || n > names.size()) return std::nullopt;
     return n - 1;
   }
   if (!haveHeader) return std::nullopt;
   for (size_t i = 0; i < names.size(); ++i)
-    if (names[i] == spec) return i;
+    if (names[i] == wanted) return i;
   return std::nullopt;
 }
 

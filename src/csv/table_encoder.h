@@ -93,9 +93,9 @@ class TableEncoder {
 // column decided.
 bool looksLikeHeader(const std::vector<std::vector<std::string>>& rows, std::string* reason);
 
-// Finds the column that `spec` names: a number (digits only) is the 1-based
+// Finds the column that `wanted` names: a number (digits only) is the 1-based
 // column, anything else a header name. Returns the 0-based index, or nullopt.
-std::optional<size_t> findColumn(std::string_view spec, const std::vector<std::string>& names,
+std::optional<size_t> findColumn(std::string_view wanted, const std::vector<std::string>& names,
                                  bool haveHeader);
 
 }  // namespace kelbow

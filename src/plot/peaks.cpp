@@ -23,7 +23,8 @@ std::vector<Peak> findPeaks(std::span<const double> values) {
   auto millionths = [](double v) { return std::llround(v * 1e6); };
   for (Peak& p : peaks) {
     const long long v = millionths(p.value);
-    p.strong = v >= millionths(kStrongMinimum) && v * kStrongDivisor >= millionths(peaks.front().value);
+    p.strong =
+        v >= millionths(kStrongMinimum) && v * kStrongDivisor >= millionths(peaks.front().value);
   }
   return peaks;
 }
