@@ -15,7 +15,9 @@ namespace kelbow {
 void printUsage() {
   std::fputs("USAGE:\nkelbow -d datafile -n descriptionfile\n", stderr);
   std::fputs("datafile:\tthe data file name. Please read README for the file format.\n", stderr);
-  std::fputs("descriptionfile:\tthe description file name. Please read README for the file format.\n", stderr);
+  std::fputs(
+      "descriptionfile:\tthe description file name. Please read README for the file format.\n",
+      stderr);
   std::fputs("Output:\tthe Kelbow is saved at datafile.kelbow.\n", stderr);
 }
 
@@ -67,7 +69,8 @@ int run(int argc, char* argv[]) {
   }
 
   TableDescription declared;
-  if (!readDeclaredSize(descriptionFileName, "couldn't description file\n", declared)) return kFailureStatus;
+  if (!readDeclaredSize(descriptionFileName, "couldn't description file\n", declared))
+    return kFailureStatus;
 
   const std::string resultFileName = dataFileName + ".kelbow";
   // Fully buffered and flushed only when closed: its one line, the result file's
@@ -82,7 +85,8 @@ int run(int argc, char* argv[]) {
   int status = 0;
   bool written = true;
   {
-    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), resultFileName.c_str());
+    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(),
+                               resultFileName.c_str());
     if (!analysis.filesOpen()) {
       status = kFailureStatus;
     } else {
