@@ -61,6 +61,12 @@ class EntropyClustering {
 
   // Name of the snapshot file for k clusters.
   std::string snapshotFileName(int k) const;
+  // Added to every snapshot file name while it is written, so that a caller can
+  // write the files under temporary names and rename them when all are done.
+  std::string snapshotSuffix;
+  // When above 0, writeHierarchySnapshot writes this level only (a caller that
+  // wants the labels of one level, not the files of every level below it).
+  int snapshotOnlyLevel = 0;
 
   // Streams, each opened once: the loader that reads dataFile closes it;
   // agglomerate closes resultFile (a stream in memory); the destructor closes
@@ -77,13 +83,17 @@ class EntropyClustering {
   int rowCount = 0;        // data rows N
   std::vector<int> domainSizes;
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
-  std::vector<float> logTable;  // rowCount + 1 entries
+  std::vector<float> logTable;  // small-table road only: rowCount + 1 entries
   std::vector<float> weights;
   std::unique_ptr<CFTree> tree;  // large tables only
   int f = 0;   // tree fan-out (0 on the small-table road)
   int nc = 0;  // tree leaf-entry budget (0 on the small-table road)
   float normalisedCurve[40] = {};  // expected entropy by number of clusters, 1..39
   bool resultWriteFailed = false;  // the kelbow block did not reach the result file
+  // Set before summarize when hierarchy snapshots will be written: the tree then
+  // records which starting cluster every row went to (four bytes a row). Plain
+  // runs keep nothing per row.
+  bool keepMembers = false;
 
  private:
   // Opens the data file and, when wanted, the result stream.

@@ -19,7 +19,9 @@ namespace kelbow {
 void printUsage() {
   std::fputs("USAGE:\nkelbow -d datafile -n descriptionfile\n", stderr);
   std::fputs("datafile:\tthe data file name. Please read README for the file format.\n", stderr);
-  std::fputs("descriptionfile:\tthe description file name. Please read README for the file format.\n", stderr);
+  std::fputs(
+      "descriptionfile:\tthe description file name. Please read README for the file format.\n",
+      stderr);
   std::fputs("Output:\tthe Kelbow is saved at datafile.kelbow.\n", stderr);
 }
 

@@ -232,7 +232,9 @@ TEST_F(RobustRun, UnderAMemoryLimitARunEndsWithAResultOrOneLine) {
   for (const Case& c :
        {Case{"direct road, one attribute of 16777216 values", "1499 1\n16777216\n", oneHugeAttribute, 32},
         Case{"tree road, two attributes of 8388608 values", "1600 2\n8388608\n8388608\n", twoHugeAttributes, 33},
-        Case{"tree road, huge domains, no records", "1600 2\n8388608\n8388608\n", "", 33}}) {
+        Case{"tree road, huge domains, no records", "1600 2\n8388608\n8388608\n", "", 33},
+        Case{"tree road, domains that fit the machine but not the limit", "1600 2\n135000\n135000\n",
+             twoHugeAttributes, 33}}) {
     dir_.write("h.desc", c.desc);
     dir_.write("h.data", c.data);
     const std::string earlier = "earlier.data\nkelbow\nearlier.data.kelbow\n";
