@@ -28,13 +28,15 @@ std::vector<int> domainsOf(std::string_view description) {
   const std::unique_ptr<ByteSource> in = text.reader();
   TableDescription desc;
   std::string err;
-  if (readDescription(*in, "f.desc", desc, err) && desc.attributeCount <= 64) return desc.domainSizes;
+  if (readDescription(*in, "f.desc", desc, err) && desc.attributeCount <= 64)
+    return desc.domainSizes;
   return {2, 3};
 }
 
 std::string quoted(const std::string& token) {
   std::string out = "'";
-  for (unsigned char c : token.substr(0, 40)) out.push_back(std::isprint(c) ? static_cast<char>(c) : '?');
+  for (unsigned char c : token.substr(0, 40))
+    out.push_back(std::isprint(c) ? static_cast<char>(c) : '?');
   if (token.size() > 40) out += "...";
   return out + "'";
 }
@@ -57,11 +59,13 @@ Reference reference(std::string_view data, const std::vector<int>& domains) {
              std::to_string(record.size() + 1) + ": ";
     };
     if (pos == data.size()) {
-      if (!record.empty()) out.err = where() + "the code is missing; the file ends inside the record\n";
+      if (!record.empty())
+        out.err = where() + "the code is missing; the file ends inside the record\n";
       return out;
     }
     std::string token;
-    while (pos < data.size() && !std::isspace(static_cast<unsigned char>(data[pos]))) token += data[pos++];
+    while (pos < data.size() && !std::isspace(static_cast<unsigned char>(data[pos])))
+      token += data[pos++];
     std::size_t i = token[0] == '+' || token[0] == '-' ? 1 : 0;
     bool ok = i < token.size();
     long long magnitude = 0;
@@ -77,7 +81,8 @@ Reference reference(std::string_view data, const std::vector<int>& domains) {
     }
     const int d = domains[record.size()];
     if (v < 0 || v >= d) {
-      out.err = where() + "the code " + std::to_string(v) + " is outside 0.." + std::to_string(d - 1) + "\n";
+      out.err = where() + "the code " + std::to_string(v) + " is outside 0.." +
+                std::to_string(d - 1) + "\n";
       return out;
     }
     record.push_back(static_cast<int>(v));
@@ -93,7 +98,8 @@ Reference reference(std::string_view data, const std::vector<int>& domains) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const fuzzing::FuzzInput input = fuzzing::splitInput(bytes, size);
   const std::vector<int> domains = domainsOf(input.description);
-  const std::unique_ptr<ByteSource> source = decodingSource(std::make_unique<MemorySource>(input.data), kName);
+  const std::unique_ptr<ByteSource> source =
+      decodingSource(std::make_unique<MemorySource>(input.data), kName);
   RecordReader reader(*source, kName, domains);
   std::vector<std::vector<int>> records;
   std::vector<int> codes(domains.size());
@@ -104,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
       KELBOW_FUZZ_CHECK(r == RecordReader::Result::kEnd ? err.empty() : !err.empty());
       break;
     }
-    for (std::size_t a = 0; a < domains.size(); ++a) KELBOW_FUZZ_CHECK(codes[a] >= 0 && codes[a] < domains[a]);
+    for (std::size_t a = 0; a < domains.size(); ++a)
+      KELBOW_FUZZ_CHECK(codes[a] >= 0 && codes[a] < domains[a]);
     records.push_back(codes);
   }
   KELBOW_FUZZ_CHECK(reader.recordsRead() == static_cast<int>(records.size()));

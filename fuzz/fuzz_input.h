@@ -23,12 +23,12 @@ inline FuzzInput splitInput(const std::uint8_t* bytes, std::size_t size) {
 }
 
 // A broken promise of the code under test: ends the run as a finding.
-#define KELBOW_FUZZ_CHECK(condition)                                                    \
-  do {                                                                                  \
-    if (!(condition)) {                                                                 \
+#define KELBOW_FUZZ_CHECK(condition)                                                       \
+  do {                                                                                     \
+    if (!(condition)) {                                                                    \
       std::fprintf(stderr, "check failed at %s:%d: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                     \
-    }                                                                                   \
+      std::abort();                                                                        \
+    }                                                                                      \
   } while (0)
 
 }  // namespace kelbow::fuzzing

@@ -40,7 +40,8 @@ constexpr long long kMaxValueCount = 4096;
 const std::string kEarlier = "earlier.data\nkelbow\n0.000000\nearlier.data.kelbow\n";
 
 void writeFile(const char* name, std::string_view bytes) {
-  std::ofstream(name, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(name, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string readFile(const char* name) {
@@ -122,11 +123,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     KELBOW_FUZZ_CHECK(after.compare(0, before.size(), before) == 0);
     const std::string group = after.substr(before.size());
 #ifdef KELBOW_FUZZ_TREE_ROAD
-    KELBOW_FUZZ_CHECK(countLines(group) == 33 && group.rfind("f=20, nc=800\nf.data\nkelbow\n", 0) == 0);
+    KELBOW_FUZZ_CHECK(countLines(group) == 33 &&
+                      group.rfind("f=20, nc=800\nf.data\nkelbow\n", 0) == 0);
 #else
     KELBOW_FUZZ_CHECK(countLines(group) == 32 && group.rfind("f.data\nkelbow\n", 0) == 0);
 #endif
-    KELBOW_FUZZ_CHECK(group.size() >= 14 && group.compare(group.size() - 14, 14, "f.data.kelbow\n") == 0);
+    KELBOW_FUZZ_CHECK(group.size() >= 14 &&
+                      group.compare(group.size() - 14, 14, "f.data.kelbow\n") == 0);
   }
   return 0;
 }

@@ -27,7 +27,9 @@ class AppendFileTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  void write(const std::string& name, const std::string& text) const { std::ofstream(dir_ / name) << text; }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(dir_ / name) << text;
+  }
   std::string read(const std::string& name) const {
     std::ifstream in(dir_ / name);
     std::stringstream s;

@@ -30,7 +30,8 @@ std::pair<std::string, int> inChild(Body body) {
   ::close(fds[1]);
   std::string out;
   char buffer[256];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
@@ -46,15 +47,6 @@ TEST(ErrorTest, AMessageFollowsTheProgressWrittenBeforeIt) {
   });
   EXPECT_EQ(out, "iteration 1\nitert.data: bad\n");
   EXPECT_EQ(status, kFailureStatus);
-}
-
-TEST(ErrorTest, AFileFailureNamesTheFileAndTheReason) {
-  const auto [out, status] = inChild([] {
-    setProgramName("kelbow-labels");
-    reportFileFailure("can't open data file\n", "x.data", ENOENT);
-  });
-  EXPECT_EQ(out, "can't open data file\nkelbow-labels: x.data: No such file or directory\n");
-  EXPECT_EQ(status, 0);
 }
 
 #ifndef __SANITIZE_ADDRESS__

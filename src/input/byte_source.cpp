@@ -126,8 +126,9 @@ class DecodingSource : public ByteSource {
       if (inflateInit2(&zlib_, 15 + 16) != Z_OK) return failWith(fileName_ + ": out of memory");
       zlibReady_ = true;
 #else
-      return failWith(fileName_ + ": the file is compressed with gzip, which this build cannot read "
-                                  "(build it with zlib1g-dev installed)");
+      return failWith(fileName_ +
+                      ": the file is compressed with gzip, which this build cannot read "
+                      "(build it with zlib1g-dev installed)");
 #endif
     }
     if (format_ == Format::kZstd) {
@@ -135,8 +136,9 @@ class DecodingSource : public ByteSource {
       zstd_ = ZSTD_createDStream();
       if (zstd_ == nullptr) return failWith(fileName_ + ": out of memory");
 #else
-      return failWith(fileName_ + ": the file is compressed with zstd, which this build cannot read "
-                                  "(build it with libzstd-dev installed)");
+      return failWith(fileName_ +
+                      ": the file is compressed with zstd, which this build cannot read "
+                      "(build it with libzstd-dev installed)");
 #endif
     }
     return true;
@@ -179,7 +181,8 @@ class DecodingSource : public ByteSource {
       } else if (rc == Z_MEM_ERROR) {
         return fail(fileName_ + ": out of memory while decompressing");
       } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-        return fail(fileName_ + ": the gzip data is damaged (" + (zlib_.msg ? zlib_.msg : "error") + ")");
+        return fail(fileName_ + ": the gzip data is damaged (" + (zlib_.msg ? zlib_.msg : "error") +
+                    ")");
       }
       if (zlib_.avail_out < room) return static_cast<long>(room - zlib_.avail_out);
       if (noInput && rc == Z_BUF_ERROR)
@@ -206,7 +209,8 @@ class DecodingSource : public ByteSource {
         return fail(fileName_ + ": the zstd data is damaged (" + ZSTD_getErrorName(rc) + ")");
       streamOpen_ = rc != 0;
       if (out.pos > 0) return static_cast<long>(out.pos);
-      if (noInput && streamOpen_) return fail(fileName_ + ": the zstd data ends early; the file is cut short");
+      if (noInput && streamOpen_)
+        return fail(fileName_ + ": the zstd data ends early; the file is cut short");
     }
 #else
     (void)buffer, (void)size;
@@ -234,7 +238,8 @@ class DecodingSource : public ByteSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> decodingSource(std::unique_ptr<ByteSource> raw, const std::string& fileName) {
+std::unique_ptr<ByteSource> decodingSource(std::unique_ptr<ByteSource> raw,
+                                           const std::string& fileName) {
   return std::make_unique<DecodingSource>(std::move(raw), fileName);
 }
 

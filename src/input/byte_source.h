@@ -42,7 +42,8 @@ class ReadBuffer {
   // Makes room for the next read, dropping what the buffer held; returns it.
   char* refill() {
     if (size_ < largest_) {
-      size_ = size_ == 0 ? std::min<std::size_t>(kFirstSize, largest_) : std::min(2 * size_, largest_);
+      size_ =
+          size_ == 0 ? std::min<std::size_t>(kFirstSize, largest_) : std::min(2 * size_, largest_);
       bytes_.reset(new char[size_]);
     }
     return bytes_.get();
@@ -73,7 +74,8 @@ class MemorySource : public ByteSource {
 // decompresses a gzip stream (one or more members) or a zstd stream (one or more
 // frames) recognised by its magic bytes. A compressed stream that is damaged or
 // cut short, or one this build cannot decode, is a failure naming the file.
-std::unique_ptr<ByteSource> decodingSource(std::unique_ptr<ByteSource> raw, const std::string& fileName);
+std::unique_ptr<ByteSource> decodingSource(std::unique_ptr<ByteSource> raw,
+                                           const std::string& fileName);
 
 // Opens `fileName` for reading, decoded as above. Null when it cannot be opened
 // (a directory counts as such), with errno telling why.

@@ -20,7 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int countLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+int countLines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 std::string repeated(const std::string& group, int times) {
   std::string out;
@@ -72,10 +74,12 @@ TEST_F(RobustRun, RunsAtOnceLeaveWholeGroups) {
     const std::string group = soloRun(*t, dir_.path()).first;
     for (int round = 0; round < kRounds; ++round) {
       std::vector<StartedTool> runs;
-      for (int i = 0; i < kAtOnce; ++i) runs.push_back(startTool(KELBOW_EXE, argsFor(*t), dir_.path()));
+      for (int i = 0; i < kAtOnce; ++i)
+        runs.push_back(startTool(KELBOW_EXE, argsFor(*t), dir_.path()));
       for (StartedTool& run : runs) EXPECT_EQ(run.wait().status, 0) << t->name;
     }
-    EXPECT_EQ(dir_.read(std::string(t->name) + ".data.kelbow"), repeated(group, kAtOnce * kRounds)) << t->name;
+    EXPECT_EQ(dir_.read(std::string(t->name) + ".data.kelbow"), repeated(group, kAtOnce * kRounds))
+        << t->name;
   }
 }
 
@@ -90,7 +94,8 @@ TEST_F(RobustRun, AKilledRunLeavesItsWholeGroupOrNothing) {
   int completed = 0;
   for (int i = 0; i < kKills; ++i) {
     StartedTool run = startTool(KELBOW_EXE, argsFor(kLarge), dir_.path());
-    std::this_thread::sleep_for(runTime * (i + 1) / (kKills - 4));  // the last ones land after the end
+    std::this_thread::sleep_for(runTime * (i + 1) /
+                                (kKills - 4));  // the last ones land after the end
     run.kill(SIGKILL);
     if (run.wait().status == 0) ++completed;
   }
@@ -115,7 +120,8 @@ TEST_F(RobustRun, NamedPipesServeAsEitherFile) {
     ASSERT_EQ(::mkfifo((piped / desc).c_str(), 0600), 0);
     PipeWriter dataWriter(piped / data, dir_.read(data));
     PipeWriter descWriter(piped / desc, dir_.read(desc));
-    const ToolRun r = runTool(KELBOW_EXE, argsFor(*t), piped.path(), RunOptions{.timeLimitSeconds = 120});
+    const ToolRun r =
+        runTool(KELBOW_EXE, argsFor(*t), piped.path(), RunOptions{.timeLimitSeconds = 120});
     EXPECT_FALSE(r.timedOut) << t->name;
     EXPECT_EQ(r.status, 0) << t->name << ": " << r.err;
     EXPECT_EQ(r.err, "");
@@ -132,7 +138,8 @@ TEST_F(RobustRun, ProcessSubstitutionAsDescriptionWorksAsDataFileIsRefusedAtOnce
   for (const Table* t : {&kSmall, &kLarge}) {
     generate(*t, dir_.path());
     const auto [group, out] = soloRun(*t, dir_.path());
-    const std::string script = "exec \"$0\" -d " + std::string(t->name) + ".data -n <(cat " + t->name + ".desc)";
+    const std::string script =
+        "exec \"$0\" -d " + std::string(t->name) + ".data -n <(cat " + t->name + ".desc)";
     const ToolRun r = runTool("/bin/bash", {"-c", script, KELBOW_EXE}, dir_.path(),
                               RunOptions{.timeLimitSeconds = 120}, "bash");
     EXPECT_FALSE(r.timedOut);
@@ -141,8 +148,8 @@ TEST_F(RobustRun, ProcessSubstitutionAsDescriptionWorksAsDataFileIsRefusedAtOnce
     EXPECT_EQ(dir_.read(std::string(t->name) + ".data.kelbow"), group);
   }
   const std::string script = "exec \"$0\" -d <(cat small.data) -n small.desc";
-  const ToolRun r = runTool("/bin/bash", {"-c", script, KELBOW_EXE}, dir_.path(), RunOptions{.timeLimitSeconds = 120},
-                            "bash");
+  const ToolRun r = runTool("/bin/bash", {"-c", script, KELBOW_EXE}, dir_.path(),
+                            RunOptions{.timeLimitSeconds = 120}, "bash");
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
@@ -163,10 +170,12 @@ TEST_F(RobustRun, CompressedFilesGiveTheSameResultsAsPlainOnes) {
     const std::string text = dir_.read(data);
     const std::size_t half = text.size() / 2;
     std::vector<std::pair<std::string, std::string>> kinds{
-        {"gzip", gzipped(text)}, {"two gzip members", gzipped(text.substr(0, half)) + gzipped(text.substr(half))}};
+        {"gzip", gzipped(text)},
+        {"two gzip members", gzipped(text.substr(0, half)) + gzipped(text.substr(half))}};
 #if KELBOW_HAVE_ZSTD
     kinds.push_back({"zstd", zstdCompressed(text)});
-    kinds.push_back({"two zstd frames", zstdCompressed(text.substr(0, half)) + zstdCompressed(text.substr(half))});
+    kinds.push_back({"two zstd frames",
+                     zstdCompressed(text.substr(0, half)) + zstdCompressed(text.substr(half))});
 #endif
     for (const auto& [kind, compressed] : kinds) {
       for (bool pipe : {false, true}) {
@@ -179,7 +188,8 @@ TEST_F(RobustRun, CompressedFilesGiveTheSameResultsAsPlainOnes) {
         } else {
           other.write(data, compressed);
         }
-        const ToolRun r = runTool(KELBOW_EXE, argsFor(*t), other.path(), RunOptions{.timeLimitSeconds = 120});
+        const ToolRun r =
+            runTool(KELBOW_EXE, argsFor(*t), other.path(), RunOptions{.timeLimitSeconds = 120});
         EXPECT_EQ(r.status, 0) << kind << (pipe ? " through a pipe: " : ": ") << r.err;
         EXPECT_EQ(r.out, out) << kind;
         EXPECT_EQ(other.read(data + ".kelbow"), group) << kind << (pipe ? " through a pipe" : "");
@@ -210,9 +220,10 @@ TEST_F(RobustRun, ZstdDataIsRefusedByABuildWithoutIt) {
   generate(kSmall, dir_.path());
   dir_.write("small.data", std::string("\x28\xb5\x2f\xfd", 4) + "frame");
   const ToolRun r = kelbowFailing(argsFor(kSmall), "small.data.kelbow");
-  EXPECT_EQ(r.err,
-            "small.data: the file is compressed with zstd, which this build cannot read (build it with "
-            "libzstd-dev installed)\n");
+  EXPECT_EQ(
+      r.err,
+      "small.data: the file is compressed with zstd, which this build cannot read (build it with "
+      "libzstd-dev installed)\n");
 }
 #endif
 
@@ -223,28 +234,33 @@ TEST_F(RobustRun, UnderAMemoryLimitARunEndsWithAResultOrOneLine) {
   std::string oneHugeAttribute;
   for (int i = 0; i < 1499; ++i) oneHugeAttribute += std::to_string(i) + "\n";
   std::string twoHugeAttributes;
-  for (int i = 0; i < 1600; ++i) twoHugeAttributes += std::to_string(i) + " " + std::to_string(i % 7) + "\n";
+  for (int i = 0; i < 1600; ++i)
+    twoHugeAttributes += std::to_string(i) + " " + std::to_string(i % 7) + "\n";
   struct Case {
     const char* what;
     std::string desc, data;
     int groupLines;
   };
   for (const Case& c :
-       {Case{"direct road, one attribute of 16777216 values", "1499 1\n16777216\n", oneHugeAttribute, 32},
-        Case{"tree road, two attributes of 8388608 values", "1600 2\n8388608\n8388608\n", twoHugeAttributes, 33},
+       {Case{"direct road, one attribute of 16777216 values", "1499 1\n16777216\n",
+             oneHugeAttribute, 32},
+        Case{"tree road, two attributes of 8388608 values", "1600 2\n8388608\n8388608\n",
+             twoHugeAttributes, 33},
         Case{"tree road, huge domains, no records", "1600 2\n8388608\n8388608\n", "", 33},
-        Case{"tree road, domains that fit the machine but not the limit", "1600 2\n135000\n135000\n",
-             twoHugeAttributes, 33}}) {
+        Case{"tree road, domains that fit the machine but not the limit",
+             "1600 2\n135000\n135000\n", twoHugeAttributes, 33}}) {
     dir_.write("h.desc", c.desc);
     dir_.write("h.data", c.data);
     const std::string earlier = "earlier.data\nkelbow\nearlier.data.kelbow\n";
     dir_.write("h.data.kelbow", earlier);
-    const ToolRun r = runTool(KELBOW_EXE, {"-d", "h.data", "-n", "h.desc"}, dir_.path(),
-                              RunOptions{.timeLimitSeconds = 600, .addressSpace = 1LL << 29, .cpuSeconds = 300});
+    const ToolRun r =
+        runTool(KELBOW_EXE, {"-d", "h.data", "-n", "h.desc"}, dir_.path(),
+                RunOptions{.timeLimitSeconds = 600, .addressSpace = 1LL << 29, .cpuSeconds = 300});
     EXPECT_FALSE(r.timedOut) << c.what;
     EXPECT_EQ(r.signal, 0) << c.what << ": " << r.err;
     if (r.status == 0) {
-      EXPECT_EQ(countLines(dir_.read("h.data.kelbow")), countLines(earlier) + c.groupLines) << c.what;
+      EXPECT_EQ(countLines(dir_.read("h.data.kelbow")), countLines(earlier) + c.groupLines)
+          << c.what;
     } else {
       EXPECT_EQ(r.status, 1) << c.what;
       EXPECT_EQ(countLines(r.err), 1) << c.what << ": " << r.err;
@@ -257,16 +273,20 @@ TEST_F(RobustRun, UnderAMemoryLimitARunEndsWithAResultOrOneLine) {
 // A description that is really a data file says so in one more line, wherever
 // it is refused: the head, the direct loader, the summary tree.
 TEST_F(RobustRun, SwappedFilesAreHintedAt) {
-  const std::string hint = "kelbow: t.desc looks like a data file, not a description; are the -d and -n files swapped?\n";
-  const std::string domainZero = "t.desc: attribute 2: the domain size is 0; it must be at least 1\n";
+  const std::string hint =
+      "kelbow: t.desc looks like a data file, not a description; are the -d and -n files "
+      "swapped?\n";
+  const std::string domainZero =
+      "t.desc: attribute 2: the domain size is 0; it must be at least 1\n";
   struct Case {
     std::string desc, refusal, out;
     bool hinted;
   };
-  for (const Case& c : {Case{"0 2\n1 2\n0 0\n", "t.desc: the row count is 0; it must be at least 1\n", "", true},
-                        Case{"4 4 3 0 1 0 0 2\n", domainZero, "4 rows\nrows=4 cols = 4\n", true},
-                        Case{"1600 2\n2\n0\n5 5\n", domainZero, "rows=1600 cols = 2\n2\n", true},
-                        Case{"3 2\n2\n0\n", domainZero, "3 rows\nrows=3 cols = 2\n", false}}) {
+  for (const Case& c :
+       {Case{"0 2\n1 2\n0 0\n", "t.desc: the row count is 0; it must be at least 1\n", "", true},
+        Case{"4 4 3 0 1 0 0 2\n", domainZero, "4 rows\nrows=4 cols = 4\n", true},
+        Case{"1600 2\n2\n0\n5 5\n", domainZero, "rows=1600 cols = 2\n2\n", true},
+        Case{"3 2\n2\n0\n", domainZero, "3 rows\nrows=3 cols = 2\n", false}}) {
     dir_.write("t.desc", c.desc);
     dir_.write("t.data", "0 0\n");
     const ToolRun r = kelbowFailing({"-d", "t.data", "-n", "t.desc"}, "t.data.kelbow");
@@ -291,7 +311,8 @@ TEST_F(RobustRun, TheTreeRoadNotesRecordsReadAgainstDeclared) {
     dir_.write("t.desc", std::string(declared) + " 2\n2\n3\n");
     const ToolRun r = kelbow({"-d", "t.data", "-n", "t.desc"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "t.data: 1700 records read; the description declares " + std::string(declared) + "\n");
+    EXPECT_EQ(r.err, "t.data: 1700 records read; the description declares " +
+                         std::string(declared) + "\n");
     EXPECT_EQ(dir_.read("t.data.kelbow"), group);
     EXPECT_EQ(r.out.substr(r.out.find("\n2\n3\n")), exact.out.substr(exact.out.find("\n2\n3\n")));
   }
@@ -303,7 +324,8 @@ TEST_F(RobustRun, AMessageFollowsTheProgressLine) {
   for (int i = 0; i < 1599; ++i) data += std::to_string(i % 2) + " " + std::to_string(i % 3) + "\n";
   dir_.write("t.data", data + "1 3\n");
   dir_.write("t.desc", "1600 2\n2\n3\n");
-  const ToolRun r = runTool(KELBOW_EXE, {"-d", "t.data", "-n", "t.desc"}, dir_.path(), RunOptions{.mergeStreams = true});
+  const ToolRun r = runTool(KELBOW_EXE, {"-d", "t.data", "-n", "t.desc"}, dir_.path(),
+                            RunOptions{.mergeStreams = true});
   EXPECT_EQ(r.status, 1);
   const std::string message = "t.data: record 1600, attribute 2: the code 3 is outside 0..2\n";
   ASSERT_GE(r.out.size(), message.size());
