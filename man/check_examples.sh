@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Runs the examples of manual pages and compares what they print with what the
+# pages show, so that a page cannot drift from the tools.
+#
+#   man/check_examples.sh BINDIR PAGE...
+#
+# In the EXAMPLES section of each rendered page, every indented line "$ command"
+# is run with bash in a fresh directory (one per page, shared by its examples),
+# with BINDIR first on PATH; a command whose line ends in "|" or "\" goes on on
+# the next line. The indented lines after it, up to the next command or the end
+# of the block, are what it prints on standard output and standard error
+# together; a shown line "..." stands for any further lines. Every command must
+# also exit with status 0 (show a failing one as "command || echo ...").
+# Exit status: 0 when every example matches, 1 otherwise, 77 without man(1).
+set -uo pipefail
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 BINDIR PAGE..." >&2
+  exit 2
+fi
+if ! command -v man >/dev/null 2>&1; then
+  echo "man is not installed: manual page examples not checked"
+  exit 77
+fi
+bindir=$(cd "$1" && pwd) || exit 2
+shift
+
+failures=0
+for page in "$@"; do
+  page=$(cd "$(dirname "$page")" && pwd)/$(basename "$page")
+  work=$(mktemp -d)
+  cmd=""
+  shown=""
+  count=0
+
+  # Runs the pending command and compares its output with the shown lines.
+  flush() {
+    [ -n "$cmd" ] || return 0
+    count=$((count + 1))
+    local actual status want
+    actual=$(cd "$work" && PATH="$bindir:$PATH" bash -c "$cmd" 2>&1)
+    status=$?
+    want=${shown%$'\n'}
+    if [[ $want == *$'\n...' || $want == "..." ]]; then
+      want=${want%...}
+      want=${want%$'\n'}
+      actual=$(printf '%s\n' "$actual" | head -n "$(printf '%s\n' "$want" | grep -c '')")
+      [ -n "$want" ] || actual=""
+    fi
+    if [ $status -ne 0 ] || [ "$actual" != "$want" ]; then
+      failures=$((failures + 1))
+      {
+        echo "$(basename "$page"): example \$ $cmd"
+        echo "  exit status $status; shown:"
+        printf '%s\n' "$want" | sed 's/^/    | /'
+        echo "  printed:"
+        printf '%s\n' "$actual" | sed 's/^/    | /'
+      } >&2
+    fi
+    cmd=""
+    shown=""
+  }
+
+  continued=0
+  while IFS= read -r line; do
+    if [[ ! $line =~ ^\ {8,} ]]; then  # text or a blank line ends a block
+      flush
+      continued=0
+      continue
+    fi
+    text=${line:11}
+    if [ $continued -eq 1 ]; then
+      cmd+=$'\n'${text#"${text%%[! ]*}"}
+    elif [[ $text == '$ '* ]]; then
+      flush
+      cmd=${text:2}
+    else
+      shown+=$text$'\n'
+      continue
+    fi
+    continued=0
+    [[ $cmd == *'|' || $cmd == *'\' ]] && continued=1
+  done < <(MANWIDTH=200 man -l "$page" 2>/dev/null | awk '/^[A-Z]/ { on = ($0 == "EXAMPLES") ; next } on')
+  flush
+  rm -rf "$work"
+  if [ $count -eq 0 ]; then
+    echo "$(basename "$page"): no examples found" >&2
+    failures=$((failures + 1))
+  else
+    echo "$(basename "$page"): $count example commands checked"
+  fi
+done
+[ $failures -eq 0 ]
