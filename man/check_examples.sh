@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the examples of manual pages and compares what they print with what the
-# pages show, so that a page cannot drift from the tools.
+# Checks manual pages: each must format without a single warning, and its
+# examples must print what the page shows, so that a page cannot drift from the
+# tools.
 #
 #   man/check_examples.sh BINDIR PAGE...
 #
@@ -11,15 +12,16 @@
 # of the block, are what it prints on standard output and standard error
 # together; a shown line "..." stands for any further lines. Every command must
 # also exit with status 0 (show a failing one as "command || echo ...").
-# Exit status: 0 when every example matches, 1 otherwise, 77 without man(1).
+# Exit status: 0 when every page is clean and every example matches, 1
+# otherwise, 77 without man(1) and groff(1).
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
   echo "usage: $0 BINDIR PAGE..." >&2
   exit 2
 fi
-if ! command -v man >/dev/null 2>&1; then
-  echo "man is not installed: manual page examples not checked"
+if ! command -v man >/dev/null 2>&1 || ! command -v groff >/dev/null 2>&1; then
+  echo "man or groff is not installed: manual pages not checked"
   exit 77
 fi
 bindir=$(cd "$1" && pwd) || exit 2
@@ -28,6 +30,12 @@ shift
 failures=0
 for page in "$@"; do
   page=$(cd "$(dirname "$page")" && pwd)/$(basename "$page")
+  # man -l drops the formatter's warnings when standard error is not a terminal.
+  warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
+  if [ -n "$warnings" ]; then
+    echo "$warnings" >&2
+    failures=$((failures + 1))
+  fi
   work=$(mktemp -d)
   cmd=""
   shown=""
