@@ -97,8 +97,10 @@ int run(int argc, char* argv[]) {
   // Only the exact first word is looked at, so every other command line scans
   // as it always has: "--x", or "--help" after another word, is still an
   // illegal option "-".
-  if (argc >= 2 && (argv[1] == std::string_view("--help") || argv[1] == std::string_view("--version"))) {
-    const std::string text = argv[1] == std::string_view("--help") ? kHelp : std::string("kelbow ") + kVersion + "\n";
+  const std::string_view first = argc >= 2 ? argv[1] : "";
+  if (first == "--help" || first == "--version") {
+    const std::string text =
+        first == "--help" ? std::string(kHelp) : "kelbow " + std::string(kVersion) + "\n";
     if (writeToStandardOutput(text)) return 0;
     std::fputs("kelbow: cannot write to standard output\n", stderr);
     return kFailureStatus;
