@@ -3,7 +3,7 @@
 # examples must print what the page shows, so that a page cannot drift from the
 # tools.
 #
-#   man/check_examples.sh BINDIR PAGE...
+#   man/check_pages.sh BINDIR PAGE...
 #
 # In the EXAMPLES section of each rendered page, every indented line "$ command"
 # is run with bash in a fresh directory (one per page, shared by its examples),
@@ -11,7 +11,8 @@
 # the next line. The indented lines after it, up to the next command or the end
 # of the block, are what it prints on standard output and standard error
 # together; a shown line "..." stands for any further lines. Every command must
-# also exit with status 0 (show a failing one as "command || echo ...").
+# also exit with status 0 (show a failing one as "command || echo ..."). A page
+# without "$ " lines is only formatted.
 # Exit status: 0 when every page is clean and every example matches, 1
 # otherwise, 77 without man(1) and groff(1).
 set -uo pipefail
@@ -32,9 +33,11 @@ for page in "$@"; do
   page=$(cd "$(dirname "$page")" && pwd)/$(basename "$page")
   # man -l drops the formatter's warnings when standard error is not a terminal.
   warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
+  formats="formats cleanly"
   if [ -n "$warnings" ]; then
     echo "$warnings" >&2
     failures=$((failures + 1))
+    formats="formats with warnings"
   fi
   work=$(mktemp -d)
   cmd=""
@@ -92,10 +95,9 @@ for page in "$@"; do
   flush
   rm -rf "$work"
   if [ $count -eq 0 ]; then
-    echo "$(basename "$page"): no examples found" >&2
-    failures=$((failures + 1))
+    echo "$(basename "$page"): $formats; no \$ examples to run"
   else
-    echo "$(basename "$page"): $count example commands checked"
+    echo "$(basename "$page"): $formats; $count example commands checked"
   fi
 done
 [ $failures -eq 0 ]
