@@ -1,85 +1,114 @@
 #!/usr/bin/env bash
-# Peak memory and wall time of kelbow on the large-table road: connect-4
-# (67,557 rows, from ../shared/data beside the checkout) and a generated table
-# of planted clusters (1,000,000 rows by default). Prints the figures; asserts
+# Wall time and peak resident memory of kelbow on the large-table road, the new
+# build beside an old one when KELBOW_OLD names it: connect-4 (67,557 rows, from
+# ../shared/data beside the checkout) and generated tables of planted clusters
+# (250,000 x 20, 1,000,000 x 20 and x 42; 10^7 and 10^8 rows x 20 on request),
+# and kelbow-labels' peak on two table sizes, whose difference per row is what
+# keeping the starting cluster of every row costs. Tables are written row by
+# row into a scratch directory and deleted after use. Prints figures; asserts
 # nothing about them.
 #
-#   bench/tree_memory.sh            # after: cmake -S . -B build && cmake --build build
-#   KELBOW_EXE=/path/to/kelbow BENCH_ROWS=2000000 bench/tree_memory.sh
+#   bench/tree_memory.sh                      # after: cmake -S . -B build && cmake --build build
+#   KELBOW_OLD=/work/ref-old/kelbow bench/tree_memory.sh
+#   BENCH_HUGE="10000000 100000000" BENCH_DIR=/big/scratch bench/tree_memory.sh
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 exe="${KELBOW_EXE:-$root/build/bin/kelbow}"
-rows="${BENCH_ROWS:-1000000}"
+old="${KELBOW_OLD:-}"
+huge="${BENCH_HUGE:-}"
 shared="$root/../shared/data"
 
-if [[ ! -x "$exe" ]]; then
-  echo "no kelbow executable at $exe: build first (cmake -S . -B build && cmake --build build) or set KELBOW_EXE" >&2
+for tool in "$exe" ${old:+"$old"}; do
+  if [[ ! -x "$tool" ]]; then
+    echo "no kelbow executable at $tool: build first (cmake -S . -B build && cmake --build build) or set KELBOW_EXE / KELBOW_OLD" >&2
+    exit 1
+  fi
+done
+if [[ ! -x /usr/bin/time ]]; then
+  echo "needs GNU time at /usr/bin/time (apt-get install time)" >&2
   exit 1
 fi
-exe="$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")"
-# The generator of tables with planted clusters, built beside kelbow.
-make_table="${KELBOW_MAKE_TABLE:-$(dirname "$exe")/kelbow-make-table}"
-if [[ ! -x "$make_table" ]]; then
-  echo "no kelbow-make-table at $make_table: build it or set KELBOW_MAKE_TABLE" >&2
-  exit 1
-fi
+bin="$(cd "$(dirname "$exe")" && pwd)"
+make_table="${KELBOW_MAKE_TABLE:-$bin/kelbow-make-table}"
+labels="${KELBOW_LABELS:-$bin/kelbow-labels}"
+for tool in "$make_table" "$labels"; do
+  [[ -x "$tool" ]] || { echo "no $(basename "$tool") at $tool: build it" >&2; exit 1; }
+done
 
-work="$(mktemp -d)"
+work="$(mktemp -d "${BENCH_DIR:-${TMPDIR:-/tmp}}/tree-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-# measure NAME DIR DATA DESC: runs kelbow in DIR, prints one line of figures and
-# leaves the peak resident set (KB) in $last_peak.
-last_peak=0
-measure() {
-  local name=$1 dir=$2 data=$3 desc=$4 wall peak status=0
-  local records
-  records=$(grep -c . "$dir/$data")
-  if [[ -x /usr/bin/time ]]; then
-    (cd "$dir" && /usr/bin/time -f "%e %M" -o time.txt "$exe" -d "$data" -n "$desc" >out.txt 2>err.txt) || status=$?
-    read -r wall peak <"$dir/time.txt"
-  else
-    # Without GNU time: the children's peak resident set from getrusage.
-    read -r wall peak status < <(cd "$dir" && python3 - "$exe" "$data" "$desc" <<'PY'
-import resource, subprocess, sys, time
-start = time.monotonic()
-with open("out.txt", "w") as out, open("err.txt", "w") as err:
-    status = subprocess.call([sys.argv[1], "-d", sys.argv[2], "-n", sys.argv[3]], stdout=out, stderr=err)
-print(f"{time.monotonic() - start:.2f}", resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, status)
-PY
-)
-  fi
+# run LABEL EXE DIR DATA DESC [ARGS...]: one run in DIR; prints one line (wall
+# and user CPU seconds: on a loaded machine the CPU time is the steadier) and
+# leaves the peak (KB) in $peak and the CPU time in $cpu.
+peak=0
+cpu=0
+run() {
+  local label=$1 tool=$2 dir=$3 data=$4 desc=$5 status=0
+  shift 5
+  rm -f "$dir/$data.kelbow" "$dir/$data"f*nc*.hier*
+  (cd "$dir" && /usr/bin/time -f "%e %U %M" -o time.txt "$tool" -d "$data" -n "$desc" "$@" >out.txt 2>err.txt) ||
+    status=$?
+  local wall
+  read -r wall cpu peak <"$dir/time.txt"
   if [[ $status -ne 0 ]]; then
-    echo "$name: kelbow ended with status $status: $(head -c 300 "$dir/err.txt")" >&2
-    return 1
+    printf '  %-6s ended with status %d: %s\n' "$label" "$status" "$(head -c 200 "$dir/err.txt")"
+    return 0
   fi
-  local clusters
-  clusters=$(grep -c '^iteration ' "$dir/out.txt" || true)
-  awk -v n="$name" -v r="$records" -v w="$wall" -v p="$peak" -v k="$((clusters + 1))" 'BEGIN {
-    printf "%-24s %9d rows %5d starting clusters %8.2f s %8.1f MB peak RSS\n", n, r, k, w, p / 1024
-  }'
-  last_peak=$peak
+  awk -v l="$label" -v w="$wall" -v c="$cpu" -v p="$peak" \
+    'BEGIN { printf "  %-6s %9.2f s wall %9.2f s CPU %9.1f MB peak\n", l, w, c, p / 1024 }'
 }
 
-echo "kelbow: $exe"
+# compare NAME DIR DATA DESC: new build, then the old one, with the ratio.
+compare() {
+  local name=$1 dir=$2 data=$3 desc=$4
+  echo "$name"
+  run new "$exe" "$dir" "$data" "$desc"
+  if [[ -n "$old" ]]; then
+    local newCpu=$cpu
+    run old "$old" "$dir" "$data" "$desc"
+    awk -v a="$cpu" -v b="$newCpu" 'BEGIN { if (b > 0) printf "  old/new CPU %6.2fx\n", a / b }'
+  fi
+}
+
+# generate ROWS ATTRIBUTES: a table of 12 planted clusters, domain 8, noise 0.3,
+# in its own directory (printed).
+generate() {
+  local rows=$1 attributes=$2 dir="$work/t$1x$2"
+  local bytes=$((rows * attributes * 2 + rows))
+  local free
+  free=$(df -Pk "$work" | awk 'NR == 2 { printf "%d", $4 * 1024 }')
+  if ((bytes > free - 1073741824)); then
+    echo "  skipped: the table needs about $((bytes >> 30)) GB, $((free >> 30)) GB free in $work" >&2
+    return 1
+  fi
+  mkdir -p "$dir"
+  (cd "$dir" && "$make_table" big 12 "$rows" "$attributes" 8 0.3 1 >/dev/null)
+  echo "$dir"
+}
+
+echo "kelbow: $exe${old:+, against $old}"
 if [[ -f "$shared/connect-4/connect-4.data" ]]; then
   mkdir "$work/c4"
-  cp "$shared/connect-4/connect-4.data" "$shared/connect-4/connect-4.desc" "$work/c4/"
-  measure connect-4 "$work/c4" connect-4.data connect-4.desc
+  ln -s "$shared/connect-4/connect-4.data" "$work/c4/connect-4.data"
+  cp "$shared/connect-4/connect-4.desc" "$work/c4/"
+  compare "connect-4 (67,557 x 42)" "$work/c4" connect-4.data connect-4.desc
 else
   echo "connect-4: skipped, $shared/connect-4 not found (the shared data sets sit beside the checkout)"
 fi
 
-# The same generator at a quarter and at the full size: the difference of the
-# peaks is what every further row costs.
-quarter=$((rows / 4))
-declare -A peaks
-for n in "$quarter" "$rows"; do
-  mkdir "$work/gen$n"
-  (cd "$work/gen$n" && "$make_table" planted 10 "$n" 20 5 0.3 1)
-  measure "planted, 20 attributes" "$work/gen$n" planted.data planted.desc
-  peaks[$n]=$last_peak
-  rm -f "$work/gen$n/planted.data"
+for shape in "250000 20" "1000000 20" "1000000 42" ${huge:+$(for r in $huge; do echo "$r 20"; done)}; do
+  read -r rows attributes <<<"$shape"
+  echo "generated $rows x $attributes"
+  dir=$(generate "$rows" "$attributes") || continue
+  compare "  kelbow" "$dir" big.data big.desc
+  if [[ "$rows" == 250000 || "$rows" == 1000000 && "$attributes" == 20 ]]; then
+    run labels "$labels" "$dir" big.data big.desc -k 3
+    eval "labels_peak_$rows=$peak"
+  fi
+  rm -rf "$dir"
 done
-awk -v a="${peaks[$quarter]}" -v b="${peaks[$rows]}" -v n=$((rows - quarter)) \
-  'BEGIN { printf "growth of the peak per further row: %.1f bytes\n", (b - a) * 1024 / n }'
+awk -v a="${labels_peak_250000:-0}" -v b="${labels_peak_1000000:-0}" 'BEGIN {
+  if (a > 0 && b > 0) printf "kelbow-labels: %.1f bytes a row beyond 250,000 rows (peak difference / 750,000)\n", (b - a) * 1024 / 750000
+}'

@@ -67,13 +67,17 @@ class EntropyClustering {
   int rowCount = 0;        // data rows N
   std::vector<int> domainSizes;
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
-  std::vector<float> logTable;  // rowCount + 1 entries
+  std::vector<float> logTable;  // small-table road only: rowCount + 1 entries
   std::vector<float> weights;
   std::unique_ptr<CFTree> tree;  // large tables only
   int f = 0;   // tree fan-out (0 on the small-table road)
   int nc = 0;  // tree leaf-entry budget (0 on the small-table road)
   float normalisedCurve[40] = {};  // expected entropy by number of clusters, 1..39
   bool resultWriteFailed = false;  // the kelbow block did not reach the result file
+  // Set before summarize when hierarchy snapshots will be written: the tree then
+  // records which starting cluster every row went to (four bytes a row). Plain
+  // runs keep nothing per row.
+  bool keepMembers = false;
 
  private:
   bool resultWanted_ = false;

@@ -47,7 +47,7 @@ TEST_F(DirectLoaderTest, RowLimitReadsOnlyTheFirstRecords) {
   EXPECT_EQ(analysis.logTable.size(), 11u);
   ASSERT_EQ(analysis.clusters.size(), 10u);
   // Cluster i holds record i: row 7 is (1, 1), slots 1 and 3.
-  EXPECT_EQ(analysis.clusters[7]->counts, (std::vector<int>{0, 1, 0, 1, 0}));
+  EXPECT_EQ(analysis.clusters[7]->denseCounts(), (std::vector<int>{0, 1, 0, 1, 0}));
   EXPECT_EQ(analysis.clusters[7]->members, (MemberSet{7}));
   EXPECT_EQ(gValueCount, 5);
 }

@@ -15,18 +15,17 @@ void EntropyClustering::summarize(int f, int nc, float threshold) {
 
   this->f = f;
   this->nc = nc;
-  tree =
-      std::make_unique<CFTree>(dataFileName, descriptionFileName, treeFileName, threshold, nc, f);
+  tree = std::make_unique<CFTree>(dataFileName, descriptionFileName, treeFileName, threshold, nc, f,
+                                  keepMembers);
 
   rowCount = tree->rowsInserted;
   attributeCount = tree->attributeCount;
   domainSizes.assign(tree->domainSizes.begin(), tree->domainSizes.begin() + attributeCount);
   weights.assign(gTreeWeights.begin(), gTreeWeights.begin() + attributeCount);
-  // The tree's table covers every row read, whatever the description declared.
-  logTable.assign(gTreeLogTable.begin(), gTreeLogTable.begin() + rowCount + 1);
+  // No logarithm table: the cluster arithmetic takes log2 of a count of any
+  // size from log2Count, so nothing here grows with the number of rows.
 
   gWeights = weights.data();
-  gLogTable = logTable.data();
   gDomainSizes = domainSizes.data();
 
   // The first cluster made here captures the attribute context from the tree's

@@ -96,6 +96,7 @@ int runLabels(int argc, char* argv[]) {
     ProgressToStderr progress;
     EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), nullptr);
     if (!analysis.filesOpen()) return kFailureStatus;
+    analysis.keepMembers = true;
     loadStartingClusters(analysis, declared.rows);
     if (k > analysis.clusterCount) {
       std::fprintf(stderr, "kelbow-labels: %d clusters asked for, but the table starts from %d clusters\n", k,

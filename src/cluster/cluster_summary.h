@@ -1,6 +1,11 @@
 // One cluster of data rows: its row count, how many of its rows take each value
-// of each attribute (one flat table indexed by value slot), and which rows it
-// holds. The merge loop works on these; the loaders make the starting ones.
+// of each attribute, and which rows it holds. The merge loop works on these;
+// the loaders make the starting ones.
+//
+// The counts are kept sparse: only the value slots with a non-zero count, in
+// slot order. A one-row cluster holds one entry per attribute, whatever the
+// domain sizes, and every evaluation walks only the non-zero slots, which are
+// the only ones that contribute to an entropy value.
 //
 // All summaries of a run share the attribute context of input/attribute_context.h,
 // which the first summary constructed while gValueCount is 0 captures.
@@ -11,6 +16,13 @@
 #include "cluster/member_set.h"
 
 namespace kelbow {
+
+// The count of one value slot (slot = offset of the attribute + code).
+struct SlotCount {
+  int slot;
+  int count;
+  bool operator==(const SlotCount&) const = default;
+};
 
 class ClusterSummary {
  public:
@@ -26,13 +38,16 @@ class ClusterSummary {
 
   // Makes this fresh summary the one-row cluster of row `rowNumber` with codes (A entries).
   void initFromRow(const int* codes, int rowNumber);
-  // Takes a ready count table (gValueCount entries) of n rows; computes storedEntropy.
+  // Takes a ready dense count table (gValueCount entries) of n rows; computes storedEntropy.
   void initFromCounts(const int* table, int n, int newId);
 
   // Entropy value E of the cluster (stored value when positive or when under two rows).
   double entropy();
-  // Entropy value of the union with `other`; uses this summary's scratch table.
+  // Entropy value of the union with `other`.
   double unionEntropy(const ClusterSummary& other);
+  // The weighted sum S of the union with `other` (the entropy value is -S / m);
+  // leaves scratchSum alone.
+  float unionSum(const ClusterSummary& other) const;
   // Entropy value of the cluster with one more row of `codes`.
   double entropyWithRow(const int* codes);
 
@@ -56,20 +71,27 @@ class ClusterSummary {
   float rowProbability(const int* codes) const;
   double squaredCountsPerRow() const;
 
+  // The non-zero counts in slot order.
+  const std::vector<SlotCount>& nonZeroCounts() const { return counts_; }
+  // Rows in value slot `slot`.
+  int count(int slot) const;
+  // All gValueCount counts, zeros included.
+  std::vector<int> denseCounts() const;
+
   // The fields are the cluster's record; the merge loop reads storedEntropy and
   // id, the tree's extraction fills members directly.
   float storedEntropy = 0.0f;      // E as kept by initFromCounts or merge
   float scratchSum = 0.0f;         // weighted sum of the last evaluation
-  std::vector<int> counts;         // rows per value slot
-  std::vector<int> scratchCounts;  // work table of the union evaluations
   int rowCount = 0;
   int informativeCount = 0;        // attributes with more than one value: the divisor m
   int id = -1;                     // -1 when not filled or merged away
   MemberSet members;               // row numbers, ascending
 
  private:
-  // -S(table, n) / m, leaving S in scratchSum.
-  double weightedEntropy(const int* table, int n);
+  // Sets the count of `slot`, keeping the entries in slot order and non-zero.
+  void setCount(int slot, int count);
+
+  std::vector<SlotCount> counts_;  // non-zero counts, ascending slots
 };
 
 }  // namespace kelbow

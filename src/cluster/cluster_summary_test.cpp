@@ -25,7 +25,7 @@ TEST_F(ClusterSummaryTest, FreshSummaryIsEmpty) {
   EXPECT_EQ(s.rowCount, 0);
   EXPECT_EQ(s.id, -1);
   EXPECT_EQ(s.storedEntropy, 0.0f);
-  EXPECT_EQ(s.counts, std::vector<int>(5, 0));
+  EXPECT_EQ(s.denseCounts(), std::vector<int>(5, 0));
   EXPECT_TRUE(s.members.empty());
   EXPECT_EQ(s.informativeCount, 2);
 }
@@ -48,7 +48,7 @@ TEST_F(ClusterSummaryTest, LaterSummaryKeepsTheFirstContext) {
   EXPECT_EQ(gValueCount, 5);
   EXPECT_EQ(gDomainSizes, sizes.data());
   EXPECT_EQ(gLogTable, logs.data());
-  EXPECT_EQ(second.counts.size(), 5u);
+  EXPECT_EQ(second.denseCounts().size(), 5u);
   EXPECT_EQ(second.informativeCount, 2);  // 3 attributes, 1 one-valued: from its own arguments
 }
 
@@ -57,38 +57,38 @@ TEST_F(ClusterSummaryTest, OneValuedAttributeStillOwnsAndCountsItsSlot) {
   ClusterSummary s(3, 1, withConstant.data(), logs.data());
   const int codes[3] = {1, 0, 2};
   s.initFromRow(codes, 0);
-  EXPECT_EQ(s.counts, (std::vector<int>{0, 1, 1, 0, 0, 1}));
+  EXPECT_EQ(s.denseCounts(), (std::vector<int>{0, 1, 1, 0, 0, 1}));
   EXPECT_EQ(s.informativeCount, 2);
 }
 
 TEST_F(ClusterSummaryTest, InitFromRowMarksOneSlotPerAttribute) {
   auto s = row(0, 2, 7);
-  EXPECT_EQ(s->counts, (std::vector<int>{1, 0, 0, 0, 1}));
+  EXPECT_EQ(s->denseCounts(), (std::vector<int>{1, 0, 0, 0, 1}));
   EXPECT_EQ(s->rowCount, 1);
   EXPECT_EQ(s->id, 7);
   EXPECT_EQ(s->members, MemberSet{7});
   EXPECT_EQ(s->storedEntropy, 0.0f);
-  EXPECT_EQ(row(1, 0, 0)->counts, (std::vector<int>{0, 1, 1, 0, 0}));
+  EXPECT_EQ(row(1, 0, 0)->denseCounts(), (std::vector<int>{0, 1, 1, 0, 0}));
 }
 
 TEST_F(ClusterSummaryTest, MergeAddsCountsRowsAndMembers) {
   auto survivor = row(0, 2, 5);
   auto other = row(1, 2, 2);
   survivor->merge(*other, 1.0f);
-  EXPECT_EQ(survivor->counts, (std::vector<int>{1, 1, 0, 0, 2}));
+  EXPECT_EQ(survivor->denseCounts(), (std::vector<int>{1, 1, 0, 0, 2}));
   EXPECT_EQ(survivor->rowCount, 2);
   EXPECT_EQ(survivor->members, (MemberSet{2, 5}));
   EXPECT_EQ(survivor->storedEntropy, 1.0f);
   EXPECT_EQ(survivor->id, 5);
 
-  EXPECT_EQ(other->counts, (std::vector<int>{0, 1, 0, 0, 1}));
+  EXPECT_EQ(other->denseCounts(), (std::vector<int>{0, 1, 0, 0, 1}));
   EXPECT_EQ(other->rowCount, 1);
   EXPECT_EQ(other->id, 2);
   EXPECT_EQ(other->members, MemberSet{2});
   other->markAbsorbed();
   EXPECT_EQ(other->id, -1);
   EXPECT_TRUE(other->members.empty());
-  EXPECT_EQ(other->counts, (std::vector<int>{0, 1, 0, 0, 1}));
+  EXPECT_EQ(other->denseCounts(), (std::vector<int>{0, 1, 0, 0, 1}));
   EXPECT_EQ(other->rowCount, 1);
 }
 
@@ -124,7 +124,7 @@ TEST_F(ClusterSummaryTest, InitFromCountsOfOneRowStoresZeroWithoutEvaluating) {
   const int table[5] = {1, 1, 0, 0, 2};
   s.initFromCounts(table, 1, 4);
   EXPECT_EQ(s.storedEntropy, 0.0f);
-  EXPECT_EQ(s.counts, (std::vector<int>{1, 1, 0, 0, 2}));
+  EXPECT_EQ(s.denseCounts(), (std::vector<int>{1, 1, 0, 0, 2}));
   EXPECT_EQ(s.rowCount, 1);
   EXPECT_EQ(s.id, 4);
   EXPECT_EQ(s.members, MemberSet{4});
@@ -143,11 +143,11 @@ TEST_F(ClusterSummaryTest, AddThenRemoveRowRestoresTheCounts) {
   auto s = row(0, 2, 5);
   const int codes[2] = {1, 0};
   s->addRow(codes, 9);
-  EXPECT_EQ(s->counts, (std::vector<int>{1, 1, 1, 0, 1}));
+  EXPECT_EQ(s->denseCounts(), (std::vector<int>{1, 1, 1, 0, 1}));
   EXPECT_EQ(s->members, (MemberSet{5, 9}));
   s->setStoredEntropy(2.0f);
   s->removeRow(codes, 9);
-  EXPECT_EQ(s->counts, (std::vector<int>{1, 0, 0, 0, 1}));
+  EXPECT_EQ(s->denseCounts(), (std::vector<int>{1, 0, 0, 0, 1}));
   EXPECT_EQ(s->rowCount, 1);
   EXPECT_EQ(s->members, MemberSet{5});
   EXPECT_EQ(s->storedEntropy, 0.0f);

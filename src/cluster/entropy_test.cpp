@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "cluster/reference_entropy.h"
 #include "cluster/two_attribute_fixture.h"
 #include "input/attribute_context.h"
 #include "input/tables.h"
@@ -36,7 +39,7 @@ TEST_F(EntropyTest, ThreeRowExampleMergesToTheExpectedEntropy) {
   ASSERT_EQ(first, 0.63092977f);
   a->merge(*d, first);
   EXPECT_EQ(a->storedEntropy, 0.63092977f);
-  EXPECT_EQ(a->counts, (std::vector<int>{2, 0, 1, 0, 1}));
+  EXPECT_EQ(a->denseCounts(), (std::vector<int>{2, 0, 1, 0, 1}));
 
   const double u = a->unionEntropy(*b);
   EXPECT_EQ(static_cast<float>(u), 2.2465141f);
@@ -132,8 +135,51 @@ TEST_F(EntropyTest, EntropyWithRowIsTheUnionWithThatRow) {
   auto a = row(0, 2, 0);
   const int codes[2] = {0, 0};
   EXPECT_EQ(static_cast<float>(a->entropyWithRow(codes)), 0.63092977f);
-  EXPECT_EQ(a->counts, (std::vector<int>{1, 0, 0, 0, 1}));
+  EXPECT_EQ(a->denseCounts(), (std::vector<int>{1, 0, 0, 0, 1}));
   EXPECT_EQ(a->rowCount, 1);
+}
+
+// The sparse walk against the plain dense sum, bit for bit, on clusters of
+// random sizes over many table shapes: every union, every entropy and every
+// entropy with one more row.
+TEST_F(EntropyTest, SparseEvaluationsMatchTheDenseSumBitForBit) {
+  const std::vector<std::vector<int>> shapes{
+      {2}, {7, 1, 3}, {1, 1, 2}, {6, 6, 6, 6, 6, 6, 6, 6, 6, 6}, {20000}, {3, 500, 1, 2, 40}};
+  for (std::size_t s = 0; s < shapes.size(); ++s) {
+    SCOPED_TRACE("shape " + std::to_string(s));
+    resetAttributeContext();
+    const TableShape table = generateShape(11 + s, 60, shapes[s], 4);
+    const std::vector<float> w = attributeWeights(table.domains);
+    gWeights = w.data();
+    const int attributes = static_cast<int>(table.domains.size());
+    const int single = static_cast<int>(std::count(table.domains.begin(), table.domains.end(), 1));
+    std::vector<std::unique_ptr<ClusterSummary>> clusters;
+    for (int r = 0; r < 60;) {  // clusters of 1, 2, 3, ... rows, and one empty
+      clusters.push_back(std::make_unique<ClusterSummary>(attributes, single, table.domains.data(), nullptr));
+      for (int k = 0; k < static_cast<int>(clusters.size()) && r < 60; ++k, ++r)
+        clusters.back()->addRow(table.rows[r].data(), r);
+    }
+    clusters.push_back(std::make_unique<ClusterSummary>(attributes, single, table.domains.data(), nullptr));
+    const int m = attributes - single;
+    for (auto& x : clusters) {
+      const std::vector<int> dx = x->denseCounts();
+      if (x->rowCount >= 2) {
+        EXPECT_EQ(bits(static_cast<float>(x->entropy())),
+                  bits(static_cast<float>(-static_cast<double>(referenceSum(dx, x->rowCount, table.domains, w)) / m)));
+      }
+      std::vector<int> plus = dx;
+      for (int a = 0, offset = 0; a < attributes; offset += table.domains[a++]) ++plus[offset + table.rows[0][a]];
+      EXPECT_EQ(bits(static_cast<float>(x->entropyWithRow(table.rows[0].data()))),
+                bits(static_cast<float>(-static_cast<double>(referenceSum(plus, x->rowCount + 1, table.domains, w)) / m)));
+      for (auto& y : clusters) {
+        std::vector<int> both = dx;
+        const std::vector<int> dy = y->denseCounts();
+        for (std::size_t v = 0; v < both.size(); ++v) both[v] += dy[v];
+        ASSERT_EQ(bits(x->unionSum(*y)), bits(referenceSum(both, x->rowCount + y->rowCount, table.domains, w)))
+            << "rows " << x->rowCount << " and " << y->rowCount;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "merge/merge_loop.h"
 
+#include <algorithm>
+
 namespace kelbow {
 
 namespace {
@@ -7,14 +9,27 @@ namespace {
 constexpr float kNoPartnerCost = 1e20f;
 }  // namespace
 
-MergeLoop::MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters)
+MergeLoop::MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters,
+                     UnionSums::Method method)
     : clusters_(clusters),
       n_(static_cast<int>(clusters.size())),
-      pairTable_(static_cast<std::size_t>(n_) * (n_ > 0 ? n_ - 1 : 0) / 2),
+      costs_(static_cast<std::size_t>(n_) * n_, -1.0f),
+      sums_(clusters, method),
       bestPairs_(n_),
       liveMarks_(n_, 0),
       heap_(n_),
-      live_(n_) {}
+      live_(n_) {
+  for (int c = 0; c < n_; ++c) liveList_.push_back(c);
+}
+
+MergePair MergeLoop::pair(int a, int b) const {
+  MergePair p;
+  p.row = a < b ? a : b;
+  p.col = a < b ? b : a;
+  p.flag = -1;
+  p.dwe = costs_[static_cast<std::size_t>(a) * n_ + b];
+  return p;
+}
 
 int MergeLoop::pairIndex(int a, int b) const {
   if (a == b) return -1;
@@ -27,9 +42,10 @@ int MergeLoop::pairIndex(int a, int b) const {
 float MergeLoop::findBestPartner(int c) {
   float best = kNoPartnerCost;
   int partner = -1;
+  const float* row = &costs_[static_cast<std::size_t>(c) * n_];
   for (int m = 0; m < n_; ++m) {
     if (m == c || liveMarks_[m] == -1) continue;
-    const float d = pairTable_[pairIndex(c, m)].dwe;
+    const float d = row[m];
     if (d < best) {  // strictly: the lowest-numbered of equally cheap partners wins
       best = d;
       partner = m;
@@ -40,18 +56,18 @@ float MergeLoop::findBestPartner(int c) {
 }
 
 float MergeLoop::setUp() {
+  std::vector<double> e(n_);
+  for (int c = 0; c < n_; ++c) e[c] = clusters_[c]->entropy();
   for (int a = 0; a + 1 < n_; ++a) {
-    for (int b = a + 1; b < n_; ++b) {
-      ClusterSummary& ca = *clusters_[a];
-      ClusterSummary& cb = *clusters_[b];
-      // Rounded to single precision after each step: U, U - E(a), then - E(b).
-      const float u = static_cast<float>(ca.unionEntropy(cb));
-      const float less = static_cast<float>(u - ca.entropy());
-      MergePair& p = pairTable_[pairIndex(a, b)];
-      p.row = a;
-      p.col = b;
-      p.flag = -1;
-      p.dwe = static_cast<float>(less - cb.entropy());
+    partners_.assign(liveList_.begin() + a + 1, liveList_.end());
+    sums_.compute(a, partners_, unionSums_);
+    const int m = clusters_[a]->informativeCount;
+    for (std::size_t p = 0; p < partners_.size(); ++p) {
+      const int b = partners_[p];
+      // U as unionEntropy gives it, then rounded after each step: U, U - E(a), then - E(b).
+      const float u = static_cast<float>(-static_cast<double>(unionSums_[p]) / m);
+      const float less = static_cast<float>(u - e[a]);
+      setCost(a, b, static_cast<float>(less - e[b]));
     }
   }
   for (int c = 0; c < n_; ++c) {
@@ -63,14 +79,8 @@ float MergeLoop::setUp() {
     liveMarks_[c] = r.col == -1 ? c : r.col;  // any value but -1 means live
   }
   float total = 0.0f;
-  for (int c = 0; c < n_; ++c) total = static_cast<float>(clusters_[c]->entropy() + total);
+  for (int c = 0; c < n_; ++c) total = static_cast<float>(e[c] + total);
   return total;
-}
-
-float MergeLoop::costAgainstSurvivor(ClusterSummary& s, int q) {
-  const ClusterSummary& other = *clusters_[q];
-  // The kept entropy values, not a recount; one rounding at the end.
-  return static_cast<float>(s.unionEntropy(other) - s.storedEntropy - other.storedEntropy);
 }
 
 MergeLoop::Merge MergeLoop::mergeCheapest() {
@@ -82,19 +92,23 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
   ClusterSummary& survivor = *clusters_[i];
   survivor.merge(*clusters_[j], cost);
   clusters_[j]->markAbsorbed();
+  sums_.merged(i, j);
   heap_.removeAt(bestPairs_[j].flag);
   liveMarks_[j] = -1;
   --live_;
+  liveList_.erase(std::lower_bound(liveList_.begin(), liveList_.end(), j));
 
-  for (int m = i + 1; m < n_; ++m) {
-    if (liveMarks_[m] == -1) continue;
-    MergePair& p = pairTable_[pairIndex(i, m)];
-    p.dwe = costAgainstSurvivor(survivor, p.col);
-  }
-  for (int m = 0; m < i; ++m) {
-    if (liveMarks_[m] == -1) continue;
-    MergePair& p = pairTable_[pairIndex(m, i)];
-    p.dwe = costAgainstSurvivor(survivor, p.row);
+  // The survivor against every live cluster, from the kept entropy values rather
+  // than a recount; one rounding at the end.
+  partners_.clear();
+  for (int q : liveList_)
+    if (q != i) partners_.push_back(q);
+  sums_.compute(i, partners_, unionSums_);
+  const int m = survivor.informativeCount;
+  for (std::size_t p = 0; p < partners_.size(); ++p) {
+    const int q = partners_[p];
+    const double u = -static_cast<double>(unionSums_[p]) / m;
+    setCost(i, q, static_cast<float>(u - survivor.storedEntropy - clusters_[q]->storedEntropy));
   }
 
   // Only the clusters whose cheapest partner was one of the pair look again; the

@@ -1,6 +1,9 @@
 // The state of one bottom-up merge: the cost of every pair of clusters, each
 // live cluster's cheapest partner in a heap, and the live marks. One call of
 // EntropyClustering::agglomerate drives one MergeLoop from n clusters to one.
+//
+// The pair costs are kept in a full n x n table (both halves equal), so that the
+// partner scan of a cluster reads one contiguous row.
 #pragma once
 
 #include <memory>
@@ -8,13 +11,16 @@
 
 #include "cluster/cluster_summary.h"
 #include "merge/merge_heap.h"
+#include "merge/union_sums.h"
 
 namespace kelbow {
 
 class MergeLoop {
  public:
   // Works on the given starting clusters, all live; they must outlive the loop.
-  explicit MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters);
+  // `method` chooses how the union sums are computed (every method gives the same values).
+  explicit MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters,
+                     UnionSums::Method method = UnionSums::Method::kChoose);
 
   // Computes every pair cost, finds each cluster's cheapest partner and fills the
   // heap. Returns the starting summed entropy value (sum of E over the clusters).
@@ -30,8 +36,8 @@ class MergeLoop {
   // of the clusters that pointed at either. Requires liveCount() > 1.
   Merge mergeCheapest();
 
-  // Slot of the pair {a, b}, a != b, in the pair table; -1 for a == b.
-  // Only the pairs above the diagonal are stored.
+  // Number of the pair {a, b}, a != b, among the n(n-1)/2 pairs, counted row by
+  // row above the diagonal; -1 for a == b.
   int pairIndex(int a, int b) const;
   // Cheapest live partner of c (the lowest-numbered on a tie), written into c's
   // record; returns its cost, or 1e20 (partner -1) when c has no live partner.
@@ -39,17 +45,25 @@ class MergeLoop {
 
   int liveCount() const { return live_; }
   bool isLive(int c) const { return liveMarks_[c] != -1; }
-  const MergePair& pair(int a, int b) const { return pairTable_[pairIndex(a, b)]; }
+  // The record of the pair {a, b}: lower cluster, higher cluster, no heap slot, cost.
+  MergePair pair(int a, int b) const;
+  bool denseSums() const { return sums_.dense(); }
   const MergePair& bestPair(int c) const { return bestPairs_[c]; }
   const MergeHeap& heap() const { return heap_; }
 
  private:
-  // Cost of merging live cluster q into the survivor s, from the kept entropy values.
-  float costAgainstSurvivor(ClusterSummary& s, int q);
+  void setCost(int a, int b, float cost) {
+    costs_[static_cast<std::size_t>(a) * n_ + b] = cost;
+    costs_[static_cast<std::size_t>(b) * n_ + a] = cost;
+  }
 
   std::vector<std::unique_ptr<ClusterSummary>>& clusters_;
   int n_;
-  std::vector<MergePair> pairTable_;  // n(n-1)/2 records, row < col
+  std::vector<float> costs_;          // n x n pair costs; the diagonal is never read
+  std::vector<int> liveList_;         // live clusters, ascending
+  UnionSums sums_;
+  std::vector<int> partners_;         // work lists of one evaluation round
+  std::vector<float> unionSums_;
   std::vector<MergePair> bestPairs_;  // one record per cluster; the heap points into it
   std::vector<int> liveMarks_;        // -1 once merged away
   MergeHeap heap_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cluster/reference_entropy.h"
 #include "input/attribute_context.h"
 #include "input/tables.h"
 
@@ -262,6 +263,77 @@ TEST_F(MergeLoopTest, EveryMergeKeepsTheHeapAndPartnersConsistent) {
       }
       if (HasFailure()) return;  // one broken step is enough to read
     }
+  }
+}
+
+// Whole merge runs on generated tables of many shapes, with the union sums
+// computed every way the loop knows: every set-up pair cost and, after every
+// merge, every cost of the survivor against a live cluster equals the plain
+// dense evaluation bit for bit, and every way merges the same pairs.
+TEST_F(MergeLoopTest, EveryCostOfWholeRunsMatchesTheDenseReference) {
+  struct Case {
+    std::vector<int> domains;
+    int rows;
+    int rowsPerCluster;  // above 1: starting clusters of several rows, as the tree gives them
+  };
+  const std::vector<Case> cases{
+      {{6, 6, 6, 6, 6, 6, 6, 6}, 90, 1}, {{2, 1, 3, 1}, 40, 1},  {{3, 3, 3, 3, 3, 3}, 120, 4},
+      {{20000}, 50, 1},                  {{900, 2}, 60, 3},      {{1, 2}, 12, 1},
+      {{5, 40, 7}, 70, 2}};
+  using Method = UnionSums::Method;
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    const TableShape table = generateShape(31 + c, cases[c].rows, cases[c].domains, 5);
+    std::vector<std::vector<MergeLoop::Merge>> runs;
+    for (const Method method : {Method::kDense, Method::kSparse, Method::kChoose}) {
+      SCOPED_TRACE("case " + std::to_string(c) + " method " + std::to_string(static_cast<int>(method)));
+      build(table.domains, {});
+      const int attributes = static_cast<int>(sizes.size());
+      const int single = static_cast<int>(std::count(sizes.begin(), sizes.end(), 1));
+      const int m = attributes - single;
+      for (int r = 0; r < cases[c].rows; ++r) {
+        if (r % cases[c].rowsPerCluster == 0)
+          clusters.push_back(std::make_unique<ClusterSummary>(attributes, single, sizes.data(), nullptr));
+        clusters.back()->addRow(table.rows[r].data(), r);
+      }
+      for (auto& cluster : clusters) cluster->initFromCounts(cluster->denseCounts().data(), cluster->rowCount, 0);
+      auto unionSum = [&](int a, int b) {
+        std::vector<int> both = clusters[a]->denseCounts();
+        const std::vector<int> other = clusters[b]->denseCounts();
+        for (std::size_t v = 0; v < both.size(); ++v) both[v] += other[v];
+        return referenceSum(both, clusters[a]->rowCount + clusters[b]->rowCount, sizes, weights);
+      };
+      MergeLoop loop(clusters, method);
+      if (method != Method::kChoose) {
+        EXPECT_EQ(loop.denseSums(), method == Method::kDense);
+      }
+      loop.setUp();
+      for (int a = 0; a < n(); ++a)
+        for (int b = a + 1; b < n(); ++b) {
+          const float u = static_cast<float>(-static_cast<double>(unionSum(a, b)) / m);
+          const float less = static_cast<float>(u - clusters[a]->entropy());
+          ASSERT_EQ(bits(loop.pair(a, b).dwe), bits(static_cast<float>(less - clusters[b]->entropy())))
+              << "pair " << a << "," << b;
+        }
+      runs.emplace_back();
+      while (loop.liveCount() > 1) {
+        const MergeLoop::Merge merged = loop.mergeCheapest();
+        runs.back().push_back(merged);
+        const ClusterSummary& s = *clusters[merged.survivor];
+        for (int q = 0; q < n(); ++q) {
+          if (q == merged.survivor || !loop.isLive(q)) continue;
+          const double u = -static_cast<double>(unionSum(merged.survivor, q)) / m;
+          ASSERT_EQ(bits(loop.pair(merged.survivor, q).dwe),
+                    bits(static_cast<float>(u - s.storedEntropy - clusters[q]->storedEntropy)))
+              << "survivor " << merged.survivor << " partner " << q;
+        }
+      }
+    }
+    for (std::size_t r = 1; r < runs.size(); ++r)
+      for (std::size_t k = 0; k < runs[0].size(); ++k) {
+        EXPECT_EQ(runs[r][k].survivor, runs[0][k].survivor) << "case " << c << " step " << k;
+        EXPECT_EQ(runs[r][k].absorbed, runs[0][k].absorbed) << "case " << c << " step " << k;
+        EXPECT_EQ(bits(runs[r][k].cost), bits(runs[0][k].cost)) << "case " << c << " step " << k;
+      }
   }
 }
 

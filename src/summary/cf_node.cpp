@@ -1,5 +1,7 @@
 #include "summary/cf_node.h"
 
+#include <algorithm>
+
 #include "common/error.h"
 #include "summary/cf_tree.h"
 
@@ -21,7 +23,12 @@ CFNode::CFNode(CFTree* owner) : tree(owner) {
 }
 
 std::vector<SummaryEntry> CFNode::emptyEntries() const {
-  return std::vector<SummaryEntry>(capacity, SummaryEntry(valueCount, tree));
+  // Slots get their count tables when an entry is entered: a node costs
+  // memory for the entries it holds, not for its capacity.
+  SummaryEntry slot;
+  slot.valueCount = valueCount;
+  slot.tree = tree;
+  return std::vector<SummaryEntry>(capacity, slot);
 }
 
 void CFNode::enter(const SummaryEntry& e) {
@@ -31,9 +38,9 @@ void CFNode::enter(const SummaryEntry& e) {
 }
 
 void CFNode::registerRow(int id) {
-  // An entry coming back from the re-insertion list was registered on its
-  // first arrival; registering it again would list its row twice.
-  if (!tree->memberIndex.contains(id)) tree->memberIndex.add(id, id);
+  // An entry coming back from the re-insertion list registers its row again
+  // under its own id, which changes nothing.
+  if (tree->keepMembers) tree->memberIndex.add(id, id);
 }
 
 CFNode* CFNode::splitIntoNewNode() {
@@ -93,7 +100,14 @@ InsertStatus CFNode::insert(SummaryEntry& e, CFNode*& sibling) {
 
     CFNode* son = entries[i].sonNode();
     CFNode* newSon = nullptr;
+    const float unionValue = e.isOneRow() ? unions_[i] : 0.0f;
     const InsertStatus st = son->insert(e, newSon);
+    if (st == DONE && e.isOneRow()) {
+      // The son took the row and nothing else changed below: its summary is
+      // this entry plus the row, whose recount chooseSubtree already made.
+      entries[i].addRow(e.rowSlots.data(), unionValue);
+      return DONE;
+    }
     entries[i].assign(son->summaryEntry());
     if (st != SPLIT) return st;
 
@@ -122,14 +136,62 @@ InsertStatus CFNode::insert(SummaryEntry& e, CFNode*& sibling) {
   return DONE;
 }
 
+void CFNode::rowUnions(SummaryEntry& e) {
+  unions_.resize(count);
+  const int* slots = e.rowSlots.data();
+  laneTables_.clear();
+  laneEntries_.clear();
+  for (int i = 0; i < count; ++i) {
+    const float* table = entries[i].rowTable(count);
+    if (table == nullptr) {
+      unions_[i] = entries[i].directUnionWithRow(slots);
+    } else {
+      laneTables_.push_back(table);
+      laneEntries_.push_back(i);
+    }
+  }
+  // The entries with a row table side by side, one lane each: every lane adds
+  // its attributes' table entries in attribute order exactly as
+  // unionEntropyWithRow does, and the lanes' chains run independently.
+  constexpr int kLanes = 8;
+  const int m = tree->attributeCount - tree->singleValuedCount;
+  const int withTable = static_cast<int>(laneTables_.size());
+  for (int g = 0; g < withTable; g += kLanes) {
+    const int k = std::min(kLanes, withTable - g);
+    // Lanes past the last entry repeat the first one's table; their sums are dropped.
+    const float* tables[kLanes];
+    for (int j = 0; j < kLanes; ++j) tables[j] = laneTables_[g + (j < k ? j : 0)];
+    float sum[kLanes] = {};
+    for (int a : tree->informativeAttributes) {
+      const double w = gTreeWeights[a];
+      const int s = slots[a];
+      for (int j = 0; j < kLanes; ++j)
+        sum[j] = static_cast<float>(sum[j] + static_cast<double>(tables[j][s]) * w);
+    }
+    for (int j = 0; j < k; ++j)
+      unions_[laneEntries_[g + j]] = static_cast<float>(-static_cast<double>(sum[j]) / m);
+  }
+}
+
 int CFNode::chooseSubtree(SummaryEntry& e) {
-  std::vector<float> cost(count, 0.0f);
+  cost_.assign(count, 0.0f);
+  std::vector<float>& cost = cost_;
   int closeCount = 0;
   int closest = -1;
   float closestCost = kNoCost;
+  const bool oneRow = e.isOneRow();
+  if (oneRow) rowUnions(e);
   for (int i = 0; i < count; ++i) {
-    const Closeness r = entries[i].compare(e, cost[i]);
-    if (r == IDENTICAL) return i;
+    Closeness r;
+    if (oneRow) {
+      SummaryEntry& x = entries[i];
+      if (x.isRowOf(e.rowSlots.data())) return i;
+      cost[i] = x.costFromUnion(unions_[i], e);
+      r = cost[i] < tree->threshold ? CLOSE : FAR;
+    } else {
+      r = entries[i].compare(e, cost[i]);
+      if (r == IDENTICAL) return i;
+    }
     if (r == CLOSE) {
       ++closeCount;
       if (cost[i] < closestCost) closestCost = cost[i], closest = i;
@@ -149,17 +211,35 @@ int CFNode::chooseSubtree(SummaryEntry& e) {
 void CFNode::absorb(SummaryEntry& e) {
   int chosen = 0;
   float best = kNoCost;
-  for (int i = 0; i < count; ++i) {
-    float cost = 0.0f;
-    if (entries[i].compare(e, cost) == IDENTICAL) {
-      chosen = i;
+  if (e.isOneRow()) {
+    // The first identical entry wins at once; otherwise the cheapest, the
+    // first on a tie.
+    int identical = -1;
+    for (int i = 0; i < count && identical < 0; ++i)
+      if (entries[i].isRowOf(e.rowSlots.data())) identical = i;
+    if (identical >= 0) {
+      chosen = identical;
       best = 0.0f;
-      break;
+    } else {
+      rowUnions(e);
+      for (int i = 0; i < count; ++i) {
+        const float cost = entries[i].costFromUnion(unions_[i], e);
+        if (cost < best) best = cost, chosen = i;
+      }
     }
-    if (cost < best) best = cost, chosen = i;
+  } else {
+    for (int i = 0; i < count; ++i) {
+      float cost = 0.0f;
+      if (entries[i].compare(e, cost, count) == IDENTICAL) {
+        chosen = i;
+        best = 0.0f;
+        break;
+      }
+      if (cost < best) best = cost, chosen = i;
+    }
   }
   entries[chosen].mergeIn(e, best);
-  tree->memberIndex.add(e.id, entries[chosen].id);
+  if (tree->keepMembers) tree->memberIndex.add(e.id, entries[chosen].id);
 }
 
 int CFNode::partitionEntries(std::vector<SummaryEntry>& out) {
@@ -202,6 +282,7 @@ int CFNode::partitionEntries(std::vector<SummaryEntry>& out) {
       ++kept;
     }
   }
+  for (int i = kept; i < count; ++i) entries[i].release();
   count = kept;
   return moved;
 }

@@ -67,6 +67,18 @@ class CFNode {
   CFNode* splitIntoNewNode();
   // Registers a row that has just become a data entry of a leaf.
   void registerRow(int id);
+
+  // unions_[i] = the entropy value of entry i with one more row, the one-row
+  // entry e, for every entry of this node.
+  void rowUnions(SummaryEntry& e);
+
+  // Work space of chooseSubtree and absorb: the merge cost and the union's
+  // entropy value of every entry with the arriving one, and the entries whose
+  // row tables are evaluated side by side.
+  std::vector<float> cost_;
+  std::vector<float> unions_;
+  std::vector<const float*> laneTables_;
+  std::vector<int> laneEntries_;
 };
 
 }  // namespace kelbow

@@ -43,7 +43,6 @@ class CFNodeTest : public ::testing::Test {
  protected:
   void build(const std::vector<int>& domains, int f, int nc = 800) {
     tree_ = std::make_unique<CFTree>(describe(domains), 0.01f, nc, f);
-    extendLogTable(gTreeLogTable, 64);
   }
   // A leaf (not in leafBlocks) holding the given rows, ids 0, 1, ...
   CFNode* leafOf(const std::vector<std::vector<int>>& rows) {
@@ -255,7 +254,7 @@ TEST_F(LeafInsertTest, AFullTreeNeitherShedsNorSplits) {
   EXPECT_EQ(leaf_->insert(g, sibling), DONE);
   EXPECT_EQ(leaf_->count, leaf_->capacity);
   EXPECT_EQ(leaf_->entries[0].n, 2);
-  EXPECT_FALSE(tree_->memberIndex.contains(4));
+  EXPECT_EQ(tree_->memberIndex.entryOf(4), leaf_->entries[0].id);
   EXPECT_EQ(sibling, nullptr);
 }
 

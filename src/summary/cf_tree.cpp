@@ -1,5 +1,8 @@
 #include "summary/cf_tree.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -10,7 +13,6 @@
 namespace kelbow {
 
 std::vector<float> gTreeWeights;
-std::vector<float> gTreeLogTable;
 
 namespace {
 
@@ -21,8 +23,6 @@ constexpr char kBackspaces[] =
     "\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b"
     "\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b";
 static_assert(sizeof kBackspaces - 1 == 79);
-// Most rows a leaf entry may hold when it becomes a starting cluster.
-constexpr int kPartitionLimit = 10000;
 // Bytes of a node page besides its entries.
 constexpr int kPageHeader = 5 + 10;
 // Smallest fan-out for which a split leaves a seed on each side.
@@ -31,13 +31,16 @@ constexpr int kMinFanOut = 3;
 }  // namespace
 
 CFTree::CFTree(const std::string& dataFileName, const std::string& descriptionFileName,
-               const std::string& /*treeFileName*/, float threshold, int nc, int f) {
+               const std::string& /*treeFileName*/, float threshold, int nc, int f,
+               bool keepMembers)
+    : keepMembers(keepMembers) {
   if (readDescription(descriptionFileName) == -1) fatal("Cannot open names file");
   setUp(threshold, nc, f);
   readData(dataFileName);
 }
 
-CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f) {
+CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers)
+    : keepMembers(keepMembers) {
   applyDescription(desc);
   setUp(threshold, nc, f);
 }
@@ -45,8 +48,6 @@ CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f) {
 CFTree::~CFTree() {
   gTreeWeights.clear();
   gTreeWeights.shrink_to_fit();
-  gTreeLogTable.clear();
-  gTreeLogTable.shrink_to_fit();
 }
 
 int CFTree::readDescription(const std::string& descriptionFileName) {
@@ -69,6 +70,7 @@ int CFTree::readDescription(const std::string& descriptionFileName) {
   ok = ok && checkInformative(desc, descriptionFileName, err);
   std::fclose(in);
   if (!ok) fatal(err);
+  descriptionName_ = descriptionFileName;
   applyDescription(desc);
   return 0;
 }
@@ -79,10 +81,23 @@ void CFTree::applyDescription(const TableDescription& desc) {
   singleValuedCount = desc.singleValuedCount;
   valueCount = desc.valueCount;
   gTreeWeights = attributeWeights(domainSizes);
-  // Sized by the rows actually read (insertRow), never by the declared count,
-  // which may be far off in either direction.
-  gTreeLogTable = logTable(2);
-  logTableSize = static_cast<int>(gTreeLogTable.size());
+  slotOffsets.assign(attributeCount, 0);
+  informativeAttributes.clear();
+  directCost = 0;
+  tableCost = 0;
+  largestDomain = 0;
+  int offset = 0;
+  for (int a = 0; a < attributeCount; ++a) {
+    const long long d = domainSizes[a];
+    slotOffsets[a] = offset;
+    offset += domainSizes[a];
+    if (d == 1) continue;
+    informativeAttributes.push_back(a);
+    largestDomain = std::max(largestDomain, domainSizes[a]);
+    directCost += d;
+    // The shared prefix pass plus, at worst, a replayed tail for every code.
+    tableCost += d + d * (d + 1) / 2;
+  }
 }
 
 void CFTree::setUp(float newThreshold, int nc, int f) {
@@ -118,10 +133,10 @@ void CFTree::readData(const std::string& dataFileName) {
       std::fclose(in);
       fatal(err);
     }
-    if (rowsInserted == INT_MAX - 1) {
+    if (rowsInserted == INT_MAX) {
       std::fclose(in);
-      fatal(dataFileName + ": record " + std::to_string(rowsInserted + 1) +
-            ": more records than the tool can count\n");
+      fatal(dataFileName + ": record " + std::to_string(static_cast<long long>(rowsInserted) + 1) +
+            ": more than " + std::to_string(INT_MAX) + " records, the most the tool can count\n");
     }
     insertRow(codes.data());
     if (rowsInserted % kProgressStep == 0) {
@@ -135,19 +150,45 @@ void CFTree::readData(const std::string& dataFileName) {
 }
 
 void CFTree::insertRow(const int* codes) {
-  // Every count of every entry is at most the number of rows inserted.
-  extendLogTable(gTreeLogTable, rowsInserted + 1);
-  logTableSize = static_cast<int>(gTreeLogTable.size());
-
+  // Nothing of the size of a count table is allocated before the first row, so
+  // an empty data file is told at once, and a table too wide for the machine
+  // is refused before the tree grows.
+  if (rowsInserted == 0) checkMemory();
   SummaryEntry e(valueCount, this);
   e.id = rowsInserted;
-  int offset = 0;
+  e.rowSlots.resize(attributeCount);
   for (int a = 0; a < attributeCount; ++a) {
-    e.counts[offset + codes[a]] = 1;
-    offset += domainSizes[a];
+    const int slot = slotOffsets[a] + codes[a];
+    e.counts[slot] = 1;
+    e.rowSlots[a] = slot;
   }
   e.n = 1;
   insert(e);
+}
+
+double CFTree::memoryBound() const {
+  // Every leaf entry, one entry per node above the leaves (fewer nodes than
+  // leaves), a partition's worth of copies and the arriving row: each with a
+  // count table and a row table of V four-byte slots.
+  const double entries = static_cast<double>(maxLeaves) * pageSize / (4.0 * valueCount + 8) +
+                         2.0 * maxLeaves + 2.0 * (pageSize / (4.0 * valueCount + 8)) + 4;
+  return entries * 8.0 * valueCount;
+}
+
+void CFTree::checkMemory() const {
+  const double pages = static_cast<double>(sysconf(_SC_PHYS_PAGES));
+  const double pageBytes = static_cast<double>(sysconf(_SC_PAGESIZE));
+  if (pages <= 0 || pageBytes <= 0) return;
+  const double physical = pages * pageBytes;
+  const double need = memoryBound();
+  if (need <= physical) return;
+  char line[256];
+  std::snprintf(
+      line, sizeof line,
+      ": %d value slots: the summary tree would need up to %.1f GB of memory, more than the "
+      "%.1f GB of this machine\n",
+      valueCount, need / 1e9, physical / 1e9);
+  fatal((descriptionName_.empty() ? std::string("the table") : descriptionName_) + line);
 }
 
 void CFTree::insert(const SummaryEntry& e) {
@@ -196,23 +237,42 @@ CFNode* CFTree::getNodeInMemory(int block) {
 int CFTree::extractClusters(std::vector<std::unique_ptr<ClusterSummary>>& out) {
   out.clear();
   int total = 0;
-  std::vector<int> rows;
+  long long rows = 0;
+  // Leaf entry id -> starting-cluster number, sorted by id.
+  std::vector<std::pair<int, int>> clusterOfEntry;
   for (int li = 0; li < leafCount; ++li) {
     CFNode* leaf = getNodeInMemory(leafBlocks[li]);
     for (int j = 0; j < leaf->count; ++j) {
       const SummaryEntry& e = leaf->entries[j];
       auto cluster = std::make_unique<ClusterSummary>(attributeCount, singleValuedCount,
-                                                      domainSizes.data(), gTreeLogTable.data());
+                                                      domainSizes.data(), nullptr);
+      // Its members are {total + j}: the merge loop unites starting-cluster
+      // numbers, and rows are found through memberIndex only when asked for.
       cluster->initFromCounts(e.counts.data(), e.n, total + j);
-      const int k = memberIndex.rowsOf(e.id, rows);
-      if (k != e.n) fatal("unmatched labels\n");
-      if (k > kPartitionLimit) fatal("too large partition\n");
-      cluster->members.clear();
-      cluster->members.insert(rows.begin(), rows.end());
+      clusterOfEntry.emplace_back(e.id, total + j);
+      rows += e.n;
       out.push_back(std::move(cluster));
     }
     total += leaf->count;
   }
+  if (rows != rowsInserted) fatal("unmatched labels\n");
+  if (!keepMembers) return total;
+
+  // Every row's entry id becomes its starting-cluster number, and every entry
+  // must have been given exactly its n rows.
+  std::sort(clusterOfEntry.begin(), clusterOfEntry.end());
+  std::vector<int> rowsSeen(total, 0);
+  if (memberIndex.size() != rowsInserted) fatal("unmatched labels\n");
+  for (int r = 0; r < rowsInserted; ++r) {
+    const int id = memberIndex.entryOf(r);
+    const auto at =
+        std::lower_bound(clusterOfEntry.begin(), clusterOfEntry.end(), std::make_pair(id, INT_MIN));
+    if (at == clusterOfEntry.end() || at->first != id) fatal("unmatched labels\n");
+    memberIndex.set(r, at->second);
+    ++rowsSeen[at->second];
+  }
+  for (int c = 0; c < total; ++c)
+    if (rowsSeen[c] != out[c]->rowCount) fatal("unmatched labels\n");
   return total;
 }
 

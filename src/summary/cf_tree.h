@@ -4,8 +4,9 @@
 // its attribute tables and turns its leaf entries into starting clusters.
 //
 // Nodes are numbered like disk blocks and found by number, but the whole tree
-// lives in memory. Only one tree may exist at a time: the entry arithmetic reads
-// the module-level gTreeWeights and gTreeLogTable, which the tree fills.
+// lives in memory, and its size depends on the table's value slots, never on
+// its number of rows. Only one tree may exist at a time: the entry arithmetic
+// reads the module-level gTreeWeights, which the tree fills.
 #pragma once
 
 #include <memory>
@@ -23,8 +24,6 @@ namespace kelbow {
 
 // Weight of every attribute (1 / log2 d, 0 when d = 1).
 extern std::vector<float> gTreeWeights;
-// log2 k for every row count k up to the rows read so far (entries 0 and 1 are 0).
-extern std::vector<float> gTreeLogTable;
 
 class CFTree {
  public:
@@ -33,11 +32,13 @@ class CFTree {
   // leaf-entry budget; f: fan-out, at least 3). The tree file name is not used.
   // Writes the description echo and the progress line to standard output.
   // Refuses a missing file or bad input with one line on standard error and
-  // ends the process.
+  // ends the process. With keepMembers the tree records which leaf entry every
+  // row went to (memberIndex, four bytes a row); without, it records nothing
+  // per row.
   CFTree(const std::string& dataFileName, const std::string& descriptionFileName,
-         const std::string& treeFileName, float threshold, int nc, int f);
+         const std::string& treeFileName, float threshold, int nc, int f, bool keepMembers = false);
   // An empty tree for a table described by `desc`; rows are added with insertRow.
-  CFTree(const TableDescription& desc, float threshold, int nc, int f);
+  CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers = true);
   ~CFTree();
   CFTree(const CFTree&) = delete;
   CFTree& operator=(const CFTree&) = delete;
@@ -62,9 +63,14 @@ class CFTree {
   int readDescription(const std::string& descriptionFileName);
 
   // One new cluster summary per leaf entry (leaves in creation order, entries in
-  // slot order) into out; returns their number. The clusters read the tree's
-  // tables, so the tree must outlive them.
+  // slot order) into out; returns their number. Cluster i holds {i} as its
+  // members: a starting-cluster number, not a row. When the tree keeps members,
+  // memberIndex then gives every row's starting-cluster number instead of its
+  // entry id. The clusters read the tree's tables, so the tree must outlive them.
   int extractClusters(std::vector<std::unique_ptr<ClusterSummary>>& out);
+
+  // Bytes the tree may need at most for its count tables and row tables.
+  double memoryBound() const;
 
   int valueCount = 0;  // V: slots of a count table
   int rowsInserted = 0;
@@ -79,17 +85,28 @@ class CFTree {
   std::vector<char> reinsertDone;  // per level; only the leaf level's flag is used
   LinList re_data_cands;           // entries waiting to be inserted from the root
   float threshold = 0.0f;
-  int logTableSize = 0;  // entries of gTreeLogTable
-  MemberIndex memberIndex;
-  int pageSize = 0;  // f entries plus a header, in bytes
+  bool keepMembers = false;
+  MemberIndex memberIndex;  // filled only when keepMembers
+  int pageSize = 0;         // f entries plus a header, in bytes
   int nextBlock = 0;
   std::vector<std::unique_ptr<CFNode>> nodes;  // every node, in creation order
+
+  // Derived from the description for the entry arithmetic.
+  std::vector<int> slotOffsets;            // first value slot of every attribute
+  std::vector<int> informativeAttributes;  // attributes of more than one value, in order
+  long long directCost = 0;                // slots one plain evaluation of an entry visits
+  long long tableCost = 0;                 // bound on the steps of building an entry's row table
+  int largestDomain = 0;                   // largest domain size of an informative attribute
+  std::vector<float> scratchSums;  // work space of the entry passes, one per informative attribute
 
  private:
   // Takes the attribute tables from a checked description.
   void applyDescription(const TableDescription& desc);
   // Sizes the pages and makes the root leaf.
   void setUp(float threshold, int nc, int f);
+  // Ends the process when the tree's tables could not fit in this machine's memory.
+  void checkMemory() const;
+  std::string descriptionName_;  // for the messages about the table's size
   // Reads every record of the data file and inserts it, with the progress line.
   void readData(const std::string& dataFileName);
 };

@@ -12,6 +12,7 @@ struct EntryRecord {
   int level = 0;       // 0 for a data entry
   int n = 0;           // rows summarised
   std::vector<int> counts;
+  std::vector<int> rowSlots;  // value slot per attribute of a one-row data entry, else empty
 };
 
 }  // namespace kelbow

@@ -4,16 +4,20 @@
 
 namespace kelbow {
 
-void MemberIndex::add(int row, int id) { lists_[id].push_back(row); }
+void MemberIndex::add(int row, int id) {
+  while (row >= size_) {
+    if ((size_ & kBlockMask) == 0) blocks_.push_back(std::make_unique<int[]>(kBlockMask + 1));
+    blocks_.back()[size_ & kBlockMask] = -1;
+    ++size_;
+  }
+  set(row, id);
+}
 
 int MemberIndex::rowsOf(int id, std::vector<int>& rows) const {
   rows.clear();
-  const auto it = lists_.find(id);
-  if (it == lists_.end()) {
-    error("the corresponding cluster is not found\n", false);
-    return 0;
-  }
-  rows = it->second;
+  for (int r = 0; r < size_; ++r)
+    if (entryOf(r) == id) rows.push_back(r);
+  if (rows.empty()) error("the corresponding cluster is not found\n", false);
   return static_cast<int>(rows.size());
 }
 

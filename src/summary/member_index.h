@@ -1,9 +1,12 @@
 // Which data rows each leaf entry of the summary tree stands for: the entries
-// carry only value counts, so the rows are recorded here by entry id and read
-// back when the leaf entries become starting clusters.
+// carry only value counts, so the tree records here, for every row, the id of
+// the leaf entry the row went to, and reads it back when the leaf entries
+// become starting clusters. Four bytes a row, held in fixed-size blocks so that
+// growing never copies what is held.
 #pragma once
 
-#include <map>
+#include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace kelbow {
@@ -13,20 +16,34 @@ class MemberIndex {
   MemberIndex() = default;
   virtual ~MemberIndex() = default;
 
-  // Appends `row` to the list of entry `id`, creating the list for a new id.
-  // Duplicates are kept.
+  // Records that `row` belongs to entry `id`; a later call for the same row
+  // replaces the earlier one (a row that comes back through re-insertion and is
+  // absorbed belongs to the absorbing entry). Rows not yet recorded read -1.
   void add(int row, int id);
 
-  // True when `id` has a list, i.e. its row was registered as a data entry.
-  bool contains(int id) const { return lists_.count(id) != 0; }
+  // The entry of `row` (-1 when it was never recorded).
+  int entryOf(int row) const {
+    return row < size_ ? blocks_[static_cast<std::size_t>(row) >> kBlockBits][row & kBlockMask]
+                       : -1;
+  }
+  // Replaces the entry of `row` in place (row already recorded).
+  void set(int row, int id) {
+    blocks_[static_cast<std::size_t>(row) >> kBlockBits][row & kBlockMask] = id;
+  }
 
-  // Replaces `rows` with the rows listed for `id`, in the order they were added,
-  // and returns their number. An unknown id is reported on standard error (the
-  // process goes on) and yields no rows.
+  // One past the highest row recorded.
+  int size() const { return size_; }
+
+  // Replaces `rows` with the rows recorded under `id`, ascending, and returns
+  // their number (a scan of every row). An unknown id is reported on standard
+  // error (the process goes on) and yields no rows.
   int rowsOf(int id, std::vector<int>& rows) const;
 
  private:
-  std::map<int, std::vector<int>> lists_;
+  static constexpr int kBlockBits = 16;
+  static constexpr int kBlockMask = (1 << kBlockBits) - 1;
+  std::vector<std::unique_ptr<int[]>> blocks_;
+  int size_ = 0;
 };
 
 }  // namespace kelbow

@@ -47,19 +47,51 @@ class SummaryEntry {
 
   // Entropy value E (cached, except for one row, which is 0 without a look).
   float entropy();
-  // Entropy value of the union of both entries (never cached).
+  // Entropy value of the union of both entries (never cached), by one pass over
+  // the summed count tables.
   float unionEntropy(const SummaryEntry& other) const;
-  // Cost of merging `other` into this entry: U - E(this) - E(other), in single precision.
-  float mergeCost(SummaryEntry& other);
+  // The same value for the union with one more row, given the row's value slot
+  // of every attribute. Bit for bit what unionEntropy gives with that row's data
+  // entry; `expectedUses` (how many more evaluations this entry may see before it
+  // changes) only decides whether the row table is worth building.
+  float unionEntropyWithRow(const int* slots, int expectedUses = 0);
+  // The same value by one plain pass over the counts.
+  float directUnionWithRow(const int* slots);
+  // The row table, built first when the evaluations this entry has seen and is
+  // expected to see make it pay; null when they do not. Entry v of the table is
+  // the rounded accumulator of v's attribute for the union with one more row of
+  // code v, so that the union's value is the weighted sum of one table entry per
+  // attribute, added in attribute order.
+  const float* rowTable(int expectedUses);
+  // True when this is a data entry of one row whose counts are 1 at every one
+  // of `slots` (so that its counts equal those of that row's entry).
+  bool isRowOf(const int* slots) const;
+  // Cost of merging `other` into this entry: U - E(this) - E(other), in single
+  // precision; u receives U when given.
+  float mergeCost(SummaryEntry& other, int expectedUses = 0, float* u = nullptr);
+  // The merge cost from a known union value U: U - E(this) - E(other).
+  float costFromUnion(float unionValue, SummaryEntry& other);
 
   // IDENTICAL when this is a data entry with exactly other's counts (cost is
   // then not written); otherwise writes the merge cost and answers CLOSE when
   // it is below the tree's threshold, else FAR.
-  Closeness compare(SummaryEntry& other, float& cost);
+  Closeness compare(SummaryEntry& other, float& cost, int expectedUses = 0, float* u = nullptr);
 
   // Absorbs other's rows (other is left as it is); `cost` is the merge cost of
   // the pair, so the new entropy value is kept without a recount.
   void mergeIn(SummaryEntry& other, float cost);
+
+  // Adds one row (its value slots) to the counts of an entry above the leaves,
+  // whose cached entropy becomes `unionValue`: the value a recount of the new
+  // counts gives, as unionEntropyWithRow computed it before the change.
+  void addRow(const int* slots, float unionValue);
+
+  // True for the data entry of a single row made from a record: rowSlots then
+  // holds the row's value slot of every attribute.
+  bool isOneRow() const { return !rowSlots.empty(); }
+
+  // Frees the counts of a slot that no longer holds an entry.
+  void release();
 
   std::unique_ptr<EntryRecord> toRecord() const;
   // Takes id, n, counts and level from `record`; the cached entropy value is left alone.
@@ -76,6 +108,31 @@ class SummaryEntry {
   CFTree* tree = nullptr;
   CFNode* son = nullptr;       // cache of the son node; null until resolved
   float entropyCache = -1.0f;  // -1 marks an empty cache
+  // Value slot of every attribute while this is a one-row data entry; empty
+  // otherwise (cleared as soon as the counts change).
+  std::vector<int> rowSlots;
+
+ private:
+  // Drops what is derived from the counts after an arbitrary change.
+  void countsChanged();
+  // Keeps what is derived from the counts after one row was added at `slots`.
+  void rowAdded(const int* slots);
+  // Makes logCount_, logBump_ and logRowsAfter_ valid.
+  void ensureLogs();
+  // Fills rowTable_: for every informative attribute and code, the attribute's
+  // accumulator for the union with one more row of that code.
+  void buildRowTable();
+
+  // Derived from the counts and kept up to date while rows are added one at a
+  // time, so that an entry of many rows computes almost no logarithm: log2 c
+  // and log2 (c + 1) of every slot's count c, and log2 (n + 1).
+  std::vector<float> logCount_;
+  std::vector<float> logBump_;
+  float logRowsAfter_ = 0.0f;
+  bool logsValid_ = false;
+  std::vector<float> rowTable_;  // per value slot; valid while rowTableValid_
+  bool rowTableValid_ = false;
+  int usesSinceChange_ = 0;  // one-row evaluations since the counts last changed
 };
 
 }  // namespace kelbow

@@ -17,9 +17,7 @@ using test::rowEntry;
 // Two attributes of domain sizes 2 and 3: m = 2, weights 1 and 0.63092977.
 class SummaryEntryTest : public ::testing::Test {
  protected:
-  SummaryEntryTest() : tree_(describe({2, 3}), 0.01f, 800, 20) {
-    extendLogTable(gTreeLogTable, 16);  // entries built by hand reach more rows than were inserted
-  }
+  SummaryEntryTest() : tree_(describe({2, 3}), 0.01f, 800, 20) {}
   SummaryEntry row(const std::vector<int>& codes, int id = 0) { return rowEntry(tree_, codes, id); }
 
   CFTree tree_;
@@ -102,11 +100,11 @@ TEST_F(SummaryEntryTest, MergeInRoundsTheKeptValueOnce) {
 TEST_F(SummaryEntryTest, MergeCostSubtractsInSinglePrecisionLeftToRight) {
   // U = 2.8844156 for these four rows; with E = 0.50000006 on both sides the
   // two single-precision subtractions give 1.8844156, one double subtraction 1.8844155.
-  SummaryEntry s = row({0, 2});
+  SummaryEntry s(tree_.valueCount, &tree_);
   s.counts = {1, 1, 0, 0, 2};
   s.n = 2;
   s.entropyCache = 0x1.000002p-1f;
-  SummaryEntry t = row({0, 0});
+  SummaryEntry t(tree_.valueCount, &tree_);
   t.counts = {2, 0, 2, 0, 0};
   t.n = 2;
   t.entropyCache = 0x1.000002p-1f;
@@ -149,7 +147,6 @@ TEST_F(SummaryEntryTest, CopiesCarryTheCacheButNotTheSon) {
 // attribute, giving 1.7225159; rounding the product first would give 1.7225161.
 TEST(SummaryEntryArithmetic, RoundsOncePerAttribute) {
   CFTree tree(describe({3, 5}), 0.01f, 800, 20);
-  extendLogTable(gTreeLogTable, 4);
   SummaryEntry e(tree.valueCount, &tree);
   e.counts = {0, 1, 3, 0, 0, 0, 1, 3};
   e.n = 4;

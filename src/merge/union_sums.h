@@ -1,0 +1,76 @@
+// The weighted sums S of the unions of one cluster with many partners: what the
+// merge loop needs for the set-up pair costs and, after every merge, for the
+// survivor against every live cluster. Each sum is bit for bit the one
+// ClusterSummary::unionSum gives for the same pair.
+//
+// When the domains are small, the sums come from a dense copy of every
+// cluster's counts. A partner of one or two rows needs only one term per
+// attribute from a table of "this cluster plus one row of that code" (or "plus
+// two rows of these codes"), built once per call for all such partners; other
+// partners are summed several at a time, one lane each, every lane doing the
+// same operations in the same order as the sparse walk. Otherwise each union is
+// walked on the clusters' sparse lists.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "cluster/cluster_summary.h"
+
+namespace kelbow {
+
+class UnionSums {
+ public:
+  enum class Method { kChoose, kDense, kSparse };
+
+  // Reads the clusters' counts and the attribute context (weights included);
+  // the clusters must outlive this object. kChoose takes the dense copy when
+  // the domains are small and the copy fits in a modest amount of memory.
+  explicit UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& clusters,
+                     Method method = Method::kChoose);
+
+  bool dense() const { return dense_; }
+
+  // Partners summed side by side in one pass.
+  static constexpr int kLanes = 8;
+
+  // sums[p] = S of the union of cluster x with cluster partners[p]; x must not be a partner.
+  void compute(int x, const std::vector<int>& partners, std::vector<float>& sums);
+
+  // Cluster j has just been merged into cluster i (after ClusterSummary::merge).
+  void merged(int i, int j);
+
+ private:
+  struct Attribute {
+    int offset;      // first value slot
+    int domain;
+    float weight;
+    int pairOffset;  // first entry in the two-row table: d (d + 1) / 2 entries per attribute
+  };
+  // Partners of one row, of two rows, and all others.
+  enum Shape : char { kOther = 0, kOneRow = 1, kTwoRows = 2 };
+
+  void noteShape(int c);
+  // True when building the table of x for partners of `rows` rows pays for `partners` of them.
+  bool tableWorthIt(int x, int rows, int partners) const;
+  void buildTable(int x, int rows);
+  void sumTablePartners(const std::vector<float>& table, const int* q, int count, float* out) const;
+  void sumDenseLanes(int x, const int* q, int count, float* out) const;
+
+  const std::vector<std::unique_ptr<ClusterSummary>>& clusters_;
+  int n_;
+  int valueCount_;
+  bool dense_ = false;
+  std::vector<Attribute> informative_;  // attributes of more than one value, in order
+  std::vector<int> pool_;               // n rows of valueCount counts (dense only)
+  std::vector<char> shape_;             // Shape of every cluster (dense only)
+  // Of a one- or two-row cluster: its entry in the table of its shape, per informative attribute.
+  std::vector<int> tableIndex_;
+  std::vector<float> oneRowTerms_;      // weighted term of x plus one row, per value slot
+  std::vector<float> twoRowTerms_;      // weighted term of x plus two rows, per attribute and code pair
+  std::vector<int> byShape_[3];         // partner positions split by shape
+  std::vector<int> idBuf_;
+  std::vector<float> outBuf_;
+};
+
+}  // namespace kelbow
