@@ -1,18 +1,72 @@
-# Runs kelbow on the shipped example in a fresh directory and prints the result.
-# Called by the `example` build target with KELBOW, PLOT, SOURCE and DIR set.
+# Runs the whole road on the shipped examples in a fresh directory and prints
+# what every command prints. Called by the `example` build target with BIN (the
+# directory of the executables), SOURCE (examples/) and DIR set.
+#
+# From a CSV file: kelbow-csv, kelbow, kelbow-plot, kelbow-labels -o and
+# kelbow-profile on examples/critters.csv (400 rows, 4 planted clusters); then
+# kelbow and kelbow-plot on examples/planted4.data, already in the tool's format.
+file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
-file(COPY ${SOURCE}/planted4.data ${SOURCE}/planted4.desc DESTINATION ${DIR})
-file(REMOVE ${DIR}/planted4.data.kelbow)
-execute_process(COMMAND ${KELBOW} -d planted4.data -n planted4.desc
-                WORKING_DIRECTORY ${DIR} OUTPUT_FILE ${DIR}/kelbow.stdout RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "kelbow failed with status ${status}")
-endif()
-message(STATUS "ran: kelbow -d planted4.data -n planted4.desc   (in ${DIR}; progress in kelbow.stdout)")
-file(READ ${DIR}/planted4.data.kelbow result)
-message("${result}")
-execute_process(COMMAND ${PLOT} -r planted4.data.kelbow WORKING_DIRECTORY ${DIR} RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "kelbow-plot failed with status ${status}")
-endif()
-message(STATUS "chart: ${DIR}/planted4.data.kelbow.svg")
+file(COPY ${SOURCE}/critters.csv ${SOURCE}/planted4.data ${SOURCE}/planted4.desc DESTINATION ${DIR})
+
+# step(NAME ARGS...): runs ${BIN}/NAME in DIR, prints the command line and both
+# streams (standard error first, as a terminal would show these runs), and stops
+# the build when it fails. With PROGRESS set, the stream that carries the
+# progress (standard output of kelbow, standard error of kelbow-labels, as
+# PROGRESS_STREAM says) goes to the file PROGRESS instead.
+function(step name)
+  set(shown "$ ${name}")
+  foreach(a IN LISTS ARGN)
+    if(a MATCHES "[ ?,]" OR a STREQUAL "")
+      string(APPEND shown " '${a}'")
+    else()
+      string(APPEND shown " ${a}")
+    endif()
+  endforeach()
+  if(PROGRESS AND PROGRESS_STREAM STREQUAL "stderr")
+    string(APPEND shown " 2> ${PROGRESS}")
+    execute_process(COMMAND ${BIN}/${name} ${ARGN} WORKING_DIRECTORY ${DIR} RESULT_VARIABLE status
+                    OUTPUT_VARIABLE out ERROR_FILE ${DIR}/${PROGRESS})
+    set(err "")
+  elseif(PROGRESS)
+    string(APPEND shown " > ${PROGRESS}")
+    execute_process(COMMAND ${BIN}/${name} ${ARGN} WORKING_DIRECTORY ${DIR} RESULT_VARIABLE status
+                    OUTPUT_FILE ${DIR}/${PROGRESS} ERROR_VARIABLE err)
+    set(out "")
+  else()
+    execute_process(COMMAND ${BIN}/${name} ${ARGN} WORKING_DIRECTORY ${DIR} RESULT_VARIABLE status
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  endif()
+  message("${shown}\n${err}${out}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${name} failed with status ${status}")
+  endif()
+endfunction()
+
+message("== from a CSV file to named clusters, in ${DIR}\n")
+step(kelbow-csv --drop id --labels class --missing "?," critters.csv)
+set(PROGRESS kelbow.progress)
+step(kelbow -d critters.data -n critters.desc)
+unset(PROGRESS)
+message("$ head -8 critters.data.kelbow   (the block kelbow appended)")
+file(STRINGS ${DIR}/critters.data.kelbow head LIMIT_COUNT 8)
+list(JOIN head "\n" head)
+message("${head}\n")
+step(kelbow-plot critters.data.kelbow)
+set(PROGRESS labels.progress)
+set(PROGRESS_STREAM stderr)
+step(kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4)
+unset(PROGRESS)
+unset(PROGRESS_STREAM)
+message("$ head -5 critters.k4   (one label per row, 1 = the largest cluster)")
+file(STRINGS ${DIR}/critters.k4 labels LIMIT_COUNT 5)
+list(JOIN labels "\n" labels)
+message("${labels}\n")
+step(kelbow-profile -c critters.labels critters critters.k4)
+
+message("== a table already in the tool's format\n")
+set(PROGRESS planted4.progress)
+step(kelbow -d planted4.data -n planted4.desc)
+unset(PROGRESS)
+step(kelbow-plot planted4.data.kelbow)
+message("charts: ${DIR}/critters.data.kelbow.svg and ${DIR}/planted4.data.kelbow.svg")

@@ -52,6 +52,12 @@ class EntropyClustering {
 
   // Name of the snapshot file for k clusters.
   std::string snapshotFileName(int k) const;
+  // Added to every snapshot file name while it is written, so that a caller can
+  // write the files under temporary names and rename them when all are done.
+  std::string snapshotSuffix;
+  // When above 0, writeHierarchySnapshot writes this level only (a caller that
+  // wants the labels of one level, not the files of every level below it).
+  int snapshotOnlyLevel = 0;
 
   // Streams: the loader that reads dataFile closes it; agglomerate closes resultFile;
   // the destructor closes what is still open.

@@ -15,7 +15,8 @@ std::string EntropyClustering::snapshotFileName(int k) const {
 }
 
 void EntropyClustering::writeHierarchySnapshot(int k) {
-  const std::string name = snapshotFileName(k);
+  if (snapshotOnlyLevel > 0 && k != snapshotOnlyLevel) return;
+  const std::string name = snapshotFileName(k) + snapshotSuffix;
   if (tree != nullptr && !tree->keepMembers)
     fatal("can't write snapshot file " + name +
           ": the rows of the starting clusters were not kept\n");

@@ -2,115 +2,304 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
 #include "analysis/road.h"
-#include "app/option_scanner.h"
+#include "app/companion.h"
+#include "app/output_files.h"
 #include "app/run.h"
-#include "common/error.h"
 
 namespace kelbow {
 
 namespace {
 
-void printLabelsUsage() {
-  std::fputs("USAGE:\nkelbow-labels -d datafile -n descriptionfile -k clusters\n", stderr);
-  std::fputs("datafile:\tthe data file name. Please read README for the file format.\n", stderr);
-  std::fputs("descriptionfile:\tthe description file name. Please read README for the file format.\n", stderr);
-  std::fputs("clusters:\tthe number of clusters K, at least 2.\n", stderr);
-  std::fputs("Output:\tthe labels for K down to 2 clusters, one file per level.\n", stderr);
-}
+constexpr std::string_view kProgram = "kelbow-labels";
 
-// Sends standard output to standard error while the analysis runs, so that the
-// tool's own standard output holds only the names of the files it wrote.
-class ProgressToStderr {
+constexpr std::string_view kHelp =
+    "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]]\n"
+    "Clusters the table exactly as kelbow does (nothing is appended to DATA.kelbow) and\n"
+    "writes the cluster of every data row for K clusters. With -o: one file, one label per\n"
+    "data row in row order, the clusters numbered 1..K by size, largest first (clusters of\n"
+    "one size in the order of their first rows). Without -o: one snapshot file per level\n"
+    "from K clusters down to 2, DATAf<F>nc<N>.hier<k> with labels 0..k-1 (F and N are 20\n"
+    "and 800 on tables of 1500 rows or more, else 0 and 0), whose names are printed.\n"
+    "Progress goes to standard error.\n"
+    "\n"
+    "Options:\n"
+    "  -d, --data DATA      the data file\n"
+    "  -n, --desc DESC      the description file\n"
+    "  -k, --clusters K     the number of clusters, from 2 to the number of starting clusters\n"
+    "  -o, --output FILE    write the labels for exactly K clusters to FILE (- for standard\n"
+    "                       output) instead of the snapshot files\n"
+    "      --snapshots      with -o, write the snapshot files too (their names are printed\n"
+    "                       unless the labels go to standard output)\n"
+    "  -h, --help           show this help and exit\n"
+    "      --version        show the version and exit\n"
+    "\n"
+    "Files:\n"
+    "  FILE                 one label 1..K per data row\n"
+    "  DATAf<F>nc<N>.hier<k>  one label 0..k-1 per data row, for k = K down to 2\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the labels were written\n"
+    "  1  bad options or input, or a file could not be read or written; a failed run\n"
+    "     leaves no label or snapshot file behind\n"
+    "\n"
+    "Examples:\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 6\n";
+
+enum LongOnly { kSnapshotsOption = kFirstLongOnly, kVersionOption };
+
+// While alive, the analysis's progress (standard output) goes to standard error
+// through the same unbuffered gate as every message, so nothing is reordered and
+// a message that follows an unfinished progress line starts on a line of its own.
+class ProgressOnStderr {
  public:
-  ProgressToStderr() {
+  ProgressOnStderr() {
     std::fflush(stdout);
-    saved_ = ::dup(1);
-    ::dup2(2, 1);
+    std::fflush(stderr);
+    savedOut_ = stdout;
+    savedErr_ = stderr;
+    progress_ = fopencookie(&kProgressSource, "w", {nullptr, &write, nullptr, nullptr});
+    messages_ = fopencookie(&kMessageSource, "w", {nullptr, &write, nullptr, nullptr});
+    if (progress_ == nullptr || messages_ == nullptr) return;
+    std::setvbuf(progress_, nullptr, _IONBF, 0);
+    std::setvbuf(messages_, nullptr, _IONBF, 0);
+    // glibc's standard streams are variables a program may set.
+    stdout = progress_;
+    stderr = messages_;
+    static bool registered = false;
+    if (!registered) std::atexit(endLine);
+    registered = true;
   }
-  ~ProgressToStderr() {
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      ::dup2(saved_, 1);
-      ::close(saved_);
-    }
+  ~ProgressOnStderr() {
+    if (progress_ == nullptr || messages_ == nullptr) return;
+    stdout = savedOut_;
+    stderr = savedErr_;
+    endLine();
+    std::fclose(progress_);
+    std::fclose(messages_);
   }
-  ProgressToStderr(const ProgressToStderr&) = delete;
-  ProgressToStderr& operator=(const ProgressToStderr&) = delete;
+  ProgressOnStderr(const ProgressOnStderr&) = delete;
+  ProgressOnStderr& operator=(const ProgressOnStderr&) = delete;
 
  private:
-  int saved_;
+  static inline int kProgressSource = 1;
+  static inline int kMessageSource = 2;
+  static inline const void* lastSource_ = nullptr;
+  static inline bool midLine_ = false;
+
+  static void put(const char* data, size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(2, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+  }
+  static ssize_t write(void* source, const char* data, size_t size) {
+    if (size == 0) return 0;
+    if (midLine_ && source != lastSource_) put("\n", 1);
+    put(data, size);
+    midLine_ = data[size - 1] != '\n';
+    lastSource_ = source;
+    return static_cast<ssize_t>(size);
+  }
+  static void endLine() {
+    if (midLine_) put("\n", 1);
+    midLine_ = false;
+  }
+
+  std::FILE* savedOut_ = nullptr;
+  std::FILE* savedErr_ = nullptr;
+  std::FILE* progress_ = nullptr;
+  std::FILE* messages_ = nullptr;
 };
 
 bool parseClusters(const char* text, int& k) {
   char* end = nullptr;
+  errno = 0;
   const long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || v < 2 || v > INT_MAX) return false;
+  if (end == text || *end != '\0' || errno != 0 || v < 2 || v > INT_MAX) return false;
   k = static_cast<int>(v);
   return true;
 }
 
+struct LabelsOptions {
+  std::string data, desc, clusters;
+  bool haveData = false, haveDesc = false, haveClusters = false;
+  std::optional<std::string> output;
+  bool snapshots = false;
+};
+
+Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
+  static const option kLong[] = {{"data", required_argument, nullptr, 'd'},
+                                 {"desc", required_argument, nullptr, 'n'},
+                                 {"clusters", required_argument, nullptr, 'k'},
+                                 {"output", required_argument, nullptr, 'o'},
+                                 {"snapshots", no_argument, nullptr, kSnapshotsOption},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, kVersionOption},
+                                 {nullptr, 0, nullptr, 0}};
+  resetCompanionScan();
+  for (int c; (c = getopt_long(argc, argv, ":d:n:k:o:h", kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 'd':
+        o.data = ::optarg, o.haveData = true;
+        break;
+      case 'n':
+        o.desc = ::optarg, o.haveDesc = true;
+        break;
+      case 'k':
+        o.clusters = ::optarg, o.haveClusters = true;
+        break;
+      case 'o':
+        o.output = ::optarg;
+        break;
+      case kSnapshotsOption:
+        o.snapshots = true;
+        break;
+      case 'h':
+        printHelp(kHelp);
+        return Scan::kDone;
+      case kVersionOption:
+        printVersion(kProgram);
+        return Scan::kDone;
+      default:
+        usageFailure(kProgram, refusedOption(c, argv));
+        return Scan::kRefused;
+    }
+  }
+  if (::optind < argc) {
+    usageFailure(kProgram, std::string("unexpected argument '") + argv[::optind] + "'");
+    return Scan::kRefused;
+  }
+  if (!o.haveData || !o.haveDesc || !o.haveClusters) {
+    usageFailure(kProgram, "-d DATA, -n DESC and -k K are all required");
+    return Scan::kRefused;
+  }
+  if (o.snapshots && !o.output) {
+    usageFailure(kProgram,
+                 "--snapshots goes with -o (without -o the snapshot files are written anyway)");
+    return Scan::kRefused;
+  }
+  return Scan::kRun;
+}
+
+bool readLevel(const std::string& path, int rows, std::vector<int>& labels) {
+  std::ifstream in(path);
+  labels.clear();
+  for (int v; static_cast<int>(labels.size()) < rows && in >> v;) labels.push_back(v);
+  return static_cast<int>(labels.size()) == rows;
+}
+
 }  // namespace
 
+std::vector<int> numberBySize(const std::vector<int>& labels) {
+  struct Cluster {
+    long long size = 0;
+    size_t firstRow = 0;
+    int number = 0;
+  };
+  std::map<int, Cluster> clusters;
+  for (size_t row = 0; row < labels.size(); ++row) {
+    auto [it, fresh] = clusters.try_emplace(labels[row]);
+    if (fresh) it->second.firstRow = row;
+    ++it->second.size;
+  }
+  std::vector<Cluster*> order;
+  for (auto& [label, c] : clusters) order.push_back(&c);
+  std::sort(order.begin(), order.end(), [](const Cluster* a, const Cluster* b) {
+    return a->size != b->size ? a->size > b->size : a->firstRow < b->firstRow;
+  });
+  for (size_t i = 0; i < order.size(); ++i) order[i]->number = static_cast<int>(i) + 1;
+  std::vector<int> out(labels.size());
+  for (size_t row = 0; row < labels.size(); ++row) out[row] = clusters[labels[row]].number;
+  return out;
+}
+
 int runLabels(int argc, char* argv[]) {
-  std::string dataFileName, descriptionFileName, clustersText;
-  bool haveData = false, haveDescription = false, haveClusters = false;
-  for (int c; (c = getopt(argc, argv, "d:n:k:")) != -1;) {
-    if (c == 'd') {
-      dataFileName = optarg;
-      haveData = true;
-    } else if (c == 'n') {
-      descriptionFileName = optarg;
-      haveDescription = true;
-    } else if (c == 'k') {
-      clustersText = optarg;
-      haveClusters = true;
-    } else if (c == '?') {
-      return kFailureStatus;  // the scanner has reported the option
-    }
-  }
-  if (!haveData || !haveDescription || !haveClusters) {
-    printLabelsUsage();
-    return kFailureStatus;
-  }
+  LabelsOptions o;
+  const Scan scanned = scanOptions(argc, argv, o);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
   int k = 0;
-  if (!parseClusters(clustersText.c_str(), k)) {
-    std::fprintf(stderr, "kelbow-labels: the number of clusters '%s' is not an integer of at least 2\n",
-                 clustersText.c_str());
-    return kFailureStatus;
-  }
+  if (!parseClusters(o.clusters.c_str(), k))
+    return companionFailure(
+        kProgram, "the number of clusters '" + o.clusters + "' is not an integer of at least 2");
 
   TableDescription declared;
-  if (!readDeclaredSize(descriptionFileName, "kelbow-labels: can't open the description file\n", declared))
-    return kFailureStatus;
+  if (!readDeclaredSize(o.desc, "kelbow-labels: can't open the description file\n", declared))
+    return kCompanionFailure;
 
-  std::vector<std::string> written;
+  // Every file appears under its real name only when the whole run has worked.
+  OutputFiles kept;     // snapshot files asked for, the labels file
+  OutputFiles scratch;  // snapshot files that only feed the labels file
+  std::vector<std::string> snapshotNames;
+  std::string levelK;  // temporary name of the snapshot for K clusters
+  int rows = 0;
   {
-    ProgressToStderr progress;
-    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), nullptr);
-    if (!analysis.filesOpen()) return kFailureStatus;
+    ProgressOnStderr progress;
+    EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), nullptr);
+    if (!analysis.filesOpen()) return kCompanionFailure;
     analysis.keepMembers = true;
+    analysis.snapshotSuffix = OutputFiles::temporaryName("");
     loadStartingClusters(analysis, declared.rows);
     if (k > analysis.clusterCount) {
-      std::fprintf(stderr, "kelbow-labels: %d clusters asked for, but the table starts from %d clusters\n", k,
-                   analysis.clusterCount);
-      return kFailureStatus;
+      return companionFailure(kProgram, std::to_string(k) +
+                                            " clusters asked for, but the table starts from " +
+                                            std::to_string(analysis.clusterCount) + " clusters");
     }
+    const bool keepSnapshots = !o.output || o.snapshots;
+    // The labels file alone needs only the snapshot of level K.
+    if (!keepSnapshots) analysis.snapshotOnlyLevel = k;
+    for (int level = k; level >= (keepSnapshots ? 2 : k); --level) {
+      const std::string name = analysis.snapshotFileName(level);
+      (keepSnapshots ? kept : scratch).adopt(name + analysis.snapshotSuffix, name);
+      snapshotNames.push_back(name);
+    }
+    levelK = snapshotNames.front() + analysis.snapshotSuffix;
+    rows = analysis.rowCount;
     // The merge loop writes levels below the starting count; the starting level
     // itself (every starting cluster its own label) is written here.
     if (k == analysis.clusterCount) analysis.writeHierarchySnapshot(k);
     analysis.agglomerate(k);
-    for (int level = k; level >= 2; --level) written.push_back(analysis.snapshotFileName(level));
   }
-  for (const std::string& name : written) std::printf("%s\n", name.c_str());
-  return 0;
+
+  std::string err;
+  const bool toStdout = o.output && *o.output == "-";
+  std::string text;
+  if (o.output) {
+    std::vector<int> labels;
+    if (!readLevel(levelK, rows, labels))
+      return companionFailure(kProgram, levelK + ": cannot read back the labels for " +
+                                            std::to_string(k) + " clusters (" +
+                                            std::strerror(errno) + ")");
+    for (int label : numberBySize(labels)) text += std::to_string(label) + "\n";
+    if (!toStdout && !kept.writeWhole(*o.output, text, err)) return companionFailure(kProgram, err);
+  }
+  scratch.discard();
+  if (!kept.commit(err)) return companionFailure(kProgram, err);
+  // Standard output holds the labels, or the names of the snapshot files written.
+  if (!toStdout) {
+    text.clear();
+    if (!o.output || o.snapshots)
+      for (const std::string& name : snapshotNames) text += name + "\n";
+  }
+  return writeStandardOutput(kProgram, text);
 }
 
 }  // namespace kelbow

@@ -4,10 +4,10 @@
 
 namespace kelbow {
 
-extern int optind;          // index in argv of the word being scanned (starts at 1)
-extern char* optarg;        // argument of the option just returned, or null
-extern int optopt;          // option character last examined (signed 8-bit, widened)
-extern int opterr;          // when nonzero the scanner writes its own messages
+extern int optind;    // index in argv of the word being scanned (starts at 1)
+extern char* optarg;  // argument of the option just returned, or null
+extern int optopt;    // option character last examined (signed 8-bit, widened)
+extern int opterr;    // when nonzero the scanner writes its own messages
 
 // Returns the next option character, '?' on an error, or -1 at the first word
 // that is not an option (or after "--"). Words are never reordered.

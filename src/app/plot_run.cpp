@@ -7,6 +7,8 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/companion.h"
+#include "app/output_files.h"
 #include "plot/kelbow_block.h"
 #include "plot/peaks.h"
 #include "plot/svg_chart.h"
@@ -18,69 +20,84 @@ namespace {
 constexpr std::string_view kProgram = "kelbow-plot";
 constexpr std::string_view kChartSuffix = ".svg";
 
-std::string optionError(std::string_view what, char option) {
-  return std::string(kProgram) + ": " + std::string(what) + " -- " + option;
-}
+constexpr std::string_view kHelp =
+    "Usage: kelbow-plot [OPTIONS] [RESULTFILE]\n"
+    "Reads the last kelbow block of a result file (DATA.kelbow), writes its SVG chart and\n"
+    "prints the candidate numbers of clusters: the peaks of the curve, highest first, each\n"
+    "with its height. A peak is strong when it is at least a tenth of the highest peak and\n"
+    "at least 0.001; weaker ones are noise and listed apart, after \"weak:\". The chart\n"
+    "marks strong peaks with a filled circle and their K, weak ones with a small grey ring.\n"
+    "\n"
+    "Options:\n"
+    "  -r, --result FILE      the result file (or give it as the plain argument)\n"
+    "  -d, --data NAME        take the last block of the data file NAME instead\n"
+    "  -o, --output FILE.svg  the chart (default: the result file name with .svg added)\n"
+    "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the chart was written and the candidates printed\n"
+    "  1  bad options, an unreadable result file, no (matching) block, a damaged block,\n"
+    "     or a chart that cannot be written\n"
+    "\n"
+    "Examples:\n"
+    "  kelbow-plot critters.data.kelbow\n"
+    "  kelbow-plot -d votes.data -o votes.svg results.kelbow\n";
 
+enum LongOnly { kVersionOption = kFirstLongOnly };
+
+// The chart appears whole or not at all: written beside its place, then renamed.
 bool writeChart(const std::string& path, const std::string& svg, std::string* err) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) {
-    out << svg;
-    out.close();
-  }
-  if (!out) {
-    *err = path + ": cannot write chart (" + std::strerror(errno) + ")";
-    return false;
-  }
-  return true;
+  OutputFiles files;
+  return files.writeWhole(path, svg, *err) && files.commit(*err);
 }
 
 }  // namespace
 
-bool scanPlotOptions(int argc, const char* const* argv, PlotOptions* options, std::string* err) {
-  bool haveResult = false;
-  bool haveChart = false;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string_view word = argv[i];
-    if (word == "--") {
-      ++i;
-      break;
-    }
-    if (word.size() < 2 || word[0] != '-') break;
-    char option = word[1];
-    if (option != 'r' && option != 'd' && option != 'o') {
-      *err = optionError("illegal option", option);
-      return false;
-    }
-    std::string value;
-    if (word.size() > 2) {
-      value = word.substr(2);
-    } else if (i + 1 < argc) {
-      value = argv[++i];
-    } else {
-      *err = optionError("option requires an argument", option);
-      return false;
-    }
-    if (option == 'r') {
-      options->resultFile = value;
-      haveResult = true;
-    } else if (option == 'd') {
-      options->dataName = value;
-    } else {
-      options->chartFile = value;
-      haveChart = true;
-    }
-  }
-  if (i < argc || !haveResult) {
-    *err = kPlotUsage;
+bool scanPlotOptions(int argc, char* const* argv, PlotOptions* options, std::string* err) {
+  static const option kLong[] = {
+      {"result", required_argument, nullptr, 'r'},       {"data", required_argument, nullptr, 'd'},
+      {"output", required_argument, nullptr, 'o'},       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersionOption}, {nullptr, 0, nullptr, 0}};
+  auto usage = [&](const std::string& what) {
+    *err = std::string(kProgram) + ": " + what + " (see " + std::string(kProgram) + " --help)";
     return false;
+  };
+  std::optional<std::string> result;
+  bool haveChart = false;
+  resetCompanionScan();
+  for (int c; (c = getopt_long(argc, argv, ":r:d:o:h", kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 'r':
+        result = ::optarg;
+        break;
+      case 'd':
+        options->dataName = ::optarg;
+        break;
+      case 'o':
+        options->chartFile = ::optarg;
+        haveChart = true;
+        break;
+      case 'h':
+        options->help = true;
+        return true;
+      case kVersionOption:
+        options->version = true;
+        return true;
+      default:
+        return usage(refusedOption(c, argv));
+    }
   }
+  const int plain = argc - ::optind;
+  if (plain > 1 || (plain == 1 && result)) return usage("more than one result file given");
+  if (plain == 1) result = argv[::optind];
+  if (!result) return usage("no result file given");
+  options->resultFile = *result;
   if (!haveChart) options->chartFile = options->resultFile + std::string(kChartSuffix);
   return true;
 }
 
-int runPlot(int argc, const char* const* argv) {
+int runPlot(int argc, char* const* argv) {
   auto fail = [](const std::string& line) {
     std::cerr << line << '\n';
     return kPlotFailureStatus;
@@ -88,6 +105,8 @@ int runPlot(int argc, const char* const* argv) {
   PlotOptions options;
   std::string err;
   if (!scanPlotOptions(argc, argv, &options, &err)) return fail(err);
+  if (options.help) return printHelp(kHelp);
+  if (options.version) return printVersion(kProgram);
 
   KelbowBlock block;
   if (!readKelbowBlock(options.resultFile, options.dataName, &block, &err)) {
@@ -104,9 +123,7 @@ int runPlot(int argc, const char* const* argv) {
   if (!writeChart(options.chartFile, renderKelbowChart(block, peaks, options.resultFile), &err)) {
     return fail(std::string(kProgram) + ": " + err);
   }
-  std::cout << "candidates:";
-  for (const Peak& p : peaks) std::cout << ' ' << p.k;
-  std::cout << '\n';
+  std::cout << candidatesLine(peaks) << '\n';
   return 0;
 }
 

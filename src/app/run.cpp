@@ -7,6 +7,7 @@
 
 #include "analysis/entropy_clustering.h"
 #include "analysis/road.h"
+#include "app/companion.h"
 #include "app/option_scanner.h"
 #include "common/error.h"
 #include "common/version.h"
@@ -17,7 +18,9 @@ namespace kelbow {
 void printUsage() {
   std::fputs("USAGE:\nkelbow -d datafile -n descriptionfile\n", stderr);
   std::fputs("datafile:\tthe data file name. Please read README for the file format.\n", stderr);
-  std::fputs("descriptionfile:\tthe description file name. Please read README for the file format.\n", stderr);
+  std::fputs(
+      "descriptionfile:\tthe description file name. Please read README for the file format.\n",
+      stderr);
   std::fputs("Output:\tthe Kelbow is saved at datafile.kelbow.\n", stderr);
 }
 
@@ -64,12 +67,6 @@ Example:
 More in the manual page: man 1 kelbow.
 )";
 
-// Writes `text` to standard output; false when it cannot be written (a closed
-// pipe, a full disk).
-bool writeToStandardOutput(const std::string& text) {
-  return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-}
-
 void reportUnknownOption(int c) {
   if (c >= 0 && std::isprint(c))
     std::fprintf(stderr, "Unknown option `-%c'.\n", c);
@@ -101,9 +98,7 @@ int run(int argc, char* argv[]) {
   if (first == "--help" || first == "--version") {
     const std::string text =
         first == "--help" ? std::string(kHelp) : "kelbow " + std::string(kVersion) + "\n";
-    if (writeToStandardOutput(text)) return 0;
-    std::fputs("kelbow: cannot write to standard output\n", stderr);
-    return kFailureStatus;
+    return writeStandardOutput("kelbow", text);
   }
 
   std::string dataFileName;
@@ -128,7 +123,8 @@ int run(int argc, char* argv[]) {
   }
 
   TableDescription declared;
-  if (!readDeclaredSize(descriptionFileName, "couldn't description file\n", declared)) return kFailureStatus;
+  if (!readDeclaredSize(descriptionFileName, "couldn't description file\n", declared))
+    return kFailureStatus;
 
   const std::string resultFileName = dataFileName + ".kelbow";
   // Fully buffered and flushed only when closed: its one line, the result file's
@@ -143,7 +139,8 @@ int run(int argc, char* argv[]) {
   int status = 0;
   bool written = true;
   {
-    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(), resultFileName.c_str());
+    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(),
+                               resultFileName.c_str());
     if (!analysis.filesOpen()) {
       status = kFailureStatus;
     } else {

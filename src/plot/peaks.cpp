@@ -1,6 +1,9 @@
 #include "plot/peaks.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "plot/svg_chart.h"
 
 namespace kelbow {
 
@@ -15,7 +18,26 @@ std::vector<Peak> findPeaks(std::span<const double> values) {
   }
   std::stable_sort(peaks.begin(), peaks.end(),
                    [](const Peak& a, const Peak& b) { return a.value > b.value; });
+  // Judged on the values as the block prints them, in millionths, so that a
+  // peak at exactly a tenth of the highest is strong whatever the rounding.
+  auto millionths = [](double v) { return std::llround(v * 1e6); };
+  for (Peak& p : peaks) {
+    const long long v = millionths(p.value);
+    p.strong =
+        v >= millionths(kStrongMinimum) && v * kStrongDivisor >= millionths(peaks.front().value);
+  }
   return peaks;
+}
+
+std::string candidatesLine(const std::vector<Peak>& peaks) {
+  std::string strong, weak;
+  for (const Peak& p : peaks) {
+    std::string& group = p.strong ? strong : weak;
+    group += " " + std::to_string(p.k) + " (" + formatFixed(p.value, 6) + ")";
+  }
+  std::string line = "candidates:" + (strong.empty() ? std::string(" none") : strong);
+  if (!weak.empty()) line += "; weak:" + weak;
+  return line;
 }
 
 }  // namespace kelbow

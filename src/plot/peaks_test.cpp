@@ -66,6 +66,28 @@ TEST(PeaksTest, EqualPeaksPutTheSmallerKFirst) {
             (std::vector<int>{9, 2, 6, 13, 21}));
 }
 
+TEST(PeaksTest, StrongPeaksReachATenthOfTheHighestAndOneThousandth) {
+  struct Case {
+    Curve curve;
+    std::vector<bool> strong;  // by peak, highest first
+  } cases[] = {
+      {curveWith({{3, 0.1}, {9, 0.01}, {12, 0.0099}, {20, -0.5}, {22, -0.4}}),
+       {true, true, false, false}},
+      {curveWith({{3, 0.005}, {9, 0.001}, {12, 0.00099}}), {true, true, false}},
+      {curveWith({{3, 0.0008}, {9, 0.0007}}), {false, false}},
+  };
+  for (const Case& c : cases) {
+    std::vector<bool> strong;
+    for (const Peak& p : findPeaks(c.curve)) strong.push_back(p.strong);
+    EXPECT_EQ(strong, c.strong);
+  }
+  EXPECT_EQ(candidatesLine(findPeaks(curveWith({{3, 0.100374}, {1, 0.056263}, {7, 0.000456}}))),
+            "candidates: 4 (0.100374) 2 (0.056263); weak: 8 (0.000456)");
+  EXPECT_EQ(candidatesLine(findPeaks(curveWith({{3, 0.0002}}))),
+            "candidates: none; weak: 4 (0.000200)");
+  EXPECT_EQ(candidatesLine(findPeaks(Curve{})), "candidates: none");
+}
+
 // Curves like those of tables with K planted clusters: a small wobble that dies
 // away, and one clear peak on line K - 1. Candidate K must come first for every
 // K the block can signal by a peak.

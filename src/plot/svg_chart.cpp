@@ -242,8 +242,15 @@ std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>&
 
   std::string name = xmlText(block.dataName);
   std::string candidates;
-  for (const Peak& p : peaks) candidates += " " + std::to_string(p.k);
+  int weak = 0;
+  for (const Peak& p : peaks) {
+    if (p.strong)
+      candidates += " " + std::to_string(p.k);
+    else
+      ++weak;
+  }
   if (candidates.empty()) candidates = " none";
+  if (weak > 0) candidates += " (and " + std::to_string(weak) + " weak)";
 
   SvgWriter svg;
   svg.raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
@@ -318,20 +325,43 @@ std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>&
   }
   svg.raw("</g>\n");
 
-  // Peaks: a ring around the point and its K above it.
+  // Strong peaks: a filled dot and their K above it; weak ones: a small grey ring.
+  auto strongMark = [&](double x, double y) {
+    svg.open("circle");
+    svg.attr("cx", x);
+    svg.attr("cy", y);
+    svg.attr("r", 6);
+    svg.attr("fill", "#c0392b");
+    svg.closeEmpty();
+  };
+  auto weakMark = [&](double x, double y) {
+    svg.open("circle");
+    svg.attr("cx", x);
+    svg.attr("cy", y);
+    svg.attr("r", 4.5);
+    svg.attr("fill", "none");
+    svg.attr("stroke", "#999");
+    svg.attr("stroke-width", "1.5");
+    svg.closeEmpty();
+  };
   svg.raw("<g class=\"peaks\">\n");
   for (const Peak& p : peaks) {
-    svg.open("circle");
-    svg.attr("cx", xOf(p.k));
-    svg.attr("cy", yOf(p.value));
-    svg.attr("r", 6);
-    svg.attr("fill", "none");
-    svg.attr("stroke", "#c0392b");
-    svg.attr("stroke-width", "2");
-    svg.closeEmpty();
+    if (!p.strong) {
+      weakMark(xOf(p.k), yOf(p.value));
+      continue;
+    }
+    strongMark(xOf(p.k), yOf(p.value));
     svg.text(xOf(p.k), yOf(p.value) - 11, "middle", "K=" + std::to_string(p.k),
              "fill=\"#c0392b\" font-weight=\"bold\"");
   }
+  svg.raw("</g>\n");
+
+  // The legend, in the top right corner of the plot area.
+  svg.raw("<g class=\"legend\">\n");
+  strongMark(kRight - 190, kTop + 14);
+  svg.text(kRight - 178, kTop + 18, "start", "strong peak: a candidate K", "fill=\"#222\"");
+  weakMark(kRight - 190, kTop + 34);
+  svg.text(kRight - 178, kTop + 38, "start", "weak peak: noise", "fill=\"#222\"");
   svg.raw("</g>\n</svg>\n");
   return svg.take();
 }

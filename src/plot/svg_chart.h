@@ -1,6 +1,7 @@
 // The SVG chart of one kelbow block that kelbow-plot writes: the values against
-// the number of clusters K = 2..30, a zero line, axes with ticks, and the peaks
-// circled and labelled with their K. The document is self-contained and valid XML
+// the number of clusters K = 2..30, a zero line, axes with ticks, strong peaks
+// filled and labelled with their K, weak peaks as small grey rings, and a legend
+// of the two. The document is self-contained and valid XML
 // whatever bytes the data file name holds.
 #pragma once
 

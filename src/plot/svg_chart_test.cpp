@@ -106,16 +106,27 @@ TEST(SvgChartTest, DrawsEveryValueLeftToRightWithHigherValuesHigherUp) {
   }
 }
 
-TEST(SvgChartTest, MarksAndLabelsEveryPeakWithItsK) {
+TEST(SvgChartTest, StrongPeaksAreFilledAndLabelledWeakOnesGreyRings) {
   auto v = typicalValues();
   auto peaks = findPeaks(v);
   ASSERT_GE(peaks.size(), 3u);
-  std::string svg = renderKelbowChart(blockOf("d", v), peaks, "r.kelbow");
-  EXPECT_EQ(count(svg, "stroke=\"#c0392b\""), peaks.size());
-  for (const Peak& p : peaks) EXPECT_EQ(count(svg, ">K=" + std::to_string(p.k) + "<"), 1u);
+  size_t strong = 0;
   std::string listed = "highest peak first:";
-  for (const Peak& p : peaks) listed += " " + std::to_string(p.k);
+  for (const Peak& p : peaks) {
+    if (p.strong) listed += " " + std::to_string(p.k);
+    strong += p.strong;
+  }
+  ASSERT_GT(strong, 0u);
+  ASSERT_LT(strong, peaks.size());
+  std::string svg = renderKelbowChart(blockOf("d", v), peaks, "r.kelbow");
+  // One of each in the legend besides the peaks.
+  EXPECT_EQ(count(svg, "fill=\"#c0392b\"/>"), strong + 1);
+  EXPECT_EQ(count(svg, "stroke=\"#999\""), peaks.size() - strong + 1);
+  for (const Peak& p : peaks)
+    EXPECT_EQ(count(svg, ">K=" + std::to_string(p.k) + "<"), p.strong ? 1u : 0u) << p.k;
+  listed += " (and " + std::to_string(peaks.size() - strong) + " weak)";
   EXPECT_NE(svg.find(listed + "</text>"), std::string::npos);
+  EXPECT_EQ(count(svg, ">weak peak: noise</text>"), 1u);
 }
 
 TEST(SvgChartTest, AxesCarryTheirLabelsAndRoundTicks) {

@@ -1,6 +1,8 @@
 // kelbow-labels end to end: arguments, errors, exit status and the label files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -56,28 +58,79 @@ TEST_F(KelbowLabels, BadArgumentsFail) {
   for (const auto& args : missing) {
     const ToolRun r = labels(args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("USAGE:\nkelbow-labels -d datafile -n descriptionfile -k clusters\n", 0), 0u) << r.err;
+    EXPECT_EQ(
+        r.err,
+        "kelbow-labels: -d DATA, -n DESC and -k K are all required (see kelbow-labels --help)\n");
   }
   for (const char* k : {"1", "0", "-2", "two", "2.5", "", "99999999999"}) {
     const ToolRun r = labels({"-d", "t.data", "-n", "t.desc", "-k", k});
     EXPECT_EQ(r.status, 1) << k;
-    EXPECT_NE(r.err.find("is not an integer of at least 2"), std::string::npos) << k << ": " << r.err;
+    EXPECT_NE(r.err.find("is not an integer of at least 2"), std::string::npos)
+        << k << ": " << r.err;
     EXPECT_EQ(r.out, "");
   }
   ToolRun r = labels({"-d", "t.data", "-n", "t.desc", "-k", "4"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("4 clusters asked for, but the table starts from 3 clusters"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("4 clusters asked for, but the table starts from 3 clusters"),
+            std::string::npos)
+      << r.err;
   EXPECT_FALSE(dir_.exists("t.dataf0nc0.hier2"));
 
   r = labels({"-x", "-d", "t.data", "-n", "t.desc", "-k", "2"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "kelbow-labels: illegal option -- x\n");
+  EXPECT_EQ(r.err, "kelbow-labels: unknown option -x (see kelbow-labels --help)\n");
 
   r = labels({"-d", "t.data", "-n", "none.desc", "-k", "2"});
   EXPECT_EQ(r.status, 1);
   r = labels({"-d", "none.data", "-n", "t.desc", "-k", "2"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("can't open data file"), std::string::npos);
+}
+
+TEST_F(KelbowLabels, OneFileForKNumberedBySize) {
+  // Four rows: rows 0, 1 and 3 alike, row 2 apart; at two clusters the larger
+  // cluster (rows 0, 1, 3) is 1 whatever the snapshot's labels are.
+  dir_.write("t.desc", "4 2\n2\n2\n");
+  dir_.write("t.data", "1 1\n1 1\n0 0\n1 1\n");
+  ToolRun r = labels({"--data", "t.data", "--desc", "t.desc", "--clusters", "2", "-o", "t.k2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(dir_.read("t.k2"), "1\n1\n2\n1\n");
+  EXPECT_FALSE(dir_.exists("t.dataf0nc0.hier2"));
+  r = labels({"-d", "t.data", "-n", "t.desc", "-k", "3", "-o", "-", "--snapshots"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "1\n1\n2\n3\n");  // three clusters {0, 1}, {2}, {3}: of the two ones, row 2's first
+  EXPECT_TRUE(dir_.exists("t.dataf0nc0.hier3"));
+  EXPECT_TRUE(dir_.exists("t.dataf0nc0.hier2"));
+}
+
+// A failed run leaves no file of its own behind, and its message starts a line
+// even when it interrupts the large-table road's progress line.
+TEST_F(KelbowLabels, FailedRunsLeaveNothingAndSayItOnALineOfItsOwn) {
+  std::filesystem::create_directory(dir_ / "t.dataf0nc0.hier2");
+  ToolRun r = labels({"-d", "t.data", "-n", "t.desc", "-k", "3"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nkelbow-labels: t.dataf0nc0.hier2: cannot write ("), std::string::npos)
+      << r.err;
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+    left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"t.data", "t.dataf0nc0.hier2", "t.desc"}));
+
+  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "1600", "4", "3", "0.1", "5"},
+                              dir_.path(), "kelbow-make-table");
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  std::string data = dir_.read("big.data");
+  data.replace(data.rfind("\n", data.size() - 2) + 1, 1, "7");  // the last record's first code
+  dir_.write("big.data", data);
+  r = labels({"-d", "big.data", "-n", "big.desc", "-k", "3", "-o", "big.k3"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("inserting object 1500\nbig.data: record 1600, attribute 1: the code 7"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(dir_.exists("big.k3"));
 }
 
 TEST_F(KelbowLabels, BadInputIsRefused) {
@@ -113,8 +166,8 @@ void expectNestedLevels(const TempDir& dir, const std::string& prefix, int rows,
 // The generator deals rows to its planted clusters in turn; well separated, the
 // four clusters come back exactly.
 TEST_F(KelbowLabels, PlantedClustersComeBack) {
-  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"p", "4", "400", "20", "6", "0.1", "11"}, dir_.path(),
-                              "kelbow-make-table");
+  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"p", "4", "400", "20", "6", "0.1", "11"},
+                              dir_.path(), "kelbow-make-table");
   ASSERT_EQ(gen.status, 0) << gen.err;
   const ToolRun r = labels({"-d", "p.data", "-n", "p.desc", "-k", "6"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -132,8 +185,8 @@ TEST_F(KelbowLabels, PlantedClustersComeBack) {
 
 // A large table takes the tree road; the file names carry its parameters.
 TEST_F(KelbowLabels, LargeTablesUseTheTreeParametersInTheirNames) {
-  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "3000", "12", "5", "0.1", "5"}, dir_.path(),
-                              "kelbow-make-table");
+  const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {"big", "3", "3000", "12", "5", "0.1", "5"},
+                              dir_.path(), "kelbow-make-table");
   ASSERT_EQ(gen.status, 0) << gen.err;
   const ToolRun r = labels({"-d", "big.data", "-n", "big.desc", "-k", "3"});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -1,0 +1,52 @@
+// What the companion programs (kelbow-csv, kelbow-profile, kelbow-labels,
+// kelbow-plot) share on their command lines: long options through getopt_long,
+// one-line messages "PROGRAM: what" on standard error, --version, status 1 for
+// every failure.
+#pragma once
+
+#include <getopt.h>
+
+#include <string>
+#include <string_view>
+
+namespace kelbow {
+
+// Status of every companion run that fails, usage errors included.
+inline constexpr int kCompanionFailure = 1;
+
+// Long-only options get codes above every byte, so they never clash with a
+// short option letter.
+inline constexpr int kFirstLongOnly = 256;
+
+// What scanning a companion's command line found: go on with the run, or end
+// now with status 0 (the help or the version was printed), or with
+// kCompanionFailure (a usage error was reported).
+enum class Scan { kRun, kDone, kRefused };
+
+// The exit status of a scan that does not go on.
+inline int scanStatus(Scan s) { return s == Scan::kDone ? 0 : kCompanionFailure; }
+
+// Writes `text` to standard output and flushes it; on a write error reports
+// "PROGRAM: standard output: cannot write (reason)" and returns kCompanionFailure.
+int writeStandardOutput(std::string_view program, std::string_view text);
+
+// Starts a fresh scan with getopt_long (for tools and tests that scan more than
+// one command line in one process). Messages are the caller's: opterr is 0.
+void resetCompanionScan();
+
+// The message for what getopt_long just refused (it returned '?' or ':').
+std::string refusedOption(int c, char* const argv[]);
+
+// Writes "PROGRAM: message\n" to standard error and returns kCompanionFailure.
+int companionFailure(std::string_view program, std::string_view message);
+
+// A usage error: the message and where to read more, on one line.
+int usageFailure(std::string_view program, std::string_view message);
+
+// Prints "PROGRAM VERSION" on standard output and returns 0.
+int printVersion(std::string_view program);
+
+// Prints the help text on standard output and returns 0.
+int printHelp(std::string_view text);
+
+}  // namespace kelbow

@@ -1,0 +1,3 @@
+#include "app/profile_run.h"
+
+int main(int argc, char* argv[]) { return kelbow::runProfile(argc, argv); }

@@ -1,0 +1,93 @@
+// Reading delimited text record by record, for kelbow-csv. Quoted fields may
+// hold delimiters, doubled quotes and line breaks; CRLF, LF and a lone CR end a
+// line; a UTF-8 byte order mark at the start is passed over; empty lines are
+// skipped. The reader streams: it holds one buffer and the record being read.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelbow {
+
+// Where a field starts: 1-based physical line and byte column.
+struct TextPosition {
+  long line = 0;
+  long column = 0;
+};
+
+class CsvReader {
+ public:
+  // Reads `in` (not owned; null for a reader over text given by useText).
+  // `fileName` only names the input in messages.
+  CsvReader(std::FILE* in, std::string fileName);
+
+  // Reads the whole of `text` instead of a stream (for detection and tests).
+  void useText(std::string_view text);
+
+  // The first bytes of the input (up to kHeadBytes), without consuming them;
+  // holds the whole input when it is shorter. Call before the first next().
+  std::string_view head();
+  // True when head() holds the whole input.
+  bool headIsWhole() const { return eof_; }
+
+  void setDelimiter(char d) { delimiter_ = d; }
+  // Strips blanks (spaces, and tabs unless tab is the delimiter) around
+  // unquoted fields and around the quotes of quoted ones.
+  void setTrim(bool trim) { trim_ = trim; }
+  char delimiter() const { return delimiter_; }
+
+  enum class Result { kRecord, kEnd, kBad };
+
+  // Reads the next record into `fields` and the start of each field into
+  // `positions`. kBad, with err "FILE:LINE:COLUMN: what", on an unterminated
+  // quote or a character after a closing quote; kBad also on a read error.
+  Result next(std::vector<std::string>& fields, std::vector<TextPosition>& positions,
+              std::string& err);
+
+  // Line and column of the next byte to read (after a record: the start of the
+  // line that follows it).
+  TextPosition position() const { return {line_, column_}; }
+  const std::string& fileName() const { return fileName_; }
+
+  static constexpr size_t kHeadBytes = 1 << 16;
+
+ private:
+  int peek();
+  void advance();
+  bool fill();
+  bool isBlank(int c) const { return c == ' ' || (c == '\t' && delimiter_ != '\t'); }
+  std::string where(TextPosition p) const;
+
+  std::FILE* in_;
+  std::string fileName_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+  bool eof_ = false;
+  bool started_ = false;
+  bool readError_ = false;
+  char delimiter_ = ',';
+  bool trim_ = false;
+  long line_ = 1;
+  long column_ = 1;
+};
+
+// What detectDelimiter decided and why, for the message on standard error.
+struct DelimiterGuess {
+  char delimiter = ',';
+  bool consistent = false;  // every record of the head has the same field count
+  size_t fields = 1;        // that field count (of the first record otherwise)
+  size_t records = 0;       // complete records looked at
+};
+
+// Picks the delimiter among ',', ';' and TAB that splits every complete record
+// of `head` into the same number (at least 2) of fields, the most fields
+// winning and ',' then ';' then TAB breaking ties. Falls back to ','.
+DelimiterGuess detectDelimiter(std::string_view head, bool whole, bool trim);
+
+// The printable name of a delimiter for messages: ',' ';' "tab" or the byte.
+std::string delimiterName(char d);
+
+}  // namespace kelbow

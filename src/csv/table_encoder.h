@@ -1,0 +1,101 @@
+// Turning the records of a delimited file into the tool's table: every kept
+// column becomes an attribute whose raw values are coded 0, 1, ... in order of
+// first appearance, top to bottom. kelbow-csv feeds it one record at a time and
+// writes the lines it returns, so memory grows with the distinct values only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common/value_escape.h"
+#include "csv/csv_reader.h"
+
+namespace kelbow {
+
+// What becomes of one column of the file.
+enum class ColumnRole {
+  kAttribute,  // one attribute
+  kSplit,      // one attribute per character (equal-length strings)
+  kDrop,       // left out
+  kLabels,     // kept aside, one raw value per row
+};
+
+// The codes of one attribute.
+class AttributeCodes {
+ public:
+  // The code of `value`, giving it the next code when it is new.
+  int code(std::string_view value);
+  const std::vector<std::string>& values() const { return values_; }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, int, Hash, std::equal_to<>> codes_;
+  std::vector<std::string> values_;
+};
+
+class TableEncoder {
+ public:
+  // `roles` and `names` hold one entry per column of the file. `valueLimit` is
+  // the most distinct values the whole table may have; `namesLine` is the line
+  // whose field count every record must have (for messages).
+  TableEncoder(std::vector<ColumnRole> roles, std::vector<std::string> names, long long valueLimit,
+               long namesLine);
+
+  // Codes one record. Appends its data line ("c c c\n") to `data` and, when a
+  // column is kept as labels, its escaped value and a newline to `labels`.
+  // On a bad record returns false with err "FILE:LINE:COLUMN: what".
+  bool add(const std::vector<std::string>& fields, const std::vector<TextPosition>& positions,
+           const std::string& fileName, std::string& data, std::string& labels, std::string& err);
+
+  long long rows() const { return rows_; }
+  size_t attributeCount() const { return codes_.size(); }
+  // Name of attribute a, and the file column it comes from (0-based).
+  const std::string& attributeName(size_t a) const { return attributeNames_[a]; }
+  size_t attributeColumn(size_t a) const { return attributeColumns_[a]; }
+  const AttributeCodes& codes(size_t a) const { return codes_[a]; }
+
+  // The description ("R A", then one domain size per line), the codes file
+  // ("a<TAB>value<TAB>value ...") and the names file (one name per line).
+  std::string descriptionText() const;
+  std::string codesText() const;
+  std::string namesText() const;
+
+ private:
+  // Lays out the attributes; the first record fixes the length of split columns.
+  bool layOut(const std::vector<std::string>& fields, std::string& err);
+
+  std::vector<ColumnRole> roles_;
+  std::vector<std::string> names_;
+  long long valueLimit_;
+  bool laidOut_ = false;
+  std::vector<size_t> splitLengths_;  // per file column; 0 unless split
+  std::vector<std::string> attributeNames_;
+  std::vector<size_t> attributeColumns_;
+  std::vector<AttributeCodes> codes_;
+  long long values_ = 0;
+  long long rows_ = 0;
+  long namesLine_;
+  long firstLine_ = 0;  // the first data row
+};
+
+// Whether the first of `rows` (the first records of a file, as read) is a header.
+// It is when its fields are non-empty and distinct and at least one column
+// clearly sets it apart from the rows below: its first field appears nowhere
+// else in that column, and the column below is all numbers while the field is
+// not, or repeats its values (at most half as many distinct values as rows,
+// at least 4 rows). Otherwise the file is taken to have none. `reason` says which
+// column decided.
+bool looksLikeHeader(const std::vector<std::vector<std::string>>& rows, std::string* reason);
+
+// Finds the column that `wanted` names: a number (digits only) is the 1-based
+// column, anything else a header name. Returns the 0-based index, or nullopt.
+std::optional<size_t> findColumn(std::string_view wanted, const std::vector<std::string>& names,
+                                 bool haveHeader);
+
+}  // namespace kelbow

@@ -1,0 +1,229 @@
+// The companions end to end: kelbow-csv on bad input and on the raw files of
+// the real data sets, and the whole road from the shipped CSV file to profiles.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tool_run.h"
+
+namespace kelbow::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> filesIn(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Companions : public KelbowTest {
+ protected:
+  ToolRun csv(const std::vector<std::string>& args) {
+    return runTool(KELBOW_CSV_EXE, args, dir_.path(), "kelbow-csv");
+  }
+};
+
+TEST_F(Companions, BadCsvGetsOneLineAndLeavesNothingBehind) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> options;
+    std::string err;
+  } cases[] = {
+      {"a,b\n1,2\n3,4,5\n",
+       {},
+       "t.csv:3:5: the row has 3 fields, but line 1 has 2; field 3 starts here"},
+      {"a,b\n1,2\n\"3,4\n",
+       {},
+       "t.csv:3:1: the quoted field 1 is not closed before the end of the file"},
+      {"", {}, "t.csv: the file is empty (no records)"},
+      {"\n\r\n\n", {}, "t.csv: the file is empty (no records)"},
+      {"id,v\n", {"--header"}, "t.csv:2: no data rows after the header line"},
+      {"id,v\nx,1\n",
+       {"--header", "--drop", "w"},
+       "t.csv:1: --drop w: no such column (the file has 2 columns)"},
+      {"id,v\nx,1\n",
+       {"--labels", "3"},
+       "t.csv:1: --labels 3: no such column (the file has 2 columns)"},
+      {"s\nAB\nABC\n",
+       {"--header", "--split-chars", "s"},
+       "t.csv:3:1: the value of column 's' has 3 characters, but on line 2 it has 2"},
+      {"a,b\n", {"-x", "1,2"}, "t.csv:1: no column is left as an attribute"},
+  };
+  for (const Case& c : cases) {
+    dir_.write("t.csv", c.text);
+    std::vector<std::string> args = c.options;
+    args.push_back("t.csv");
+    const ToolRun r = csv(args);
+    EXPECT_EQ(r.status, 1) << c.err;
+    EXPECT_NE(r.err.find("kelbow-csv: " + c.err + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(filesIn(dir_), std::vector<std::string>{"t.csv"}) << c.err;
+  }
+  const ToolRun r = csv({"--bogus", "t.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kelbow-csv: unknown option --bogus (see kelbow-csv --help)\n");
+}
+
+TEST_F(Companions, DecisionsAndSuspectColumnsAreSaidOnStandardError) {
+  // A byte order mark, CRLF, semicolons, a quoted field with the delimiter, and
+  // an identifier column over 20 rows.
+  std::string text = "\xEF\xBB\xBFkey;colour;\"size; cm\"\r\n";
+  for (int i = 0; i < 24; ++i)
+    text += "k" + std::to_string(i) + ";" + (i % 3 ? "red" : "\"blue;ish\"") + ";" +
+            std::to_string(i % 2) + "\r\n";
+  dir_.write("t.txt", text);
+  ToolRun r = runTool("/bin/sh", {"-c", std::string("'") + KELBOW_CSV_EXE + "' -o out - < t.txt"},
+                      dir_.path(), "sh");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(
+      r.err,
+      "kelbow-csv: (standard input): delimiter ';' (detected: 3 fields on each of the first 25 "
+      "rows; -d to "
+      "choose another)\n"
+      "kelbow-csv: (standard input): line 1 is a header (detected: column 2: 'colour' is none of "
+      "the values "
+      "that repeat below it; --no-header to read it as data)\n"
+      "kelbow-csv: warning: (standard input): column 1 'key' has 24 distinct values in 24 rows: an "
+      "identifier? --drop key leaves it out\n"
+      "kelbow-csv: wrote out.data, .desc, .codes, .names: 24 rows, 3 attributes, 28 values\n");
+  EXPECT_EQ(dir_.read("out.names"), "key\ncolour\nsize; cm\n");
+  EXPECT_EQ(dir_.read("out.desc"), "24 3\n24\n2\n2\n");
+  EXPECT_EQ(dir_.read("out.codes").substr(dir_.read("out.codes").find("\n1\t")),
+            "\n1\tblue;ish\tred\n2\t0\t1\n");
+
+  r = csv({"-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "kelbow-csv: reading standard input (-) needs -o NAME (see kelbow-csv --help)\n");
+  r = csv({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: kelbow-csv [OPTIONS] FILE\n", 0), 0u);
+  EXPECT_NE(r.out.find("\nExit status:\n"), std::string::npos);
+}
+
+// How each raw source file becomes the set in ../shared/data.
+struct RawSet {
+  std::string name;
+  std::vector<std::string> options;
+};
+
+const std::vector<RawSet> kRawSets = {
+    {"breast-cancer", {"-l", "1"}},
+    {"car", {"-l", "7"}},
+    {"connect-4", {"-l", "43"}},
+    {"house-votes-84", {"-l", "1"}},
+    {"kr-vs-kp", {"-l", "37"}},
+    {"krkopt", {"-l", "7"}},
+    {"lymphography", {"-l", "class"}},
+    {"mushroom", {"-l", "1"}},
+    {"nursery", {"-l", "9"}},
+    {"soybean-small", {"--header", "-l", "36"}},
+    {"splice", {"--trim", "-l", "Class", "-x", "Donor", "--split-chars", "Sequence"}},
+    {"tic-tac-toe", {"-l", "outcome"}},
+    {"zoo", {"-x", "animal_name", "-l", "type"}},
+};
+
+class RealSets : public SharedDataTest {};
+
+TEST_F(RealSets, RawFilesConvertToTheSharedSetsByteForByte) {
+  for (const RawSet& set : kRawSets) {
+    const fs::path raw = shared_ / "data" / "sources" / (set.name + ".raw");
+    std::vector<std::string> args = set.options;
+    args.insert(args.end(), {"-q", "-o", set.name});
+    ToolRun r;
+    if (set.name == "connect-4") {
+      // compress(1) format: expanded through a pipe into standard input.
+      const std::string command =
+          "gzip -dc '" + raw.string() + "' | '" + KELBOW_CSV_EXE + "' -q -l 43 -o connect-4 -";
+      r = runTool("/bin/sh", {"-c", command}, dir_.path(), "sh");
+    } else {
+      args.push_back(raw.string());
+      r = runTool(KELBOW_CSV_EXE, args, dir_.path(), "kelbow-csv");
+    }
+    ASSERT_EQ(r.status, 0) << set.name << ": " << r.err;
+    for (const char* ext : {".data", ".desc", ".codes", ".labels"}) {
+      EXPECT_TRUE(dir_.read(set.name + ext) ==
+                  readFile(shared_ / "data" / set.name / (set.name + ext)))
+          << set.name << ext << " differs";
+    }
+  }
+  // The same table gives the same kelbow block as the shared set's golden run.
+  const ToolRun run = kelbow({"-d", "house-votes-84.data", "-n", "house-votes-84.desc"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dir_.read("house-votes-84.data.kelbow"),
+            readFile(shared_ / "golden" / "house-votes-84.data.kelbow"));
+}
+
+// The road of the README on the shipped example: encode, cluster, plot, label,
+// profile. The planted clusters come back as the known classes.
+TEST_F(Companions, TheWholeRoadFindsThePlantedClustersOfTheShippedCsv) {
+  fs::copy_file(fs::path(KELBOW_SOURCE_DIR) / "examples" / "critters.csv", dir_ / "critters.csv");
+  ToolRun r = csv({"--drop", "id", "--labels", "class", "--missing", "?,", "critters.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir_.read("critters.missing"), "?\n\n");
+  EXPECT_EQ(dir_.read("critters.names"),
+            "colour\nshape\nsize\ntexture\npattern\nhabitat\ndiet\nactivity\nsound\ntemper\n");
+  r = kelbow({"-d", "critters.data", "-n", "critters.desc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = runTool(KELBOW_PLOT_EXE, {"critters.data.kelbow"}, dir_.path(), "kelbow-plot");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("candidates: 4 (", 0), 0u) << r.out;
+  r = runTool(KELBOW_LABELS_EXE,
+              {"-d", "critters.data", "-n", "critters.desc", "-k", "4", "-o", "critters.k4"},
+              dir_.path(), "kelbow-labels");
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // Every planted class lands (almost) whole in one cluster; numbers 1..4 by size.
+  std::istringstream labels(dir_.read("critters.k4")), classes(dir_.read("critters.labels"));
+  std::map<int, long> sizes;
+  std::map<std::string, std::map<int, long>> spread;
+  int label;
+  std::string cls;
+  while (labels >> label && std::getline(classes >> std::ws, cls)) {
+    ++sizes[label];
+    ++spread[cls][label];
+  }
+  ASSERT_EQ(sizes.size(), 4u);
+  for (int k = 1; k < 4; ++k) EXPECT_GE(sizes[k], sizes[k + 1]);
+  std::set<int> homes;
+  for (const auto& [name, where] : spread) {
+    auto most = std::max_element(where.begin(), where.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+    homes.insert(most->first);
+  }
+  EXPECT_EQ(homes.size(), 4u);
+
+  r = runTool(KELBOW_PROFILE_EXE, {"-c", "critters.labels", "critters", "critters.k4"}, dir_.path(),
+              "kelbow-profile");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out.rfind("table critters: 400 rows, 10 attributes; labels critters.k4: 4 clusters\n", 0),
+      0u);
+  const size_t purity = r.out.find("\npurity 0.9");
+  EXPECT_NE(purity, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  missing: "), std::string::npos);
+  EXPECT_EQ(r.out.find("= ?"), std::string::npos);  // a marker is never a distinctive value or mode
+
+  // Bad labels are named with their line.
+  dir_.write("short.k4", "1\n2\n");
+  r = runTool(KELBOW_PROFILE_EXE, {"critters", "short.k4"}, dir_.path(), "kelbow-profile");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kelbow-profile: short.k4:3: 2 labels, but the table has 400 rows\n");
+  dir_.write("critters.codes", "0\tred\n");
+  r = runTool(KELBOW_PROFILE_EXE, {"critters", "critters.k4"}, dir_.path(), "kelbow-profile");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(
+      r.err,
+      "kelbow-profile: critters.codes:2: 1 lines, but the description declares 10 attributes\n");
+}
+
+}  // namespace
+}  // namespace kelbow::testing
