@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "analysis/entropy_clustering.h"
 #include "analysis/road.h"
+#include "app/companion.h"
 #include "app/option_scanner.h"
 #include "common/append_file.h"
 #include "common/error.h"
+#include "common/version.h"
 #include "input/description_text.h"
 #include "input/table_reader.h"
 
@@ -28,6 +31,47 @@ void printUsage() {
 namespace {
 
 constexpr const char* kCannotOpenResult = "couldn't open record file\n";
+
+// The answer to `kelbow --help`, on standard output. The usage text above stays
+// the tool's answer to an incomplete command line, on standard error.
+constexpr const char* kHelp = R"(Usage: kelbow -d datafile -n descriptionfile
+       kelbow --help | --version
+
+Clusters a table of categorical records by entropy, bottom-up, and appends a
+kelbow block to datafile.kelbow: 29 values whose peaks mark the numbers of
+clusters the data supports.
+
+Options:
+  -d datafile         the data file: R records of A codes each, as decimal
+                      integers separated by any white space; the code of
+                      attribute a lies in 0 .. d_a - 1
+  -n descriptionfile  the description file: R, A, then the A domain sizes d_a
+  --help              print this help and exit
+  --version           print the version and exit
+Arguments may be attached (-ddata). Scanning stops at the first word that is
+not an option, or after --. --help and --version count only as the first word.
+
+Result file datafile.kelbow, appended to by every run: on tables of 1500 rows
+or more the line "f=20, nc=800", then the data file name, the word "kelbow",
+the 29 values and last the result file's own name.
+
+Reading the block: the value on line t (t = 1 .. 29, counted from the first
+number) rises when the entropy jumps between t + 1 and t clusters, so a peak
+on line t signals t + 1 clusters. kelbow-plot -r datafile.kelbow charts the
+block and lists the candidates; kelbow-labels -d datafile -n descriptionfile
+-k K writes the cluster of every row.
+
+Standard output: progress (the table's size, then "iteration i" for every
+merge). Standard error: messages only.
+
+Exit status: 0 when the block was appended, 1 otherwise.
+
+Example:
+  kelbow -d planted4.data -n planted4.desc > /dev/null
+  kelbow-plot -r planted4.data.kelbow
+
+More in the manual page: man 1 kelbow.
+)";
 
 void reportUnknownOption(int c) {
   if (c >= 0 && std::isprint(c))
@@ -57,6 +101,16 @@ bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescri
 }
 
 int run(int argc, char* argv[]) {
+  // Only the exact first word is looked at, so every other command line scans
+  // as it always has: "--x", or "--help" after another word, is still an
+  // illegal option "-".
+  const std::string_view first = argc >= 2 ? argv[1] : "";
+  if (first == "--help" || first == "--version") {
+    const std::string text =
+        first == "--help" ? std::string(kHelp) : "kelbow " + std::string(kVersion) + "\n";
+    return writeStandardOutput("kelbow", text);
+  }
+
   std::string dataFileName;
   std::string descriptionFileName;
   bool haveData = false;

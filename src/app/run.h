@@ -10,7 +10,8 @@ namespace kelbow {
 
 // Scans "-d datafile -n descriptionfile", clusters the table and appends the
 // kelbow block to datafile.kelbow. Returns the process exit status: 0 when the
-// block was appended, 1 otherwise.
+// block was appended, 1 otherwise. A first word of exactly "--help" or
+// "--version" prints the help or the version line instead and returns 0.
 int run(int argc, char* argv[]);
 
 // Writes the usage text to standard error.

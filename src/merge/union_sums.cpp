@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 
 #include "cluster/entropy_terms.h"
@@ -206,13 +207,17 @@ KELBOW_WIDE_VECTORS void UnionSums::sumDenseLanes(int x, const int* q, int count
   const int rows = clusters_[x]->rowCount;
   for (int b = 0; b < count; b += kLanes) {
     Lanes<const int*> partner;
-    Wide rowLog[kQuads];
+    Lanes<double> logs;
     for (int l = 0; l < kLanes; ++l) {
       // A short last block repeats its last partner in the spare lanes.
       const int c = q[std::min(b + l, count - 1)];
       partner[l] = &pool_[static_cast<std::size_t>(c) * valueCount_];
-      rowLog[l / 4][l % 4] = log2Count(rows + clusters_[c]->rowCount);
+      logs[l] = log2Count(rows + clusters_[c]->rowCount);
     }
+    // Loaded whole rather than stored element by element into the vectors:
+    // GCC 12 at -O2 with its object-size checks miscompiles such stores.
+    Wide rowLog[kQuads];
+    std::memcpy(rowLog, logs.data(), sizeof rowLog);
     Lanes<float> sum{};
     for (const Attribute& t : informative_) {
       Quad acc[kQuads] = {};

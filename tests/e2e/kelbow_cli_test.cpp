@@ -128,6 +128,43 @@ TEST_F(KelbowCli, OptionErrorsEndTheRunWithoutUsage) {
   EXPECT_FALSE(dir_.exists("t.data.kelbow"));
 }
 
+// --help and --version count only as the exact first word; in any other place or
+// spelling a "--" word is still the illegal option "-".
+TEST_F(KelbowCli, HelpAndVersionOnlyAsTheFirstWord) {
+  table(kThreeRowDesc, kThreeRowData);
+  const ToolRun help = kelbow({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.rfind("Usage: kelbow -d datafile -n descriptionfile\n", 0), 0u) << help.out;
+
+  const std::string version = "kelbow " KELBOW_VERSION "\n";
+  const std::string illegalDash = "kelbow: illegal option -- -\nUnknown option `--'.\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"--version"}, 0, version, ""},
+           {{"--version", "-d", "t.data", "-n", "t.desc"}, 0, version, ""},
+           {{"--help", "-x", "--version"}, 0, help.out, ""},
+           {{"--x"}, 1, "", illegalDash},
+           {{"--helpme"}, 1, "", illegalDash},
+           {{"--Version"}, 1, "", illegalDash},
+           {{"-d", "t.data", "-n", "t.desc", "--help"}, 1, "", illegalDash},
+           {{"-d", "t.data", "--version", "-n", "t.desc"}, 1, "", illegalDash},
+           {{"--", "--help"}, 1, "", kUsage}}) {
+    std::string words;
+    for (const std::string& w : c.args) words += " " + w;
+    const ToolRun r = kelbow(c.args);
+    EXPECT_EQ(r.status, c.status) << words;
+    EXPECT_EQ(r.out, c.out) << words;
+    EXPECT_EQ(r.err, c.err) << words;
+  }
+  EXPECT_FALSE(dir_.exists("t.data.kelbow"));
+}
+
 // Each fixed message is followed by a line naming the file and the system's reason.
 TEST_F(KelbowCli, UnopenableFilesFailWithTheirMessages) {
   table(kThreeRowDesc, kThreeRowData);
