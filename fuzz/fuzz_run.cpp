@@ -35,7 +35,7 @@ struct FatalEnding {};
 #ifndef KELBOW_FUZZ_TREE_ROAD
 constexpr int kMaxDirectRows = 300;
 #endif
-constexpr long long kMaxValueCount = 4096;
+constexpr long long kMaxValueCount = 1024;
 
 const std::string kEarlier = "earlier.data\nkelbow\n0.000000\nearlier.data.kelbow\n";
 
