@@ -120,7 +120,8 @@ TEST_F(AgglomerateTest, ReturnsTheCurveAtTargetKAndZeroOutsideOneToThirtyNine) {
   }
 }
 
-TEST_F(AgglomerateTest, AppendsTheExactKelbowBlock) {
+// The block is collected in memory; the run driver appends it to the file.
+TEST_F(AgglomerateTest, CollectsTheExactKelbowBlock) {
   writeThreeRowExample();
   write(result, "earlier run\n");
   load();
@@ -128,9 +129,10 @@ TEST_F(AgglomerateTest, AppendsTheExactKelbowBlock) {
   EXPECT_EQ(analysis->resultFile, nullptr);  // closed after the block
   // c(1) = 0.7488380, c(2) = 0.2103099, c(3..) = 0:
   // v(1) = c(1) - 3 c(2) = 0.1179083, v(2) = c(2), every later value 0.
-  std::string block = "earlier run\n" + data + "\nkelbow\n0.117908\n0.210310\n";
+  std::string block = data + "\nkelbow\n0.117908\n0.210310\n";
   for (int t = 3; t <= 29; ++t) block += "0.000000\n";
-  EXPECT_EQ(read(result), block);
+  EXPECT_EQ(analysis->resultText(), block);
+  EXPECT_EQ(read(result), "earlier run\n");
 }
 
 TEST_F(AgglomerateTest, WithoutAResultFileNothingIsWritten) {
@@ -166,7 +168,7 @@ TEST_F(AgglomerateTest, CurveAboveTheStartingClustersHoldsTheStartingValue) {
   for (int k = 2; k < 40; ++k) EXPECT_EQ(analysis->normalisedCurve[k], 0.25f) << "k=" << k;
   EXPECT_NEAR(analysis->normalisedCurve[1], 2.8844156 / 4, 1e-6);
   // A flat curve above one cluster: only v(1) = c(1) - c(4) differs from 0.
-  const std::string text = read(result);
+  const std::string text = analysis->resultText();
   EXPECT_EQ(text.substr(text.find("kelbow\n") + 7, 18), "0.471104\n0.000000\n");
 }
 
@@ -188,14 +190,14 @@ TEST_F(AgglomerateTest, NoSnapshotWhenTargetKIsMinusOne) {
   writeTwentyFourRows();
   load();
   agglomerate(-1);
-  EXPECT_EQ(files(), (std::set<std::string>{"d.txt", "n.txt", "d.txt.kelbow"}));
+  EXPECT_EQ(files(), (std::set<std::string>{"d.txt", "n.txt"}));
 }
 
 TEST_F(AgglomerateTest, TargetKZeroWritesEveryLevelBelowTwenty) {
   writeTwentyFourRows();
   load();
   agglomerate(0);
-  std::set<std::string> expected{"d.txt", "n.txt", "d.txt.kelbow"};
+  std::set<std::string> expected{"d.txt", "n.txt"};
   for (int k = 1; k <= 19; ++k) expected.insert("d.txtf0nc0.hier" + std::to_string(k));
   EXPECT_EQ(files(), expected);
 
@@ -224,7 +226,7 @@ TEST_F(AgglomerateTest, TargetKFiveWritesLevelsFiveDownToTwo) {
   writeTwentyFourRows();
   load();
   agglomerate(5);
-  std::set<std::string> expected{"d.txt", "n.txt", "d.txt.kelbow"};
+  std::set<std::string> expected{"d.txt", "n.txt"};
   for (int k = 2; k <= 5; ++k) expected.insert("d.txtf0nc0.hier" + std::to_string(k));
   EXPECT_EQ(files(), expected);
 }

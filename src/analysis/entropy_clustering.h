@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "input/byte_source.h"
+#include "input/description_text.h"
 
 namespace kelbow {
 
@@ -21,16 +23,23 @@ class CFTree;
 class EntropyClustering {
  public:
   // Opens the data and description files for reading and, when resultFileName is
-  // not null, the result file for appending. A file that cannot be opened is
-  // reported on standard error and construction goes on; see filesOpen().
+  // not null, a result stream in memory that collects what the run appends (the
+  // run driver writes it to the result file at the end). A file that cannot be
+  // opened is reported on standard error and construction goes on; see filesOpen().
   EntropyClustering(const char* dataFileName, const char* descriptionFileName,
                     const char* resultFileName);
+  // The same with a description the caller has opened (and perhaps read from)
+  // already; the object keeps it.
+  EntropyClustering(const char* dataFileName, DescriptionText description, bool collectResult);
   virtual ~EntropyClustering();
   EntropyClustering(const EntropyClustering&) = delete;
   EntropyClustering& operator=(const EntropyClustering&) = delete;
 
   // True when every stream the constructor tried to open is open.
   bool filesOpen() const;
+
+  // What the result stream collected, once agglomerate has closed it.
+  std::string resultText() const;
 
   // Reads the description and the whole data file: one starting cluster per
   // record. rowLimit > 0 loads only that many records. Refuses bad input with
@@ -59,11 +68,12 @@ class EntropyClustering {
   // wants the labels of one level, not the files of every level below it).
   int snapshotOnlyLevel = 0;
 
-  // Streams: the loader that reads dataFile closes it; agglomerate closes resultFile;
-  // the destructor closes what is still open.
-  std::FILE* dataFile = nullptr;
+  // Streams, each opened once: the loader that reads dataFile closes it;
+  // agglomerate closes resultFile (a stream in memory); the destructor closes
+  // what is still open.
+  std::unique_ptr<ByteSource> dataFile;
   std::FILE* resultFile = nullptr;
-  std::FILE* descriptionFile = nullptr;
+  DescriptionText descriptionFile;
   std::string dataFileName;
   std::string descriptionFileName;
   std::string treeFileName;
@@ -86,7 +96,12 @@ class EntropyClustering {
   bool keepMembers = false;
 
  private:
+  // Opens the data file and, when wanted, the result stream.
+  void openStreams(const char* data, bool collectResult);
+
   bool resultWanted_ = false;
+  char* resultBuffer_ = nullptr;  // the result stream's memory, freed by the destructor
+  std::size_t resultSize_ = 0;
 };
 
 }  // namespace kelbow

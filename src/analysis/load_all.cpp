@@ -1,5 +1,6 @@
 // The direct loader of small tables: one starting cluster per record.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,13 @@
 namespace kelbow {
 
 void EntropyClustering::loadAll(int rowLimit) {
-  if (dataFile == nullptr || descriptionFile == nullptr) fatal("loadAll: the data or description file is not open\n");
+  if (dataFile == nullptr || !descriptionFile.isOpen()) fatal("loadAll: the data or description file is not open\n");
   std::string err;
-  NumberReader numbers(descriptionFile);
+  // The description from its start, whoever read it before.
+  const std::unique_ptr<ByteSource> description = descriptionFile.reader();
+  NumberReader numbers(*description);
   TableDescription desc;
-  if (!readTableSize(numbers, descriptionFileName, desc, err)) fatal(err);
+  if (!readTableSize(numbers, descriptionFileName, desc, err)) fatal(err + descriptionFile.swappedFilesHint());
   clusterCount = desc.rows;
   attributeCount = desc.attributeCount;
   if (rowLimit != 0) clusterCount = rowLimit;
@@ -24,8 +27,8 @@ void EntropyClustering::loadAll(int rowLimit) {
   std::printf("rows=%d cols = %d\n", clusterCount, attributeCount);
 
   for (int a = 0; a < attributeCount; ++a)
-    if (!readDomainSize(numbers, descriptionFileName, a, desc, err)) fatal(err);
-  if (!checkInformative(desc, descriptionFileName, err)) fatal(err);
+    if (!readDomainSize(numbers, descriptionFileName, a, desc, err)) fatal(err + descriptionFile.swappedFilesHint());
+  if (!checkInformative(desc, descriptionFileName, err)) fatal(err + descriptionFile.swappedFilesHint());
   domainSizes = desc.domainSizes;
   weights = attributeWeights(domainSizes);
 
@@ -34,7 +37,7 @@ void EntropyClustering::loadAll(int rowLimit) {
   gValueCount = 0;  // the first cluster below captures this table's context
   logTable = kelbow::logTable(clusterCount);
 
-  RecordReader records(dataFile, dataFileName, domainSizes);
+  RecordReader records(*dataFile, dataFileName, domainSizes);
   for (int i = 0; i < clusterCount; ++i) {
     switch (records.read(row.data(), err)) {
       case RecordReader::Result::kRecord:
@@ -52,10 +55,10 @@ void EntropyClustering::loadAll(int rowLimit) {
   if (rowLimit == 0 && !records.atEnd())
     fatal(dataFileName + ": numbers left over after record " + std::to_string(clusterCount) +
           "; the description declares " + std::to_string(clusterCount) + " records\n");
+  if (records.failed()) fatal(records.failureLine());
   gWeights = weights.data();
 
-  std::fclose(dataFile);
-  dataFile = nullptr;
+  dataFile.reset();
 }
 
 }  // namespace kelbow

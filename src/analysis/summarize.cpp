@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "analysis/entropy_clustering.h"
+#include "common/error.h"
 #include "input/attribute_context.h"
 #include "summary/cf_tree.h"
 
@@ -15,7 +16,10 @@ void EntropyClustering::summarize(int f, int nc, float threshold) {
 
   this->f = f;
   this->nc = nc;
-  tree = std::make_unique<CFTree>(dataFileName, descriptionFileName, treeFileName, threshold, nc, f,
+  if (dataFile == nullptr || !descriptionFile.isOpen()) fatal("summarize: the data or description file is not open\n");
+  // The tree reads the description from its start and the data through the
+  // object's own stream: each file is opened once, so either may be a pipe.
+  tree = std::make_unique<CFTree>(descriptionFile, *dataFile, dataFileName, treeFileName, threshold, nc, f,
                                   keepMembers);
 
   rowCount = tree->rowsInserted;
@@ -33,10 +37,7 @@ void EntropyClustering::summarize(int f, int nc, float threshold) {
   clusterCount = tree->extractClusters(clusters);
 
   if (resultFile != nullptr) std::fprintf(resultFile, "f=%d, nc=%d\n", f, nc);
-  if (dataFile != nullptr) {
-    std::fclose(dataFile);
-    dataFile = nullptr;
-  }
+  dataFile.reset();
 }
 
 }  // namespace kelbow

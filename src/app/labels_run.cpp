@@ -19,6 +19,7 @@
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/run.h"
+#include "common/error.h"
 
 namespace kelbow {
 
@@ -233,6 +234,8 @@ std::vector<int> numberBySize(const std::vector<int>& labels) {
 }
 
 int runLabels(int argc, char* argv[]) {
+  setProgramName("kelbow-labels");
+  installOutOfMemoryHandler();
   LabelsOptions o;
   const Scan scanned = scanOptions(argc, argv, o);
   if (scanned != Scan::kRun) return scanStatus(scanned);

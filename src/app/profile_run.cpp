@@ -277,12 +277,12 @@ bool Run::readClasses(std::string& err) {
 }
 
 bool Run::readData(const std::string& path, ClusterCounts& counts, std::string& err) {
-  std::FILE* in = std::fopen(path.c_str(), "r");
+  const std::unique_ptr<ByteSource> in = openInput(path);
   if (in == nullptr) {
     err = path + ": cannot open (" + std::strerror(errno) + ")";
     return false;
   }
-  RecordReader records(in, path, desc_.domainSizes);
+  RecordReader records(*in, path, desc_.domainSizes);
   std::vector<int> codes(desc_.attributeCount);
   bool ok = true;
   for (int r = 0; ok && r < desc_.rows; ++r) {
@@ -301,7 +301,10 @@ bool Run::readData(const std::string& path, ClusterCounts& counts, std::string& 
           "; the description declares " + std::to_string(desc_.rows) + " records";
     ok = false;
   }
-  std::fclose(in);
+  if (ok && records.failed()) {
+    err = records.failureLine();
+    ok = false;
+  }
   // The readers end their messages with a newline; the report adds its own.
   while (!err.empty() && err.back() == '\n') err.pop_back();
   return ok;
@@ -313,10 +316,9 @@ int Run::go() {
   std::string err;
   {
     const std::string path = base + ".desc";
-    std::FILE* in = std::fopen(path.c_str(), "r");
+    const std::unique_ptr<ByteSource> in = openInput(path);
     if (in == nullptr) return fail(path + ": cannot open (" + std::strerror(errno) + ")");
-    const bool ok = readDescription(in, path, desc_, err);
-    std::fclose(in);
+    const bool ok = readDescription(*in, path, desc_, err);
     while (!err.empty() && err.back() == '\n') err.pop_back();
     if (!ok) return fail(err);
   }

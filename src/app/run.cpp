@@ -1,7 +1,9 @@
 #include "app/run.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -9,8 +11,10 @@
 #include "analysis/road.h"
 #include "app/companion.h"
 #include "app/option_scanner.h"
+#include "common/append_file.h"
 #include "common/error.h"
 #include "common/version.h"
+#include "input/description_text.h"
 #include "input/table_reader.h"
 
 namespace kelbow {
@@ -25,6 +29,8 @@ void printUsage() {
 }
 
 namespace {
+
+constexpr const char* kCannotOpenResult = "couldn't open record file\n";
 
 // The answer to `kelbow --help`, on standard output. The usage text above stays
 // the tool's answer to an incomplete command line, on standard error.
@@ -76,18 +82,22 @@ void reportUnknownOption(int c) {
 
 }  // namespace
 
+bool readDeclaredSize(DescriptionText& description, TableDescription& desc) {
+  const std::unique_ptr<ByteSource> in = description.reader();
+  NumberReader numbers(*in);
+  std::string err;
+  if (readTableSize(numbers, description.fileName(), desc, err)) return true;
+  error(err + description.swappedFilesHint(), false);
+  return false;
+}
+
 bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescription& desc) {
-  std::FILE* in = std::fopen(name.c_str(), "r");
-  if (in == nullptr) {
-    std::fputs(cantOpen, stderr);
+  DescriptionText description;
+  if (!description.open(name)) {
+    reportFileFailure(cantOpen, name, errno);
     return false;
   }
-  NumberReader numbers(in);
-  std::string err;
-  const bool ok = readTableSize(numbers, name, desc, err);
-  std::fclose(in);
-  if (!ok) error(err, false);
-  return ok;
+  return readDeclaredSize(description, desc);
 }
 
 int run(int argc, char* argv[]) {
@@ -122,39 +132,53 @@ int run(int argc, char* argv[]) {
     return kFailureStatus;
   }
 
+  installOutOfMemoryHandler();
+
+  // The description is opened and read once; the loaders parse the same text again.
+  DescriptionText description;
+  if (!description.open(descriptionFileName)) {
+    reportFileFailure("couldn't description file\n", descriptionFileName, errno);
+    return kFailureStatus;
+  }
   TableDescription declared;
-  if (!readDeclaredSize(descriptionFileName, "couldn't description file\n", declared))
-    return kFailureStatus;
+  if (!readDeclaredSize(description, declared)) return kFailureStatus;
 
+  // Checked now, before any work, and written only at the very end: the whole
+  // group (the large-table line, the block and the result file's own name)
+  // reaches the file in one append, so a run that fails leaves no trace.
   const std::string resultFileName = dataFileName + ".kelbow";
-  // Fully buffered and flushed only when closed: its one line, the result file's
-  // own name, lands after everything the analysis object appends.
-  std::FILE* result = std::fopen(resultFileName.c_str(), "a+");
-  if (result == nullptr) {
-    std::fputs("couldn't open record file\n", stderr);
+  if (!canAppendTo(resultFileName)) {
+    reportFileFailure(kCannotOpenResult, resultFileName, errno);
     return kFailureStatus;
   }
-  std::fprintf(result, "%s\n", resultFileName.c_str());
 
-  int status = 0;
-  bool written = true;
+  std::string group;
   {
-    EntropyClustering analysis(dataFileName.c_str(), descriptionFileName.c_str(),
-                               resultFileName.c_str());
-    if (!analysis.filesOpen()) {
-      status = kFailureStatus;
-    } else {
-      loadStartingClusters(analysis, declared.rows);
-      analysis.agglomerate(-1);
-      written = !analysis.resultWriteFailed;
+    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true);
+    if (!analysis.filesOpen()) return kFailureStatus;
+    loadStartingClusters(analysis, declared.rows);
+    analysis.agglomerate(-1);
+    if (analysis.resultWriteFailed) {
+      std::fprintf(stderr, "couldn't write record file %s\n", resultFileName.c_str());
+      return kFailureStatus;
     }
+    group = analysis.resultText();
   }
-  written = std::fclose(result) == 0 && written;
-  if (status == 0 && !written) {
-    std::fprintf(stderr, "couldn't write record file %s\n", resultFileName.c_str());
-    status = kFailureStatus;
+  group += resultFileName + "\n";
+
+  const AppendStatus appended = appendWhole(resultFileName, group);
+  const int reason = errno;
+  switch (appended) {
+    case AppendStatus::kAppended:
+      return 0;
+    case AppendStatus::kCannotOpen:
+      reportFileFailure(kCannotOpenResult, resultFileName, reason);
+      return kFailureStatus;
+    case AppendStatus::kCannotWrite:
+      reportFileFailure("couldn't write record file " + resultFileName + "\n", resultFileName, reason);
+      return kFailureStatus;
   }
-  return status;
+  return kFailureStatus;
 }
 
 }  // namespace kelbow

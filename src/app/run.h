@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "input/description_text.h"
 #include "input/table_reader.h"
 
 namespace kelbow {
@@ -18,8 +19,12 @@ void printUsage();
 
 // Reads the declared row and column counts from the head of the description
 // file (the analysis object reads the file again on its own). On failure writes
-// `cantOpen` when the file cannot be opened, else the reader's message, and
-// returns false.
+// `cantOpen` and the reason when the file cannot be opened, else the reader's
+// message, and returns false.
 bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescription& desc);
+
+// The same from a description opened once for the whole run; its text stays
+// for the loaders.
+bool readDeclaredSize(DescriptionText& description, TableDescription& desc);
 
 }  // namespace kelbow

@@ -2,6 +2,7 @@
 // Every internal consistency failure and every refused input ends here.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kelbow {
@@ -9,12 +10,32 @@ namespace kelbow {
 // Status of every run that ends without appending its kelbow block.
 inline constexpr int kFailureStatus = 1;
 
-// Writes `message` to standard error exactly as given (no newline is added).
-// When `fatal` is true the process then ends with kFailureStatus; open stdio
-// streams are flushed by the exit, as they are on every other exit.
+// Writes `message` to standard error exactly as given (no newline is added),
+// after flushing standard output so that the message never lands inside a
+// progress line. When `fatal` is true the process then ends with
+// kFailureStatus; open stdio streams are flushed by the exit.
 void error(std::string_view message, bool fatal);
 
 // Shorthand for error(message, true) that the compiler knows does not return.
 [[noreturn]] void fatal(std::string_view message);
+
+// The name that starts the tool's own message lines ("kelbow" unless a run
+// driver sets another).
+void setProgramName(const char* name);
+const char* programName();
+
+// Writes `fixedMessage` and then the line "PROGRAM: FILE: reason", the reason
+// being the system's text for `errnum`.
+void reportFileFailure(std::string_view fixedMessage, const std::string& fileName, int errnum);
+
+// From now on a failed allocation anywhere ends the process with the line
+// "PROGRAM: out of memory" on standard error and kFailureStatus.
+void installOutOfMemoryHandler();
+
+// For in-process harnesses only: `hook` is called by every fatal ending in
+// place of ending the process, after the message is written. It must not
+// return (it throws). Null restores the normal ending.
+using FatalHook = void (*)();
+void setFatalHook(FatalHook hook);
 
 }  // namespace kelbow

@@ -1,53 +1,115 @@
 #include "input/table_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 
 namespace kelbow {
 
-int NumberReader::get() {
-  if (pos_ == len_) {
-    len_ = std::fread(buffer_, 1, sizeof buffer_, in_);
-    pos_ = 0;
-    if (len_ == 0) return EOF;
-  }
-  return static_cast<unsigned char>(buffer_[pos_++]);
-}
+namespace {
 
-void NumberReader::unget(int c) {
-  if (c != EOF) --pos_;  // only ever called right after get() returned c
+// Byte classes of the number syntax. White space is that of the "C" locale.
+enum : unsigned char { kOther, kDigit, kSpace, kSign };
+
+constexpr std::array<unsigned char, 256> byteClasses() {
+  std::array<unsigned char, 256> c{};
+  for (int b = '0'; b <= '9'; ++b) c[b] = kDigit;
+  for (unsigned char b : {' ', '\t', '\n', '\v', '\f', '\r'}) c[b] = kSpace;
+  c['+'] = c['-'] = kSign;
+  return c;
+}
+constexpr std::array<unsigned char, 256> kClass = byteClasses();
+
+// Largest magnitude a 32-bit integer can have (that of INT_MIN).
+constexpr std::uint64_t kMaxMagnitude = static_cast<std::uint64_t>(INT_MAX) + 1;
+
+}  // namespace
+
+NumberReader::NumberReader(ByteSource& in, std::size_t bufferSize) : in_(in), buffer_(bufferSize) {}
+
+bool NumberReader::refill() {
+  if (failed_) return false;
+  char* room = buffer_.refill();
+  const long n = in_.read(room, buffer_.size());
+  if (n < 0) failed_ = true;
+  if (n <= 0) {
+    pos_ = end_ = nullptr;
+    return false;
+  }
+  pos_ = room;
+  end_ = pos_ + n;
+  return true;
 }
 
 bool NumberReader::atEnd() {
-  int c;
-  do c = get();
-  while (c != EOF && std::isspace(c));
-  unget(c);
-  return c == EOF;
+  for (;;) {
+    while (pos_ < end_ && kClass[static_cast<unsigned char>(*pos_)] == kSpace) ++pos_;
+    if (pos_ < end_) return false;
+    if (!refill()) return true;
+  }
 }
 
-NumberReader::Result NumberReader::next(int& value) {
+NumberReader::Result NumberReader::nextToken(int& value) {
   token_.clear();
-  if (atEnd()) return Result::kEnd;
-  for (int c = get(); c != EOF && !std::isspace(c); c = get()) token_.push_back(static_cast<char>(c));
-  // The character that ended the token is white space (or the end): consumed.
+  if (atEnd()) return failed_ ? Result::kReadError : Result::kEnd;
 
-  std::size_t i = 0;
+  // A token runs to the next white space or the end, possibly across buffers;
+  // the part in each buffer is kept only once the token has turned out bad.
+  std::uint64_t magnitude = 0;
   bool negative = false;
-  if (token_[0] == '+' || token_[0] == '-') {
-    negative = token_[0] == '-';
-    i = 1;
+  bool digits = false;
+  bool bad = false;
+  std::size_t length = 0;  // bytes of the token so far
+  const char* start = pos_;
+  const auto keep = [&](const char* from, const char* to) {
+    const std::size_t room = kKeptTokenBytes - token_.size();
+    token_.append(from, std::min(room, static_cast<std::size_t>(to - from)));
+  };
+  const char* stop = nullptr;  // end of the token's part in the current buffer
+  for (;;) {
+    const char* p = pos_;
+    for (; p < end_; ++p) {
+      const unsigned char c = static_cast<unsigned char>(*p);
+      const unsigned char kind = kClass[c];
+      if (kind == kDigit) {
+        digits = true;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > kMaxMagnitude) {
+          bad = true;
+          magnitude = kMaxMagnitude;  // stays above INT_MAX, never wraps
+        }
+      } else if (kind == kSpace) {
+        break;
+      } else if (kind != kSign || length + (p - start) != 0) {
+        bad = true;
+      } else {
+        negative = c == '-';
+      }
+    }
+    if (p < end_) {  // ended by white space, which is consumed
+      stop = p;
+      pos_ = p + 1;
+      break;
+    }
+    // The buffer ends inside the token. A bad token is not read past what its
+    // quote needs, so that endless garbage cannot keep the reader busy.
+    keep(start, p);
+    length += static_cast<std::size_t>(p - start);
+    if (bad && token_.size() == kKeptTokenBytes) return Result::kNotInteger;
+    if (!refill()) {
+      if (failed_) return Result::kReadError;
+      start = stop = nullptr;  // the token ends with the source
+      break;
+    }
+    start = pos_;
   }
-  if (i == token_.size()) return Result::kNotInteger;
-  long long magnitude = 0;
-  for (; i < token_.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(token_[i]))) return Result::kNotInteger;
-    magnitude = magnitude * 10 + (token_[i] - '0');
-    if (magnitude > static_cast<long long>(INT_MAX) + 1) return Result::kNotInteger;
+  if (bad || !digits || (!negative && magnitude > static_cast<std::uint64_t>(INT_MAX))) {
+    keep(start, stop);
+    return Result::kNotInteger;
   }
-  const long long v = negative ? -magnitude : magnitude;
-  if (v > INT_MAX || v < INT_MIN) return Result::kNotInteger;
-  value = static_cast<int>(v);
+  value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude)) : static_cast<int>(magnitude);
   return Result::kNumber;
 }
 
@@ -77,6 +139,10 @@ bool readTableSize(NumberReader& in, const std::string& fileName, TableDescripti
       err = fileName + ": the " + what[i] + " " + quoted(in.token()) + " is not a decimal integer\n";
       return false;
     }
+    if (r == NumberReader::Result::kReadError) {
+      err = in.failure() + "\n";
+      return false;
+    }
     if (values[i] < 1) {
       err = fileName + ": the " + what[i] + " is " + std::to_string(values[i]) + "; it must be at least 1\n";
       return false;
@@ -102,6 +168,10 @@ bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableD
     err = where + "the domain size " + quoted(in.token()) + " is not a decimal integer\n";
     return false;
   }
+  if (r == NumberReader::Result::kReadError) {
+    err = in.failure() + "\n";
+    return false;
+  }
   if (d < 1) {
     err = where + "the domain size is " + std::to_string(d) + "; it must be at least 1\n";
     return false;
@@ -122,7 +192,7 @@ bool checkInformative(const TableDescription& desc, const std::string& fileName,
   return false;
 }
 
-bool readDescription(std::FILE* in, const std::string& fileName, TableDescription& desc,
+bool readDescription(ByteSource& in, const std::string& fileName, TableDescription& desc,
                      std::string& err) {
   NumberReader numbers(in);
   if (!readTableSize(numbers, fileName, desc, err)) return false;
@@ -140,6 +210,10 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
     };
     int v = 0;
     const NumberReader::Result r = numbers_.next(v);
+    if (r == NumberReader::Result::kNumber && v >= 0 && v < domainSizes_[a]) {
+      codes[a] = v;
+      continue;
+    }
     if (r == NumberReader::Result::kEnd) {
       if (a == 0) return Result::kEnd;
       err = where() + "the code is missing; the file ends inside the record\n";
@@ -149,11 +223,12 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
       err = where() + quoted(numbers_.token()) + " is not a decimal integer\n";
       return Result::kBad;
     }
-    if (v < 0 || v >= domainSizes_[a]) {
-      err = where() + "the code " + std::to_string(v) + " is outside 0.." + std::to_string(domainSizes_[a] - 1) + "\n";
+    if (r == NumberReader::Result::kReadError) {
+      err = failureLine();
       return Result::kBad;
     }
-    codes[a] = v;
+    err = where() + "the code " + std::to_string(v) + " is outside 0.." + std::to_string(domainSizes_[a] - 1) + "\n";
+    return Result::kBad;
   }
   ++records_;
   return Result::kRecord;

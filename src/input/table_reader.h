@@ -4,9 +4,12 @@
 // the attribute, before any value can reach a count table.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "input/byte_source.h"
 
 namespace kelbow {
 
@@ -14,31 +17,68 @@ namespace kelbow {
 // every cluster holds two count tables of this length.
 inline constexpr long long kMaxValueSlots = 1 << 24;
 
-// Reads whitespace-separated decimal integers from a stdio stream.
+// Reads whitespace-separated decimal integers from a byte source, a large
+// buffer at a time, parsing digits in place.
 class NumberReader {
  public:
-  explicit NumberReader(std::FILE* in) : in_(in) {}
+  // Reads `in` through a buffer of at most `bufferSize` bytes; `in` must
+  // outlive the reader.
+  explicit NumberReader(ByteSource& in, std::size_t bufferSize = kDefaultBufferSize);
 
-  enum class Result { kNumber, kEnd, kNotInteger };
+  static constexpr std::size_t kDefaultBufferSize = 1 << 18;
+
+  enum class Result { kNumber, kEnd, kNotInteger, kReadError };
 
   // Reads the next token. kNotInteger when it is not a decimal integer that
-  // fits in 32 bits; token() then holds it.
-  Result next(int& value);
+  // fits in 32 bits; token() then holds its first kKeptTokenBytes bytes, and the
+  // reader must not be used further. kReadError when the source failed
+  // (failure() says how).
+  Result next(int& value) {
+    // The common case, parsed here: a short number ended by white space inside
+    // the buffer. Everything else (long, bad or cut tokens, the end) takes the
+    // general road, which gives the same value for the same bytes.
+    const char* p = pos_;
+    while (p < end_ && isBlank(*p)) ++p;
+    const char* q = p;
+    const bool negative = q < end_ && *q == '-';
+    if (q < end_ && (*q == '-' || *q == '+')) ++q;
+    const char* digits = q;
+    std::uint64_t magnitude = 0;
+    while (q < end_ && q - digits < 10 && static_cast<unsigned char>(*q - '0') < 10)
+      magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
+    if (q > digits && q < end_ && isBlank(*q) && magnitude <= (negative ? 2147483648u : 2147483647u)) {
+      pos_ = q + 1;
+      value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude)) : static_cast<int>(magnitude);
+      return Result::kNumber;
+    }
+    pos_ = p;
+    return nextToken(value);
+  }
 
-  // Skips white space; true when the stream holds nothing more.
+  // Skips white space; true when the stream holds nothing more or has failed.
   bool atEnd();
 
   const std::string& token() const { return token_; }
+  bool failed() const { return failed_; }
+  const std::string& failure() const { return in_.failure(); }
+
+  // Enough of a bad token to quote it and to tell that it goes on.
+  static constexpr std::size_t kKeptTokenBytes = 41;
 
  private:
-  int get();
-  void unget(int c);
+  // White space of the "C" locale.
+  static bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+  // next() for any token, across buffers.
+  Result nextToken(int& value);
+  // Loads the next buffer; false at the end of the source or on a failure.
+  bool refill();
 
-  std::FILE* in_;
+  ByteSource& in_;
+  ReadBuffer buffer_;
+  const char* pos_ = nullptr;
+  const char* end_ = nullptr;
   std::string token_;
-  char buffer_[1 << 16];
-  std::size_t pos_ = 0;
-  std::size_t len_ = 0;
+  bool failed_ = false;
 };
 
 // What a description file declares.
@@ -63,24 +103,28 @@ bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableD
 bool checkInformative(const TableDescription& desc, const std::string& fileName, std::string& err);
 
 // The whole description: size, A domain sizes, the informative check.
-bool readDescription(std::FILE* in, const std::string& fileName, TableDescription& desc,
+bool readDescription(ByteSource& in, const std::string& fileName, TableDescription& desc,
                      std::string& err);
 
 // Reads records of A codes and checks every code against its domain.
 class RecordReader {
  public:
-  RecordReader(std::FILE* in, std::string fileName, const std::vector<int>& domainSizes)
+  RecordReader(ByteSource& in, std::string fileName, const std::vector<int>& domainSizes)
       : numbers_(in), fileName_(std::move(fileName)), domainSizes_(domainSizes) {}
 
   enum class Result { kRecord, kEnd, kBad };
 
   // Reads the next record into codes (A entries). kEnd when the file ends
   // before its first code; kBad, with err set, on a bad, out-of-range or
-  // missing code.
+  // missing code, or when the file cannot be read on.
   Result read(int* codes, std::string& err);
 
-  // Skips white space; true when no further record starts.
+  // Skips white space; true when no further record starts (or the file cannot
+  // be read on: see failed()).
   bool atEnd() { return numbers_.atEnd(); }
+  bool failed() const { return numbers_.failed(); }
+  // The line that reports the failure.
+  std::string failureLine() const { return numbers_.failure() + "\n"; }
 
   int recordsRead() const { return records_; }
   const std::string& fileName() const { return fileName_; }

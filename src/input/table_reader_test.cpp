@@ -16,25 +16,6 @@
 namespace kelbow {
 namespace {
 
-// A stdio stream over `text`, positioned at its start, as the readers get it from fopen.
-class TextFile {
- public:
-  explicit TextFile(std::string_view text) : file_(std::tmpfile()) {
-    if (file_ == nullptr) return;
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::rewind(file_);
-  }
-  ~TextFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  TextFile(const TextFile&) = delete;
-  TextFile& operator=(const TextFile&) = delete;
-  std::FILE* get() const { return file_; }
-
- private:
-  std::FILE* file_;
-};
-
 // A refusal is one line that starts with the name of the file at fault.
 void ExpectOneLineNaming(const std::string& err, const std::string& file) {
   ASSERT_FALSE(err.empty());
@@ -48,9 +29,10 @@ void ExpectOneLineNaming(const std::string& err, const std::string& file) {
 class NumberReaderTest : public testing::Test {
  protected:
   // Every token of `text` with its outcome; numbers as their value, others as the token.
-  static std::vector<std::string> tokens(std::string_view text) {
-    TextFile file(text);
-    NumberReader in(file.get());
+  static std::vector<std::string> tokens(std::string_view text,
+                                         std::size_t bufferSize = NumberReader::kDefaultBufferSize) {
+    MemorySource file(text);
+    NumberReader in(file, bufferSize);
     std::vector<std::string> out;
     for (;;) {
       int v = 0;
@@ -89,11 +71,40 @@ TEST_F(NumberReaderTest, RefusesTokensThatAreNotDecimalIntegers) {
                                       "bad:0x10", "bad:1e3"}));
 }
 
-TEST_F(NumberReaderTest, ReadsATokenThatCrossesTheBufferBoundary) {
-  // The reader fills a 64 KiB buffer; put a number across its end.
-  std::string text(65534, ' ');
-  text += "12345 6";
-  EXPECT_EQ(tokens(text), (std::vector<std::string>{"12345", "6"}));
+// Every token at every position against the buffer's end: the same tokens as
+// with one buffer for the whole text, bad ones quoted alike.
+TEST_F(NumberReaderTest, TokensReadTheSameAcrossBufferBoundaries) {
+  const std::string text = " 12 -7 +0003 2147483647 -2147483648 1.5 2147483648 x9 -";
+  const std::vector<std::string> whole = tokens(text);
+  ASSERT_EQ(whole.size(), 9u);
+  for (std::size_t size = 1; size <= text.size(); ++size) EXPECT_EQ(tokens(text, size), whole) << size;
+}
+
+// A bad token is quoted from its first 41 bytes (enough to tell that it goes
+// on), and nothing past them is read: endless garbage ends the reading at once.
+TEST_F(NumberReaderTest, ABadTokenIsKeptToItsFirstBytesOnly) {
+  const std::string longBad = "1" + std::string(100, 'x');
+  EXPECT_EQ(tokens(longBad + " 5", 16).front(), "bad:" + longBad.substr(0, 41));
+  EXPECT_EQ(tokens(longBad.substr(0, 41) + " 5", 16).front(), "bad:" + longBad.substr(0, 41));
+  // A long good token is read whole, however many buffers it spans.
+  EXPECT_EQ(tokens(std::string(200, '0') + "42 7", 16), (std::vector<std::string>{"42", "7"}));
+}
+
+// A source that fails after some bytes: the reader reports the failure, never an end.
+TEST_F(NumberReaderTest, ASourceFailureIsNoEnd) {
+  struct Failing : ByteSource {
+    long read(char* buffer, std::size_t) override {
+      if (calls++ > 0) return fail("f.data: read error: Input/output error");
+      buffer[0] = '4';
+      return 1;
+    }
+    int calls = 0;
+  } source;
+  NumberReader in(source, 8);
+  int v = 0;
+  EXPECT_EQ(in.next(v), NumberReader::Result::kReadError);
+  EXPECT_TRUE(in.failed());
+  EXPECT_EQ(in.failure(), "f.data: read error: Input/output error");
 }
 
 // ---------------------------------------------------------------- descriptions
@@ -101,9 +112,9 @@ TEST_F(NumberReaderTest, ReadsATokenThatCrossesTheBufferBoundary) {
 class DescriptionTest : public testing::Test {
  protected:
   bool read(std::string_view text) {
-    TextFile file(text);
+    MemorySource file(text);
     err.clear();
-    return readDescription(file.get(), kName, desc, err);
+    return readDescription(file, kName, desc, err);
   }
   // Reads `text`, expects a refusal and returns its message.
   std::string refusal(std::string_view text) {
@@ -220,8 +231,8 @@ class RecordReaderTest : public testing::Test {
 
   // Reads records of `text` until the reader stops or `limit` records are in.
   Outcome readAll(std::string_view text, int limit = INT_MAX) {
-    TextFile file(text);
-    RecordReader reader(file.get(), kName, sizes);
+    MemorySource file(text);
+    RecordReader reader(file, kName, sizes);
     Outcome out;
     std::vector<int> codes(sizes.size());
     while (static_cast<int>(out.records.size()) < limit) {

@@ -30,13 +30,12 @@ constexpr int kMinFanOut = 3;
 
 }  // namespace
 
-CFTree::CFTree(const std::string& dataFileName, const std::string& descriptionFileName,
-               const std::string& /*treeFileName*/, float threshold, int nc, int f,
-               bool keepMembers)
+CFTree::CFTree(DescriptionText& description, ByteSource& data, const std::string& dataFileName,
+               const std::string& /*treeFileName*/, float threshold, int nc, int f, bool keepMembers)
     : keepMembers(keepMembers) {
-  if (readDescription(descriptionFileName) == -1) fatal("Cannot open names file");
+  const int declaredRows = readDescription(description);
   setUp(threshold, nc, f);
-  readData(dataFileName);
+  readData(data, dataFileName, declaredRows);
 }
 
 CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers)
@@ -50,29 +49,25 @@ CFTree::~CFTree() {
   gTreeWeights.shrink_to_fit();
 }
 
-int CFTree::readDescription(const std::string& descriptionFileName) {
-  std::FILE* in = std::fopen(descriptionFileName.c_str(), "r");
-  if (in == nullptr) {
-    error("can't open name file\n", false);
-    return -1;
-  }
-  NumberReader numbers(in);
+int CFTree::readDescription(DescriptionText& description) {
+  const std::unique_ptr<ByteSource> in = description.reader();
+  const std::string& name = description.fileName();
+  NumberReader numbers(*in);
   TableDescription desc;
   std::string err;
-  bool ok = readTableSize(numbers, descriptionFileName, desc, err);
+  bool ok = readTableSize(numbers, name, desc, err);
   if (ok) {
     std::printf("rows=%d cols = %d\n", desc.rows, desc.attributeCount);
     for (int a = 0; ok && a < desc.attributeCount; ++a) {
-      ok = readDomainSize(numbers, descriptionFileName, a, desc, err);
+      ok = readDomainSize(numbers, name, a, desc, err);
       if (ok) std::printf("%d\n", desc.domainSizes[a]);
     }
   }
-  ok = ok && checkInformative(desc, descriptionFileName, err);
-  std::fclose(in);
-  if (!ok) fatal(err);
-  descriptionName_ = descriptionFileName;
+  ok = ok && checkInformative(desc, name, err);
+  if (!ok) fatal(err + description.swappedFilesHint());
+  descriptionName_ = name;
   applyDescription(desc);
-  return 0;
+  return desc.rows;
 }
 
 void CFTree::applyDescription(const TableDescription& desc) {
@@ -120,33 +115,31 @@ void CFTree::setUp(float newThreshold, int nc, int f) {
   rootBlock = root->block;
 }
 
-void CFTree::readData(const std::string& dataFileName) {
-  std::FILE* in = std::fopen(dataFileName.c_str(), "r");
-  if (in == nullptr) fatal("Cannot open input text file");
-  RecordReader reader(in, dataFileName, domainSizes);
+void CFTree::readData(ByteSource& data, const std::string& dataFileName, int declaredRows) {
+  RecordReader reader(data, dataFileName, domainSizes);
   std::vector<int> codes(attributeCount);
   std::string err;
   for (;;) {
     const RecordReader::Result r = reader.read(codes.data(), err);
     if (r == RecordReader::Result::kEnd) break;
-    if (r == RecordReader::Result::kBad) {
-      std::fclose(in);
-      fatal(err);
-    }
-    if (rowsInserted == INT_MAX) {
-      std::fclose(in);
+    if (r == RecordReader::Result::kBad) fatal(err);
+    if (rowsInserted == INT_MAX)
       fatal(dataFileName + ": record " + std::to_string(static_cast<long long>(rowsInserted) + 1) +
             ": more than " + std::to_string(INT_MAX) + " records, the most the tool can count\n");
-    }
     insertRow(codes.data());
     if (rowsInserted % kProgressStep == 0) {
       std::fputs(kBackspaces, stdout);
       std::printf("inserting object %d", rowsInserted);
     }
   }
-  std::fclose(in);
   if (rowsInserted == 0) fatal(dataFileName + ": holds no records\n");
   std::printf("\n");
+  // Every record is used whatever the description says, but a count that
+  // differs often means a cut file or a wrong description.
+  if (rowsInserted != declaredRows)
+    error(dataFileName + ": " + std::to_string(rowsInserted) + " records read; the description declares " +
+              std::to_string(declaredRows) + "\n",
+          false);
 }
 
 void CFTree::insertRow(const int* codes) {

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "input/byte_source.h"
+#include "input/description_text.h"
 #include "input/table_reader.h"
 #include "summary/cf_node.h"
 #include "summary/lin_list.h"
@@ -27,15 +29,16 @@ extern std::vector<float> gTreeWeights;
 
 class CFTree {
  public:
-  // Reads the description file, then every record of the data file, and builds
-  // the tree (threshold: merge cost below which entries count as close; nc:
-  // leaf-entry budget; f: fan-out, at least 3). The tree file name is not used.
-  // Writes the description echo and the progress line to standard output.
-  // Refuses a missing file or bad input with one line on standard error and
-  // ends the process. With keepMembers the tree records which leaf entry every
-  // row went to (memberIndex, four bytes a row); without, it records nothing
-  // per row.
-  CFTree(const std::string& dataFileName, const std::string& descriptionFileName,
+  // Reads the description from its start, then every record of `data` (the
+  // data file named dataFileName), and builds the tree (threshold: merge cost
+  // below which entries count as close; nc: leaf-entry budget; f: fan-out, at
+  // least 3). The tree file name is not used. Writes the description echo and
+  // the progress line to standard output, and a note to standard error when
+  // the records read are not as many as declared. Refuses bad input with one
+  // line on standard error and ends the process. With keepMembers the tree
+  // records which leaf entry every row went to (memberIndex, four bytes a row);
+  // without, it records nothing per row.
+  CFTree(DescriptionText& description, ByteSource& data, const std::string& dataFileName,
          const std::string& treeFileName, float threshold, int nc, int f, bool keepMembers = false);
   // An empty tree for a table described by `desc`; rows are added with insertRow.
   CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers = true);
@@ -58,9 +61,9 @@ class CFTree {
   // True once the tree has maxLeaves leaves: from then on no leaf is made or split.
   bool isMemoryFull() const { return leafCount >= maxLeaves; }
 
-  // Reads and echoes the description and builds the attribute tables. -1 when
-  // the file cannot be opened; bad content ends the process.
-  int readDescription(const std::string& descriptionFileName);
+  // Reads and echoes the description from its start and builds the attribute
+  // tables; returns the declared row count. Bad content ends the process.
+  int readDescription(DescriptionText& description);
 
   // One new cluster summary per leaf entry (leaves in creation order, entries in
   // slot order) into out; returns their number. Cluster i holds {i} as its
@@ -108,7 +111,7 @@ class CFTree {
   void checkMemory() const;
   std::string descriptionName_;  // for the messages about the table's size
   // Reads every record of the data file and inserts it, with the progress line.
-  void readData(const std::string& dataFileName);
+  void readData(ByteSource& data, const std::string& dataFileName, int declaredRows);
 };
 
 }  // namespace kelbow

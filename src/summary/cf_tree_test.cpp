@@ -163,7 +163,10 @@ class CFTreeFiles : public ::testing::Test {
     write("t.data", data);
   }
   std::unique_ptr<CFTree> build(int nc = 800, int f = 20) {
-    return std::make_unique<CFTree>(path("t.data"), path("t.desc"), path("t00"), 0.01f, nc, f);
+    DescriptionText description;
+    EXPECT_TRUE(description.open(path("t.desc")));
+    const std::unique_ptr<ByteSource> data = openInput(path("t.data"));
+    return std::make_unique<CFTree>(description, *data, path("t.data"), path("t00"), 0.01f, nc, f);
   }
 
   std::filesystem::path dir_;
@@ -208,8 +211,8 @@ TEST_F(CFTreeFiles, TheRowsReadNotTheRowsDeclaredCount) {
 
 struct BadFile {
   const char* what;
-  std::string desc;  // empty: no description file
-  std::string data;  // "-": no data file
+  std::string desc;
+  std::string data;
   std::string message;
 };
 
@@ -219,8 +222,8 @@ class CFTreeBadInput : public CFTreeFiles, public ::testing::WithParamInterface<
 
 TEST_P(CFTreeBadInput, IsRefusedWithOneLineAndStatusOne) {
   const BadFile& b = GetParam();
-  if (!b.desc.empty()) write("t.desc", b.desc);
-  if (b.data != "-") write("t.data", b.data);
+  write("t.desc", b.desc);
+  write("t.data", b.data);
   std::string message = b.message;
   for (std::size_t at = message.find("DIR/"); at != std::string::npos; at = message.find("DIR/"))
     message.replace(at, 4, dir_.string() + "/");
@@ -237,10 +240,7 @@ const std::string kDesc = "300 2\n2\n3\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, CFTreeBadInput,
-    ::testing::Values(BadFile{"no description", "", "0 0\n",
-                              "can't open name file\nCannot open names file"},
-                      BadFile{"no data", kDesc, "-", "Cannot open input text file"},
-                      BadFile{"empty data", kDesc, "", "DIR/t.data: holds no records\n"},
+    ::testing::Values(BadFile{"empty data", kDesc, "", "DIR/t.data: holds no records\n"},
                       BadFile{"blank data", kDesc, " \n\n", "DIR/t.data: holds no records\n"},
                       BadFile{"code above its domain", kDesc, "0 2\n1 3\n",
                               "DIR/t.data: record 2, attribute 2: the code 3 is outside 0..2\n"}),

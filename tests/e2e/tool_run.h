@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <string>
@@ -34,14 +35,60 @@ class TempDir {
 
 struct ToolRun {
   int status = -1;  // exit status, or -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
+  bool timedOut = false;  // killed for running past its time limit
   std::string out;  // standard output
   std::string err;  // standard error
 };
 
-// Runs `exe` with `args` (argv[0] is `argv0`) in directory `dir`, with an empty
-// standard input.
+struct RunOptions {
+  int timeLimitSeconds = 0;     // > 0: killed after that long (ToolRun::timedOut)
+  bool mergeStreams = false;    // standard error into the same file as standard output
+  long long addressSpace = 0;   // > 0: limit of the process's address space, in bytes
+  long cpuSeconds = 0;          // > 0: limit of its processor time
+};
+
+// A started process, collected by wait() like runTool.
+class StartedTool {
+ public:
+  StartedTool(pid_t pid, std::filesystem::path out, std::filesystem::path err, int timeLimitSeconds)
+      : pid_(pid), outPath_(std::move(out)), errPath_(std::move(err)), timeLimit_(timeLimitSeconds) {}
+  ToolRun wait();
+  void kill(int sig);
+
+ private:
+  pid_t pid_;
+  std::filesystem::path outPath_, errPath_;
+  int timeLimit_;
+};
+
+// Starts `exe` with `args` (argv[0] is `argv0`) in directory `dir`, with an
+// empty standard input.
+StartedTool startTool(const std::string& exe, const std::vector<std::string>& args,
+                      const std::filesystem::path& dir, const RunOptions& options = {},
+                      const std::string& argv0 = "kelbow");
+
+// Runs it to its end.
 ToolRun runTool(const std::string& exe, const std::vector<std::string>& args, const std::filesystem::path& dir,
                 const std::string& argv0 = "kelbow");
+ToolRun runTool(const std::string& exe, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                const RunOptions& options, const std::string& argv0 = "kelbow");
+
+// A writer that sends `contents` into the named pipe `fifo` once a reader opens
+// it, and gives up after `limitSeconds`. Collected (or ended) by finish().
+class PipeWriter {
+ public:
+  PipeWriter(const std::filesystem::path& fifo, std::string contents, int limitSeconds = 60);
+  ~PipeWriter() { finish(); }
+  PipeWriter(const PipeWriter&) = delete;
+  PipeWriter& operator=(const PipeWriter&) = delete;
+  // Waits for the writer, ending it first if it is still blocked; true when it wrote everything.
+  bool finish();
+
+ private:
+  pid_t pid_ = -1;
+  bool wrote_ = false;
+};
 
 // Directory of the shared real data sets, or empty when it is not beside the
 // checkout (the tests that need it then skip with a message).
@@ -59,6 +106,25 @@ std::string readFile(const std::filesystem::path& p);
 class KelbowTest : public ::testing::Test {
  protected:
   ToolRun kelbow(const std::vector<std::string>& args) { return runTool(KELBOW_EXE, args, dir_.path()); }
+
+  // Runs kelbow twice on a command line that must fail: once without the result
+  // file `resultName`, which must stay absent, and once on one that holds an
+  // earlier group, which must stay byte for byte as it was. Both runs must fail
+  // alike; returns the second.
+  ToolRun kelbowFailing(const std::vector<std::string>& args, const std::string& resultName) {
+    std::filesystem::remove(dir_ / resultName);
+    const ToolRun first = kelbow(args);
+    EXPECT_EQ(first.status, 1) << first.err;
+    EXPECT_FALSE(dir_.exists(resultName)) << "a failed run created " << resultName;
+    const std::string earlier = "earlier.data\nkelbow\n0.000000\nearlier.data.kelbow\n";
+    dir_.write(resultName, earlier);
+    const ToolRun second = kelbow(args);
+    EXPECT_EQ(second.status, 1) << second.err;
+    EXPECT_EQ(dir_.read(resultName), earlier) << "a failed run changed " << resultName;
+    EXPECT_EQ(second.err, first.err);
+    EXPECT_EQ(second.out, first.out);
+    return second;
+  }
   TempDir dir_;
 };
 

@@ -1,0 +1,25 @@
+// Appending a run's whole result group to a file that other runs may append to
+// at the same moment. The group reaches the file in one write under an
+// exclusive lock, or not at all, so that groups never interleave and a failed
+// or killed run leaves the file as it was.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kelbow {
+
+// True when `fileName` can be appended to: an existing file opens for
+// appending, or, for a missing one, its directory takes new files. Creates
+// nothing. On false, errno tells why.
+bool canAppendTo(const std::string& fileName);
+
+enum class AppendStatus { kAppended, kCannotOpen, kCannotWrite };
+
+// Opens `fileName` for appending (created when missing), takes an exclusive
+// lock on it and appends `text` with one write (more only when the system
+// takes a part at a time). When the text cannot be written whole, the file is
+// cut back to its size before, still under the lock. On failure errno tells why.
+AppendStatus appendWhole(const std::string& fileName, std::string_view text);
+
+}  // namespace kelbow
