@@ -51,7 +51,7 @@ void buildLaneTable(const LaneLayout& layout, const LaneCounts& in, float* table
 void laneUnionWithRow(const LaneLayout& layout, const LaneCounts& in, const int* codes, float* acc);
 
 // Entries whose row tables one call of tableSums evaluates side by side.
-inline constexpr int kTableLanes = 16;
+inline constexpr int kTableLanes = 20;
 
 // For j < count (at most kTableLanes): sums[j] = the weighted sum of the cells
 // cells[0 .. width - 1] of tables[j], added in that order with weights[t]:
