@@ -2,12 +2,15 @@
 // (the per-row cost of the large-table road once its leaves are all made), and
 // the evaluations of one entry against an arriving row: by the plain pass over
 // the summed count tables, by one pass over the entry's own counts, and by its
-// row table, with and without the table's rebuild after the entry changed.
+// row table, with and without the table's rebuild after the entry changed. The
+// second argument of the entry cases picks the build of the lane kernels: 1
+// the AVX2 one where the processor has it, 0 the base one.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "common/vector_isa.h"
 #include "input/table_reader.h"
 #include "summary/cf_tree.h"
 
@@ -97,6 +100,7 @@ void BM_EntryUnionPlainPass(benchmark::State& state) {
 BENCHMARK(BM_EntryUnionPlainPass)->Arg(20)->Arg(42);
 
 void BM_EntryUnionOwnCounts(benchmark::State& state) {
+  kelbow::setWideVectors(state.range(1) != 0);
   EntryFixture f(static_cast<int>(state.range(0)));
   std::size_t i = 0;
   for (auto _ : state) {
@@ -104,9 +108,10 @@ void BM_EntryUnionOwnCounts(benchmark::State& state) {
     i = (i + 1) % f.arriving.size();
   }
 }
-BENCHMARK(BM_EntryUnionOwnCounts)->Arg(20)->Arg(42);
+BENCHMARK(BM_EntryUnionOwnCounts)->ArgsProduct({{20, 42}, {1, 0}});
 
 void BM_EntryUnionRowTable(benchmark::State& state) {
+  kelbow::setWideVectors(state.range(1) != 0);
   EntryFixture f(static_cast<int>(state.range(0)));
   std::size_t i = 0;
   for (auto _ : state) {
@@ -114,10 +119,11 @@ void BM_EntryUnionRowTable(benchmark::State& state) {
     i = (i + 1) % f.arriving.size();
   }
 }
-BENCHMARK(BM_EntryUnionRowTable)->Arg(20)->Arg(42);
+BENCHMARK(BM_EntryUnionRowTable)->ArgsProduct({{20, 42}, {1, 0}});
 
 // One more row joins the entry, whose row table is then built anew.
 void BM_EntryAddRowAndRebuildTable(benchmark::State& state) {
+  kelbow::setWideVectors(state.range(1) != 0);
   EntryFixture f(static_cast<int>(state.range(0)));
   std::size_t i = 0;
   for (auto _ : state) {
@@ -127,7 +133,7 @@ void BM_EntryAddRowAndRebuildTable(benchmark::State& state) {
     i = (i + 1) % f.arriving.size();
   }
 }
-BENCHMARK(BM_EntryAddRowAndRebuildTable)->Arg(20)->Arg(42);
+BENCHMARK(BM_EntryAddRowAndRebuildTable)->ArgsProduct({{20, 42}, {1, 0}});
 
 }  // namespace
 

@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "cluster/entropy_terms.h"
+#include "common/vector_isa.h"
 #include "input/attribute_context.h"
+
+#if KELBOW_HAS_WIDE_BUILD
+#include <immintrin.h>
+#endif
 
 namespace kelbow {
 
@@ -32,21 +38,40 @@ inline void forLanes(F&& f) {
   forEachLane(f, std::make_index_sequence<UnionSums::kLanes>());
 }
 
-// Four lanes as one vector: widened to double, each lane's step is the scalar
-// step of addCountTerm (the same operations in the same order, rounded once to
-// single precision), so the vector gives every lane the scalar's bits.
-typedef int Counts __attribute__((vector_size(4 * sizeof(int))));
-typedef float Quad __attribute__((vector_size(4 * sizeof(float))));
-typedef double Wide __attribute__((vector_size(4 * sizeof(double))));
-constexpr int kQuads = UnionSums::kLanes / 4;
+// What the vector kernel reads: the slot-major pool of counts (slot v of the
+// cluster in column c at v * stride + c), the rows of every column, and the
+// counts and rows of the cluster x whose unions are summed.
+using DenseAttribute = UnionSums::Attribute;
+struct DenseView {
+  const int* pool;
+  std::size_t stride;
+  const int* rows;
+  const int* own;
+  int ownRows;
+  const DenseAttribute* attributes;
+  int attributeCount;
+  const float* logCache;  // log2Count of every count below kLog2CacheSize
+};
 
-// On x86-64 the lanes are also compiled for AVX2, taken at run time where the
-// processor has it: the same operations on wider registers, so the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define KELBOW_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define KELBOW_WIDE_VECTORS
+#define KELBOW_LANES_AVX2 0
+// Partners of one call of the vector kernel.
+constexpr int kDenseLanes = 16;
+
+namespace base {
+#include "merge/union_lanes_kernels.inc"
+}  // namespace base
+
+#if KELBOW_HAS_WIDE_BUILD
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#undef KELBOW_LANES_AVX2
+#define KELBOW_LANES_AVX2 1
+namespace wide {
+#include "merge/union_lanes_kernels.inc"
+}  // namespace wide
+#pragma GCC pop_options
 #endif
+#undef KELBOW_LANES_AVX2
 
 }  // namespace
 
@@ -62,22 +87,40 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
     offset += d;
   }
   const long long cells = static_cast<long long>(n_) * valueCount_;
-  const long long slotsPerAttribute =
-      static_cast<long long>(kDenseSlotsPerAttribute) * std::max<std::size_t>(informative_.size(), 1);
-  dense_ = method == Method::kDense ||
-           (method == Method::kChoose && valueCount_ <= slotsPerAttribute && cells <= kDensePoolCells);
+  const long long slotsPerAttribute = static_cast<long long>(kDenseSlotsPerAttribute) *
+                                      std::max<std::size_t>(informative_.size(), 1);
+  dense_ =
+      method == Method::kDense ||
+      (method == Method::kChoose && valueCount_ <= slotsPerAttribute && cells <= kDensePoolCells);
   if (!dense_) return;
 
-  pool_.assign(static_cast<std::size_t>(cells), 0);
+  // Spare columns past the last let a block of lanes read whole vectors.
+  stride_ = static_cast<std::size_t>(n_) + kDenseLanes;
+  pool_.assign(stride_ * valueCount_, 0);
+  rows_.assign(stride_, 0);
+  column_.resize(n_);
+  clusterAt_.resize(n_);
+  columns_ = n_;
+  own_.assign(valueCount_, 0);
+  partnerAt_.assign(n_, -1);
   shape_.assign(n_, kOther);
   tableIndex_.assign(static_cast<std::size_t>(n_) * informative_.size(), 0);
   oneRowTerms_.assign(valueCount_, 0.0f);
   twoRowTerms_.assign(pairs, 0.0f);
   for (int c = 0; c < n_; ++c) {
-    int* row = &pool_[static_cast<std::size_t>(c) * valueCount_];
-    for (const SlotCount& e : clusters_[c]->nonZeroCounts()) row[e.slot] = e.count;
+    column_[c] = c;
+    clusterAt_[c] = c;
+    rows_[c] = clusters_[c]->rowCount;
+    for (const SlotCount& e : clusters_[c]->nonZeroCounts())
+      pool_[static_cast<std::size_t>(e.slot) * stride_ + c] = e.count;
     noteShape(c);
   }
+}
+
+const int* UnionSums::ownCounts(int x) {
+  const std::size_t c = static_cast<std::size_t>(column_[x]);
+  for (int v = 0; v < valueCount_; ++v) own_[v] = pool_[static_cast<std::size_t>(v) * stride_ + c];
+  return own_.data();
 }
 
 namespace {
@@ -109,8 +152,8 @@ void UnionSums::noteShape(int c) {
     if (sum != rows) return;
     if (d != 1) {
       const Attribute& at = informative_[t];
-      index[t++] = rows == 1 ? offset + codes[0]
-                             : at.pairOffset + pairEntry(codes[0], codes[held - 1], d);
+      index[t++] =
+          rows == 1 ? offset + codes[0] : at.pairOffset + pairEntry(codes[0], codes[held - 1], d);
     }
     offset += d;
   }
@@ -119,21 +162,37 @@ void UnionSums::noteShape(int c) {
 
 void UnionSums::merged(int i, int j) {
   if (!dense_) return;
-  int* into = &pool_[static_cast<std::size_t>(i) * valueCount_];
-  const int* from = &pool_[static_cast<std::size_t>(j) * valueCount_];
-  for (int s = 0; s < valueCount_; ++s) into[s] += from[s];
+  // j's column is added into i's; the last live column then fills j's place,
+  // so that the live clusters keep the first columns and blocks of partners
+  // stay consecutive.
+  const std::size_t into = column_[i];
+  const std::size_t from = column_[j];
+  const std::size_t last = static_cast<std::size_t>(--columns_);
+  for (int v = 0; v < valueCount_; ++v) {
+    int* slot = &pool_[static_cast<std::size_t>(v) * stride_];
+    slot[into] += slot[from];
+    slot[from] = slot[last];
+    slot[last] = 0;
+  }
+  rows_[into] = clusters_[i]->rowCount;
+  rows_[from] = rows_[last];
+  rows_[last] = 0;
+  const int moved = clusterAt_[last];
+  clusterAt_[from] = moved;
+  column_[moved] = static_cast<int>(from);
+  column_[j] = -1;
   noteShape(i);
 }
 
-bool UnionSums::tableWorthIt(int x, int rows, int partners) const {
+bool UnionSums::tableWorthIt(const int* row, int rows, int partners) const {
   // Each entry costs a walk over the z codes x holds plus the added ones; every
   // partner it serves saves a dense pass over the attribute's d slots.
-  const int* row = &pool_[static_cast<std::size_t>(x) * valueCount_];
   long long build = 0, pass = 0;
   for (const Attribute& t : informative_) {
     int held = 0;
     for (int v = 0; v < t.domain; ++v) held += row[t.offset + v] != 0;
-    const long long entries = rows == 1 ? t.domain : static_cast<long long>(t.domain) * (t.domain + 1) / 2;
+    const long long entries =
+        rows == 1 ? t.domain : static_cast<long long>(t.domain) * (t.domain + 1) / 2;
     build += entries * (held + rows);
     pass += t.domain;
   }
@@ -161,8 +220,7 @@ float accumulateWithExtra(const int* counts, const std::vector<int>& held, const
 
 }  // namespace
 
-void UnionSums::buildTable(int x, int rows) {
-  const int* row = &pool_[static_cast<std::size_t>(x) * valueCount_];
+void UnionSums::buildTable(int x, const int* row, int rows) {
   const double rowLog = log2Count(clusters_[x]->rowCount + rows);
   std::vector<int> held;
   for (const Attribute& t : informative_) {
@@ -202,40 +260,33 @@ void UnionSums::sumTablePartners(const std::vector<float>& table, const int* q, 
   }
 }
 
-KELBOW_WIDE_VECTORS void UnionSums::sumDenseLanes(int x, const int* q, int count, float* out) const {
-  const int* row = &pool_[static_cast<std::size_t>(x) * valueCount_];
-  const int rows = clusters_[x]->rowCount;
-  for (int b = 0; b < count; b += kLanes) {
-    Lanes<const int*> partner;
-    Lanes<double> logs;
-    for (int l = 0; l < kLanes; ++l) {
-      // A short last block repeats its last partner in the spare lanes.
-      const int c = q[std::min(b + l, count - 1)];
-      partner[l] = &pool_[static_cast<std::size_t>(c) * valueCount_];
-      logs[l] = log2Count(rows + clusters_[c]->rowCount);
-    }
-    // Loaded whole rather than stored element by element into the vectors:
-    // GCC 12 at -O2 with its object-size checks miscompiles such stores.
-    Wide rowLog[kQuads];
-    std::memcpy(rowLog, logs.data(), sizeof rowLog);
-    Lanes<float> sum{};
-    for (const Attribute& t : informative_) {
-      Quad acc[kQuads] = {};
-      for (int v = t.offset; v < t.offset + t.domain; ++v) {
-        // Every lane takes the step; a zero count keeps its lane's accumulator.
-        for (int h = 0; h < kQuads; ++h) {
-          const Counts k = {row[v] + partner[4 * h][v], row[v] + partner[4 * h + 1][v],
-                            row[v] + partner[4 * h + 2][v], row[v] + partner[4 * h + 3][v]};
-          const Quad countLog = {log2Count(k[0]), log2Count(k[1]), log2Count(k[2]), log2Count(k[3])};
-          const Wide step = __builtin_convertvector(k, Wide) * (__builtin_convertvector(countLog, Wide) - rowLog[h]) +
-                            __builtin_convertvector(acc[h], Wide);
-          acc[h] = k != 0 ? __builtin_convertvector(step, Quad) : acc[h];
-        }
-      }
-      forLanes([&](int l) { sum[l] = addToSum(weightAttribute(acc[l / 4][l % 4], t.weight), sum[l]); });
-    }
-    for (int l = 0; l < kLanes && b + l < count; ++l) out[b + l] = sum[l];
+void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, float* out) {
+  // The partners in column order, so that blocks of them are mostly
+  // consecutive columns; each sum goes back to its partner's place.
+  for (int p = 0; p < count; ++p) partnerAt_[column_[q[p]]] = p;
+  cols_.clear();
+  for (int c = 0; c < columns_; ++c)
+    if (partnerAt_[c] >= 0) cols_.push_back(c);
+  const DenseView view{pool_.data(),
+                       stride_,
+                       rows_.data(),
+                       own,
+                       clusters_[x]->rowCount,
+                       informative_.data(),
+                       static_cast<int>(informative_.size()),
+                       gLog2Cache.data()};
+  float block[kDenseLanes];
+  for (int b = 0; b < count; b += kDenseLanes) {
+    const int k = std::min(kDenseLanes, count - b);
+#if KELBOW_HAS_WIDE_BUILD
+    if (wideVectors())
+      wide::denseBlock(view, cols_.data() + b, k, block);
+    else
+#endif
+      base::denseBlock(view, cols_.data() + b, k, block);
+    for (int l = 0; l < k; ++l) out[partnerAt_[cols_[b + l]]] = block[l];
   }
+  for (int c : cols_) partnerAt_[c] = -1;
 }
 
 void UnionSums::compute(int x, const std::vector<int>& partners, std::vector<float>& sums) {
@@ -248,9 +299,10 @@ void UnionSums::compute(int x, const std::vector<int>& partners, std::vector<flo
   }
   for (std::vector<int>& positions : byShape_) positions.clear();
   for (int p = 0; p < count; ++p) byShape_[static_cast<int>(shape_[partners[p]])].push_back(p);
+  const int* row = ownCounts(x);
   for (const int rows : {1, 2}) {
     std::vector<int>& own = byShape_[rows];
-    if (own.empty() || tableWorthIt(x, rows, static_cast<int>(own.size()))) continue;
+    if (own.empty() || tableWorthIt(row, rows, static_cast<int>(own.size()))) continue;
     byShape_[kOther].insert(byShape_[kOther].end(), own.begin(), own.end());
     own.clear();
   }
@@ -262,9 +314,9 @@ void UnionSums::compute(int x, const std::vector<int>& partners, std::vector<flo
     for (std::size_t k = 0; k < at.size(); ++k) idBuf_[k] = partners[at[k]];
     const int m = static_cast<int>(at.size());
     if (shape == kOther) {
-      sumDenseLanes(x, idBuf_.data(), m, outBuf_.data());
+      sumDenseLanes(x, row, idBuf_.data(), m, outBuf_.data());
     } else {
-      buildTable(x, shape);
+      buildTable(x, row, shape);
       sumTablePartners(shape == kOneRow ? oneRowTerms_ : twoRowTerms_, idBuf_.data(), m,
                        outBuf_.data());
     }

@@ -34,6 +34,14 @@ class UnionSums {
   // Partners summed side by side in one pass.
   static constexpr int kLanes = 8;
 
+  // An informative attribute as the sums read it.
+  struct Attribute {
+    int offset;  // first value slot
+    int domain;
+    float weight;
+    int pairOffset;  // first entry in the two-row table: d (d + 1) / 2 entries per attribute
+  };
+
   // sums[p] = S of the union of cluster x with cluster partners[p]; x must not be a partner.
   void compute(int x, const std::vector<int>& partners, std::vector<float>& sums);
 
@@ -41,34 +49,43 @@ class UnionSums {
   void merged(int i, int j);
 
  private:
-  struct Attribute {
-    int offset;      // first value slot
-    int domain;
-    float weight;
-    int pairOffset;  // first entry in the two-row table: d (d + 1) / 2 entries per attribute
-  };
   // Partners of one row, of two rows, and all others.
   enum Shape : char { kOther = 0, kOneRow = 1, kTwoRows = 2 };
 
   void noteShape(int c);
-  // True when building the table of x for partners of `rows` rows pays for `partners` of them.
-  bool tableWorthIt(int x, int rows, int partners) const;
-  void buildTable(int x, int rows);
+  // The counts of cluster x, all gValueCount slots, copied out of the pool.
+  const int* ownCounts(int x);
+  // True when building the table of x (its counts `row`) for partners of `rows`
+  // rows pays for `partners` of them.
+  bool tableWorthIt(const int* row, int rows, int partners) const;
+  void buildTable(int x, const int* row, int rows);
   void sumTablePartners(const std::vector<float>& table, const int* q, int count, float* out) const;
-  void sumDenseLanes(int x, const int* q, int count, float* out) const;
+  void sumDenseLanes(int x, const int* own, const int* q, int count, float* out);
 
   const std::vector<std::unique_ptr<ClusterSummary>>& clusters_;
   int n_;
   int valueCount_;
   bool dense_ = false;
   std::vector<Attribute> informative_;  // attributes of more than one value, in order
-  std::vector<int> pool_;               // n rows of valueCount counts (dense only)
-  std::vector<char> shape_;             // Shape of every cluster (dense only)
+  // Dense only: the counts of the live clusters, slot-major (slot v of the
+  // cluster in column c at v * stride_ + c); the live clusters hold the first
+  // columns_ columns.
+  std::vector<int> pool_;
+  std::size_t stride_ = 0;
+  std::vector<int> rows_;       // row count of every column
+  std::vector<int> column_;     // column of every cluster; -1 once merged away
+  std::vector<int> clusterAt_;  // cluster of every column
+  int columns_ = 0;
+  std::vector<int> own_;        // the counts of the cluster whose unions are summed
+  std::vector<int> partnerAt_;  // per column: the partner's place in the call, or -1
+  std::vector<int> cols_;       // the partners' columns, ascending
+
+  std::vector<char> shape_;  // Shape of every cluster (dense only)
   // Of a one- or two-row cluster: its entry in the table of its shape, per informative attribute.
   std::vector<int> tableIndex_;
-  std::vector<float> oneRowTerms_;      // weighted term of x plus one row, per value slot
-  std::vector<float> twoRowTerms_;      // weighted term of x plus two rows, per attribute and code pair
-  std::vector<int> byShape_[3];         // partner positions split by shape
+  std::vector<float> oneRowTerms_;  // weighted term of x plus one row, per value slot
+  std::vector<float> twoRowTerms_;  // weighted term of x plus two rows, per attribute and code pair
+  std::vector<int> byShape_[3];     // partner positions split by shape
   std::vector<int> idBuf_;
   std::vector<float> outBuf_;
 };

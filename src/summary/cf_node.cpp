@@ -139,37 +139,34 @@ InsertStatus CFNode::insert(SummaryEntry& e, CFNode*& sibling) {
 void CFNode::rowUnions(SummaryEntry& e) {
   unions_.resize(count);
   const int* slots = e.rowSlots.data();
+  const int* laneCodes = nullptr;  // made once, for the first entry without a table
   laneTables_.clear();
   laneEntries_.clear();
   for (int i = 0; i < count; ++i) {
     const float* table = entries[i].rowTable(count);
     if (table == nullptr) {
-      unions_[i] = entries[i].directUnionWithRow(slots);
+      if (laneCodes == nullptr) laneCodes = tree->rowLaneCodes(slots);
+      unions_[i] = entries[i].directUnionWithCodes(laneCodes);
     } else {
       laneTables_.push_back(table);
       laneEntries_.push_back(i);
     }
   }
+  const std::vector<int>& attributes = tree->informativeAttributes;
+  const int width = static_cast<int>(attributes.size());
+  rowCells_.resize(width);
+  for (int t = 0; t < width; ++t) rowCells_[t] = tree->lanes.cellOfSlot[slots[attributes[t]]];
   // The entries with a row table side by side, one lane each: every lane adds
-  // its attributes' table entries in attribute order exactly as
+  // its attributes' table cells in attribute order exactly as
   // unionEntropyWithRow does, and the lanes' chains run independently.
-  constexpr int kLanes = 8;
   const int m = tree->attributeCount - tree->singleValuedCount;
   const int withTable = static_cast<int>(laneTables_.size());
-  for (int g = 0; g < withTable; g += kLanes) {
-    const int k = std::min(kLanes, withTable - g);
-    // Lanes past the last entry repeat the first one's table; their sums are dropped.
-    const float* tables[kLanes];
-    for (int j = 0; j < kLanes; ++j) tables[j] = laneTables_[g + (j < k ? j : 0)];
-    float sum[kLanes] = {};
-    for (int a : tree->informativeAttributes) {
-      const double w = gTreeWeights[a];
-      const int s = slots[a];
-      for (int j = 0; j < kLanes; ++j)
-        sum[j] = static_cast<float>(sum[j] + static_cast<double>(tables[j][s]) * w);
-    }
+  float sums[kTableLanes];
+  for (int g = 0; g < withTable; g += kTableLanes) {
+    const int k = std::min(kTableLanes, withTable - g);
+    tableSums(&laneTables_[g], k, rowCells_.data(), tree->informativeWeights.data(), width, sums);
     for (int j = 0; j < k; ++j)
-      unions_[laneEntries_[g + j]] = static_cast<float>(-static_cast<double>(sum[j]) / m);
+      unions_[laneEntries_[g + j]] = static_cast<float>(-static_cast<double>(sums[j]) / m);
   }
 }
 

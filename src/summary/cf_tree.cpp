@@ -78,21 +78,34 @@ void CFTree::applyDescription(const TableDescription& desc) {
   gTreeWeights = attributeWeights(domainSizes);
   slotOffsets.assign(attributeCount, 0);
   informativeAttributes.clear();
-  directCost = 0;
-  tableCost = 0;
-  largestDomain = 0;
   int offset = 0;
   for (int a = 0; a < attributeCount; ++a) {
-    const long long d = domainSizes[a];
     slotOffsets[a] = offset;
     offset += domainSizes[a];
-    if (d == 1) continue;
-    informativeAttributes.push_back(a);
-    largestDomain = std::max(largestDomain, domainSizes[a]);
+    if (domainSizes[a] != 1) informativeAttributes.push_back(a);
+  }
+  informativeWeights.clear();
+  for (int a : informativeAttributes) informativeWeights.push_back(gTreeWeights[a]);
+  lanes.build(domainSizes);
+  laneCodes.assign(lanes.offsetOfLane.size(), -1);
+  laneSums.assign(lanes.offsetOfLane.size(), 0.0f);
+  directCost = 0;
+  tableCost = 0;
+  for (const LaneBand& band : lanes.bands) {
+    const long long d = band.domain;
     directCost += d;
     // The shared prefix pass plus, at worst, a replayed tail for every code.
     tableCost += d + d * (d + 1) / 2;
   }
+}
+
+const int* CFTree::rowLaneCodes(const int* slots) {
+  const std::vector<int>& laneOf = lanes.laneOfAttribute;
+  for (std::size_t i = 0; i < informativeAttributes.size(); ++i) {
+    const int a = informativeAttributes[i];
+    laneCodes[laneOf[i]] = slots[a] - slotOffsets[a];
+  }
+  return laneCodes.data();
 }
 
 void CFTree::setUp(float newThreshold, int nc, int f) {
@@ -162,10 +175,11 @@ void CFTree::insertRow(const int* codes) {
 double CFTree::memoryBound() const {
   // Every leaf entry, one entry per node above the leaves (fewer nodes than
   // leaves), a partition's worth of copies and the arriving row: each with a
-  // count table and a row table of V four-byte slots.
+  // count table of V four-byte slots and, in the lane layout, its counts, their
+  // two logarithms and a row table.
   const double entries = static_cast<double>(maxLeaves) * pageSize / (4.0 * valueCount + 8) +
                          2.0 * maxLeaves + 2.0 * (pageSize / (4.0 * valueCount + 8)) + 4;
-  return entries * 8.0 * valueCount;
+  return entries * (4.0 * valueCount + 16.0 * lanes.cells);
 }
 
 void CFTree::checkMemory() const {
@@ -210,6 +224,19 @@ void CFTree::insert(const SummaryEntry& e) {
   }
   ++rowsInserted;
   reinsertDone.clear();
+}
+
+float CFTree::largeCountLog(int k) const {
+  const long long i = static_cast<long long>(k) - kLog2CacheSize;
+  if (i >= kLargeLogCells) return log2Computed(k);
+  if (i >= static_cast<long long>(largeLogs_.size())) {
+    // Counts grow one row at a time: fill a block ahead.
+    constexpr long long kBlock = 4096;
+    const long long filled = std::min<long long>(kLargeLogCells, (i / kBlock + 1) * kBlock);
+    for (long long j = static_cast<long long>(largeLogs_.size()); j < filled; ++j)
+      largeLogs_.push_back(log2Computed(static_cast<int>(kLog2CacheSize + j)));
+  }
+  return largeLogs_[i];
 }
 
 CFNode* CFTree::newNode() {

@@ -17,6 +17,7 @@
 #include "input/byte_source.h"
 #include "input/description_text.h"
 #include "input/table_reader.h"
+#include "input/tables.h"
 #include "summary/cf_node.h"
 #include "summary/lin_list.h"
 #include "summary/member_index.h"
@@ -97,10 +98,24 @@ class CFTree {
   // Derived from the description for the entry arithmetic.
   std::vector<int> slotOffsets;            // first value slot of every attribute
   std::vector<int> informativeAttributes;  // attributes of more than one value, in order
-  long long directCost = 0;                // slots one plain evaluation of an entry visits
-  long long tableCost = 0;                 // bound on the steps of building an entry's row table
-  int largestDomain = 0;                   // largest domain size of an informative attribute
-  std::vector<float> scratchSums;  // work space of the entry passes, one per informative attribute
+  std::vector<float> informativeWeights;   // their weights, in the same order
+  LaneLayout lanes;                        // layout of the entries' derived tables
+  long long directCost = 0;                // band steps of one pass over an entry's counts
+  long long tableCost = 0;  // bound on the band steps of building an entry's row table
+
+  // log2 of a count exactly as log2Count gives it. Counts beyond the
+  // process-wide cache come from a table of the tree's own, filled as the
+  // counts of the entries grow (at most kLargeLogCells of them, 8 MB), so that
+  // the ever-growing counts of the entries near the root compute each
+  // logarithm once rather than once per slot.
+  float countLog(int k) const { return k < kLog2CacheSize ? log2Count(k) : largeCountLog(k); }
+  static constexpr int kLargeLogCells = 1 << 21;
+
+  // The arriving row's code in every lane of `lanes` (-1 in an unused lane), for
+  // SummaryEntry::directUnionWithCodes; valid until the next call.
+  const int* rowLaneCodes(const int* slots);
+  std::vector<int> laneCodes;   // work space of rowLaneCodes
+  std::vector<float> laneSums;  // work space of the entry passes, one per lane
 
  private:
   // Takes the attribute tables from a checked description.
@@ -109,7 +124,9 @@ class CFTree {
   void setUp(float threshold, int nc, int f);
   // Ends the process when the tree's tables could not fit in this machine's memory.
   void checkMemory() const;
-  std::string descriptionName_;  // for the messages about the table's size
+  float largeCountLog(int k) const;
+  mutable std::vector<float> largeLogs_;  // log2 (kLog2CacheSize + i), as far as filled
+  std::string descriptionName_;           // for the messages about the table's size
   // Reads every record of the data file and inserts it, with the progress line.
   void readData(ByteSource& data, const std::string& dataFileName, int declaredRows);
 };

@@ -12,6 +12,7 @@
 #include <numeric>
 #include <string>
 
+#include "common/vector_isa.h"
 #include "input/attribute_context.h"
 #include "input/tables.h"
 #include "summary/summary_test_support.h"
@@ -388,8 +389,9 @@ void expectSameTrees(CFTree& fast, CFTree& plain, int row) {
   }
 }
 
-TEST_P(FastEvaluations, MatchThePlainDensePassBitForBit) {
-  const Twin& t = GetParam();
+// Both builds of the lane kernels: the AVX2 one where the processor has it, and
+// the base one that runs where it does not.
+void checkFastAgainstPlain(const Twin& t) {
   auto rows = plantedTable(t.rows, t.domains, t.clusters, t.noise, 11);
   if (t.everyKthIsRowZero > 0)
     for (std::size_t r = 0; r < rows.size(); r += t.everyKthIsRowZero) rows[r] = rows[0];
@@ -420,6 +422,16 @@ TEST_P(FastEvaluations, MatchThePlainDensePassBitForBit) {
         ASSERT_EQ(bits(e.unionEntropy(arriving)), want);
       }
     }
+  }
+}
+
+TEST_P(FastEvaluations, MatchThePlainDensePassBitForBit) {
+  for (const bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "wide build where available" : "base build");
+    setWideVectors(wide);
+    checkFastAgainstPlain(GetParam());
+    setWideVectors(true);
+    if (HasFatalFailure()) return;
   }
 }
 

@@ -12,8 +12,8 @@ namespace {
 
 // One accumulation term of an attribute: count k of a union of n rows adds
 // k * (log2 k - log2 n), in double from the single-precision logarithms.
-inline double term(int k, double logRows) {
-  return static_cast<double>(k) * (static_cast<double>(log2Count(k)) - logRows);
+inline double term(const CFTree& tree, int k, double logRows) {
+  return static_cast<double>(k) * (static_cast<double>(tree.countLog(k)) - logRows);
 }
 
 // The entropy value -S / m of a count table (read through countAt) of n rows:
@@ -23,7 +23,7 @@ inline double term(int k, double logRows) {
 // per attribute.
 template <class CountAt>
 float entryValue(const CFTree& tree, CountAt countAt, int n) {
-  const double ln = log2Count(n);
+  const double ln = tree.countLog(n);
   float sum = 0.0f;
   for (int a : tree.informativeAttributes) {
     const int offset = tree.slotOffsets[a];
@@ -31,7 +31,7 @@ float entryValue(const CFTree& tree, CountAt countAt, int n) {
     float acc = 0.0f;
     for (int s = offset; s < end; ++s) {
       const int c = countAt(s);
-      if (c != 0) acc = static_cast<float>(acc + term(c, ln));
+      if (c != 0) acc = static_cast<float>(acc + term(tree, c, ln));
     }
     sum = static_cast<float>(sum + static_cast<double>(acc) * gTreeWeights[a]);
   }
@@ -41,7 +41,9 @@ float entryValue(const CFTree& tree, CountAt countAt, int n) {
 
 // log2 (c + 1), the logarithm a count takes when one more row joins. A count of
 // INT_MAX holds every row the tool can count, so no row joins it.
-inline float log2OfNext(int c) { return c < INT_MAX ? log2Count(c + 1) : 0.0f; }
+inline float log2OfNext(const CFTree& tree, int c) {
+  return c < INT_MAX ? tree.countLog(c + 1) : 0.0f;
+}
 
 }  // namespace
 
@@ -75,6 +77,7 @@ void SummaryEntry::assign(const SummaryEntry& other) {
   // an entry of many rows); a row table is rebuilt when it pays again.
   logsValid_ = other.logsValid_;
   if (logsValid_) {
+    laneCounts_ = other.laneCounts_;
     logCount_ = other.logCount_;
     logBump_ = other.logBump_;
     logRowsAfter_ = other.logRowsAfter_;
@@ -95,23 +98,33 @@ void SummaryEntry::rowAdded(const int* slots) {
   rowTableValid_ = false;
   usesSinceChange_ = 0;
   if (!logsValid_) return;
+  const std::vector<int>& cellOf = tree->lanes.cellOfSlot;
   for (int a = 0; a < tree->attributeCount; ++a) {
     const int s = slots[a];
-    logCount_[s] = logBump_[s];
-    logBump_[s] = log2OfNext(counts[s]);
+    const int cell = cellOf[s];
+    if (cell < 0) continue;  // a one-valued attribute has no cells
+    laneCounts_[cell] = counts[s];
+    logCount_[cell] = logBump_[cell];
+    logBump_[cell] = log2OfNext(*tree, counts[s]);
   }
-  logRowsAfter_ = log2OfNext(n);
+  logRowsAfter_ = log2OfNext(*tree, n);
 }
 
 void SummaryEntry::ensureLogs() {
   if (logsValid_) return;
-  logCount_.resize(valueCount);
-  logBump_.resize(valueCount);
+  const LaneLayout& lanes = tree->lanes;
+  // Cells no attribute has keep count 0 and logarithms 0.
+  laneCounts_.assign(lanes.cells, 0);
+  logCount_.assign(lanes.cells, 0.0f);
+  logBump_.assign(lanes.cells, 0.0f);
   for (int s = 0; s < valueCount; ++s) {
-    logCount_[s] = log2Count(counts[s]);
-    logBump_[s] = log2OfNext(counts[s]);
+    const int cell = lanes.cellOfSlot[s];
+    if (cell < 0) continue;
+    laneCounts_[cell] = counts[s];
+    logCount_[cell] = tree->countLog(counts[s]);
+    logBump_[cell] = log2OfNext(*tree, counts[s]);
   }
-  logRowsAfter_ = log2OfNext(n);
+  logRowsAfter_ = log2OfNext(*tree, n);
   logsValid_ = true;
 }
 
@@ -119,6 +132,7 @@ void SummaryEntry::release() {
   *this = SummaryEntry();
   counts.shrink_to_fit();
   rowSlots.shrink_to_fit();
+  laneCounts_ = std::vector<int>();
   logCount_ = std::vector<float>();
   logBump_ = std::vector<float>();
   rowTable_ = std::vector<float>();
@@ -144,83 +158,36 @@ float SummaryEntry::unionEntropy(const SummaryEntry& other) const {
       *tree, [mine, theirs](int s) { return mine[s] + theirs[s]; }, n + other.n);
 }
 
-// Both passes below walk all informative attributes side by side, code by
-// code: each attribute's accumulator sees its own slots in slot order, exactly
-// as in one plain pass per attribute, while the chains of different attributes
-// no longer wait for each other.
-
-float SummaryEntry::directUnionWithRow(const int* slots) {
-  ensureLogs();
-  const int* c = counts.data();
-  const float* logC = logCount_.data();
-  const float* logB = logBump_.data();
-  const double ln = logRowsAfter_;
+float SummaryEntry::weightedLanes(const float* acc) const {
   const std::vector<int>& attributes = tree->informativeAttributes;
-  const int k = static_cast<int>(attributes.size());
-  std::vector<float>& acc = tree->scratchSums;
-  acc.assign(k, 0.0f);
-  for (int v = 0; v < tree->largestDomain; ++v) {
-    for (int i = 0; i < k; ++i) {
-      const int a = attributes[i];
-      if (v >= tree->domainSizes[a]) continue;
-      const int s = tree->slotOffsets[a] + v;
-      if (s == slots[a]) {
-        acc[i] = static_cast<float>(acc[i] + static_cast<double>(c[s] + 1) *
-                                                 (static_cast<double>(logB[s]) - ln));
-      } else if (c[s] != 0) {
-        acc[i] = static_cast<float>(acc[i] + static_cast<double>(c[s]) *
-                                                 (static_cast<double>(logC[s]) - ln));
-      }
-    }
-  }
+  const std::vector<int>& laneOf = tree->lanes.laneOfAttribute;
   float sum = 0.0f;
-  for (int i = 0; i < k; ++i)
-    sum = static_cast<float>(sum + static_cast<double>(acc[i]) * gTreeWeights[attributes[i]]);
+  for (std::size_t i = 0; i < attributes.size(); ++i)
+    sum =
+        static_cast<float>(sum + static_cast<double>(acc[laneOf[i]]) * gTreeWeights[attributes[i]]);
   const int m = tree->attributeCount - tree->singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
 }
 
-void SummaryEntry::buildRowTable() {
-  // For code v of an attribute, the union's accumulator is the prefix over the
-  // slots before v (the entry's own non-zero counts), then (c_v + 1) at v, then
-  // the entry's non-zero counts after v, each step rounded as in the plain
-  // pass. The prefixes take one pass; the tails are then replayed for all codes
-  // at once, slot by slot, each code's chain getting the steps of the slots
-  // after it in slot order.
+LaneCounts SummaryEntry::laneView() {
   ensureLogs();
-  rowTable_.resize(valueCount);
-  const int* c = counts.data();
-  const float* logC = logCount_.data();
-  const float* logB = logBump_.data();
-  float* t = rowTable_.data();
-  const double ln = logRowsAfter_;
-  const std::vector<int>& attributes = tree->informativeAttributes;
-  const int k = static_cast<int>(attributes.size());
-  std::vector<float>& prefix = tree->scratchSums;
-  prefix.assign(k, 0.0f);
-  for (int v = 0; v < tree->largestDomain; ++v) {
-    for (int i = 0; i < k; ++i) {
-      const int a = attributes[i];
-      if (v >= tree->domainSizes[a]) continue;
-      const int s = tree->slotOffsets[a] + v;
-      t[s] = static_cast<float>(prefix[i] + static_cast<double>(c[s] + 1) *
-                                                (static_cast<double>(logB[s]) - ln));
-      if (c[s] != 0)
-        prefix[i] = static_cast<float>(prefix[i] + static_cast<double>(c[s]) *
-                                                       (static_cast<double>(logC[s]) - ln));
-    }
-  }
-  for (int v = 1; v < tree->largestDomain; ++v) {
-    for (int i = 0; i < k; ++i) {
-      const int a = attributes[i];
-      if (v >= tree->domainSizes[a]) continue;
-      const int offset = tree->slotOffsets[a];
-      const int s = offset + v;
-      if (c[s] == 0) continue;
-      const double step = static_cast<double>(c[s]) * (static_cast<double>(logC[s]) - ln);
-      for (int u = offset; u < s; ++u) t[u] = static_cast<float>(t[u] + step);
-    }
-  }
+  return {laneCounts_.data(), logCount_.data(), logBump_.data(), logRowsAfter_};
+}
+
+float SummaryEntry::directUnionWithRow(const int* slots) {
+  return directUnionWithCodes(tree->rowLaneCodes(slots));
+}
+
+float SummaryEntry::directUnionWithCodes(const int* laneCodes) {
+  std::vector<float>& acc = tree->laneSums;
+  laneUnionWithRow(tree->lanes, laneView(), laneCodes, acc.data());
+  return weightedLanes(acc.data());
+}
+
+void SummaryEntry::buildRowTable() {
+  const LaneCounts view = laneView();
+  rowTable_.resize(tree->lanes.cells);
+  buildLaneTable(tree->lanes, view, rowTable_.data());
   rowTableValid_ = true;
 }
 
@@ -237,9 +204,10 @@ const float* SummaryEntry::rowTable(int expectedUses) {
 float SummaryEntry::unionEntropyWithRow(const int* slots, int expectedUses) {
   const float* table = rowTable(expectedUses);
   if (table == nullptr) return directUnionWithRow(slots);
+  const std::vector<int>& cellOf = tree->lanes.cellOfSlot;
   float sum = 0.0f;
   for (int a : tree->informativeAttributes)
-    sum = static_cast<float>(sum + static_cast<double>(table[slots[a]]) * gTreeWeights[a]);
+    sum = static_cast<float>(sum + static_cast<double>(table[cellOf[slots[a]]]) * gTreeWeights[a]);
   const int m = tree->attributeCount - tree->singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "summary/entry_lanes.h"
 #include "summary/entry_record.h"
 
 namespace kelbow {
@@ -55,13 +56,16 @@ class SummaryEntry {
   // entry; `expectedUses` (how many more evaluations this entry may see before it
   // changes) only decides whether the row table is worth building.
   float unionEntropyWithRow(const int* slots, int expectedUses = 0);
-  // The same value by one plain pass over the counts.
+  // The same value by one pass over the entry's own counts.
   float directUnionWithRow(const int* slots);
+  // The same, given the row's code in every lane of the tree's lane layout
+  // (CFTree::rowLaneCodes).
+  float directUnionWithCodes(const int* laneCodes);
   // The row table, built first when the evaluations this entry has seen and is
-  // expected to see make it pay; null when they do not. Entry v of the table is
-  // the rounded accumulator of v's attribute for the union with one more row of
-  // code v, so that the union's value is the weighted sum of one table entry per
-  // attribute, added in attribute order.
+  // expected to see make it pay; null when they do not. The cell of value slot s
+  // (the tree's lanes.cellOfSlot) holds the rounded accumulator of s's attribute
+  // for the union with one more row of that value, so that the union's value is
+  // the weighted sum of one cell per attribute, added in attribute order.
   const float* rowTable(int expectedUses);
   // True when this is a data entry of one row whose counts are 1 at every one
   // of `slots` (so that its counts equal those of that row's entry).
@@ -117,20 +121,26 @@ class SummaryEntry {
   void countsChanged();
   // Keeps what is derived from the counts after one row was added at `slots`.
   void rowAdded(const int* slots);
-  // Makes logCount_, logBump_ and logRowsAfter_ valid.
+  // Makes laneCounts_, logCount_, logBump_ and logRowsAfter_ valid.
   void ensureLogs();
+  // The counts and logarithms in the tree's lane layout, made valid first.
+  LaneCounts laneView();
+  // The union's value -S / m from every lane's accumulator, summed in attribute order.
+  float weightedLanes(const float* acc) const;
   // Fills rowTable_: for every informative attribute and code, the attribute's
   // accumulator for the union with one more row of that code.
   void buildRowTable();
 
   // Derived from the counts and kept up to date while rows are added one at a
-  // time, so that an entry of many rows computes almost no logarithm: log2 c
-  // and log2 (c + 1) of every slot's count c, and log2 (n + 1).
+  // time, so that an entry of many rows computes almost no logarithm: in the
+  // tree's lane layout, every slot's count c, log2 c and log2 (c + 1); and
+  // log2 (n + 1).
+  std::vector<int> laneCounts_;
   std::vector<float> logCount_;
   std::vector<float> logBump_;
   float logRowsAfter_ = 0.0f;
   bool logsValid_ = false;
-  std::vector<float> rowTable_;  // per value slot; valid while rowTableValid_
+  std::vector<float> rowTable_;  // per cell of the lane layout; valid while rowTableValid_
   bool rowTableValid_ = false;
   int usesSinceChange_ = 0;  // one-row evaluations since the counts last changed
 };
