@@ -56,4 +56,17 @@ int printHelp(std::string_view text) {
   return 0;
 }
 
+Scan commonOption(int c, char* const argv[], std::string_view program, std::string_view help) {
+  if (c == 'h') {
+    printHelp(help);
+    return Scan::kDone;
+  }
+  if (c == kVersionOption) {
+    printVersion(program);
+    return Scan::kDone;
+  }
+  usageFailure(program, refusedOption(c, argv));
+  return Scan::kRefused;
+}
+
 }  // namespace kelbow

@@ -15,8 +15,10 @@ namespace kelbow {
 inline constexpr int kCompanionFailure = 1;
 
 // Long-only options get codes above every byte, so they never clash with a
-// short option letter.
-inline constexpr int kFirstLongOnly = 256;
+// short option letter. --version is the first of them in every companion;
+// a companion's own long-only options follow it.
+inline constexpr int kVersionOption = 256;
+inline constexpr int kFirstLongOnly = kVersionOption + 1;
 
 // What scanning a companion's command line found: go on with the run, or end
 // now with status 0 (the help or the version was printed), or with
@@ -48,5 +50,10 @@ int printVersion(std::string_view program);
 
 // Prints the help text on standard output and returns 0.
 int printHelp(std::string_view text);
+
+// The cases every companion's scan ends with, for a code `c` its own switch
+// does not take: -h prints `help`, --version the version (both kDone), and
+// anything else getopt_long refused is a usage error (kRefused).
+Scan commonOption(int c, char* const argv[], std::string_view program, std::string_view help);
 
 }  // namespace kelbow

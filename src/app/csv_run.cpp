@@ -80,8 +80,7 @@ enum LongOnly {
   kHeaderOption = kFirstLongOnly,
   kNoHeaderOption,
   kTrimOption,
-  kSplitOption,
-  kVersionOption
+  kSplitOption
 };
 
 struct CsvOptions {
@@ -173,15 +172,8 @@ Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
       case 'q':
         o.quiet = true;
         break;
-      case 'h':
-        printHelp(kHelp);
-        return Scan::kDone;
-      case kVersionOption:
-        printVersion(kProgram);
-        return Scan::kDone;
       default:
-        usageFailure(kProgram, refusedOption(c, argv));
-        return Scan::kRefused;
+        return commonOption(c, argv, kProgram, kHelp);
     }
   }
   if (::optind + 1 != argc) {

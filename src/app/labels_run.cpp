@@ -62,7 +62,7 @@ constexpr std::string_view kHelp =
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 6\n";
 
-enum LongOnly { kSnapshotsOption = kFirstLongOnly, kVersionOption };
+enum LongOnly { kSnapshotsOption = kFirstLongOnly };
 
 // While alive, the analysis's progress (standard output) goes to standard error
 // through the same unbuffered gate as every message, so nothing is reordered and
@@ -174,15 +174,8 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
       case kSnapshotsOption:
         o.snapshots = true;
         break;
-      case 'h':
-        printHelp(kHelp);
-        return Scan::kDone;
-      case kVersionOption:
-        printVersion(kProgram);
-        return Scan::kDone;
       default:
-        usageFailure(kProgram, refusedOption(c, argv));
-        return Scan::kRefused;
+        return commonOption(c, argv, kProgram, kHelp);
     }
   }
   if (::optind < argc) {

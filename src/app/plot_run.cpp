@@ -44,7 +44,6 @@ constexpr std::string_view kHelp =
     "  kelbow-plot critters.data.kelbow\n"
     "  kelbow-plot -d votes.data -o votes.svg results.kelbow\n";
 
-enum LongOnly { kVersionOption = kFirstLongOnly };
 
 // The chart appears whole or not at all: written beside its place, then renamed.
 bool writeChart(const std::string& path, const std::string& svg, std::string* err) {

@@ -59,7 +59,6 @@ constexpr std::string_view kHelp =
     "  kelbow-profile -c critters.labels critters.data critters.k4\n"
     "  kelbow-profile -f json -t 10 -o critters.k4.json critters critters.k4\n";
 
-enum LongOnly { kVersionOption = kFirstLongOnly };
 
 constexpr int kDefaultTop = 5;
 
@@ -112,15 +111,8 @@ Scan scanOptions(int argc, char* argv[], ProfileOptions& o) {
       case 'o':
         o.output = ::optarg;
         break;
-      case 'h':
-        printHelp(kHelp);
-        return Scan::kDone;
-      case kVersionOption:
-        printVersion(kProgram);
-        return Scan::kDone;
       default:
-        usageFailure(kProgram, refusedOption(c, argv));
-        return Scan::kRefused;
+        return commonOption(c, argv, kProgram, kHelp);
     }
   }
   if (argc - ::optind != 2) {

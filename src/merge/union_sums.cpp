@@ -53,25 +53,11 @@ struct DenseView {
   const float* logCache;  // log2Count of every count below kLog2CacheSize
 };
 
-#define KELBOW_LANES_AVX2 0
 // Partners of one call of the vector kernel.
 constexpr int kDenseLanes = 16;
-
-namespace base {
-#include "merge/union_lanes_kernels.inc"
-}  // namespace base
-
-#if KELBOW_HAS_WIDE_BUILD
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#undef KELBOW_LANES_AVX2
-#define KELBOW_LANES_AVX2 1
-namespace wide {
-#include "merge/union_lanes_kernels.inc"
-}  // namespace wide
-#pragma GCC pop_options
-#endif
-#undef KELBOW_LANES_AVX2
+#define KELBOW_LANE_KERNELS "merge/union_lanes_kernels.inc"
+#include "common/lane_builds.inc"
+#undef KELBOW_LANE_KERNELS
 
 }  // namespace
 

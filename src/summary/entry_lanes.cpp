@@ -19,22 +19,9 @@ namespace {
 constexpr int kWideLanes = 4;
 constexpr int kSpareCells = 64;
 
-#define KELBOW_LANES_AVX2 0
-namespace base {
-#include "summary/entry_lanes_kernels.inc"
-}  // namespace base
-
-#if KELBOW_HAS_WIDE_BUILD
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#undef KELBOW_LANES_AVX2
-#define KELBOW_LANES_AVX2 1
-namespace wide {
-#include "summary/entry_lanes_kernels.inc"
-}  // namespace wide
-#pragma GCC pop_options
-#endif
-#undef KELBOW_LANES_AVX2
+#define KELBOW_LANE_KERNELS "summary/entry_lanes_kernels.inc"
+#include "common/lane_builds.inc"
+#undef KELBOW_LANE_KERNELS
 
 }  // namespace
 
