@@ -127,6 +127,8 @@ class CFTree {
   float largeCountLog(int k) const;
   mutable std::vector<float> largeLogs_;  // log2 (kLog2CacheSize + i), as far as filled
   std::string descriptionName_;           // for the messages about the table's size
+  SummaryEntry arriving_;                 // the entry of the row insertRow is inserting
+  SummaryEntry inserting_;                // the entry insert is inserting from the root
   // Reads every record of the data file and inserts it, with the progress line.
   void readData(ByteSource& data, const std::string& dataFileName, int declaredRows);
 };

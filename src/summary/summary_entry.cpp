@@ -98,14 +98,19 @@ void SummaryEntry::rowAdded(const int* slots) {
   rowTableValid_ = false;
   usesSinceChange_ = 0;
   if (!logsValid_) return;
-  const std::vector<int>& cellOf = tree->lanes.cellOfSlot;
-  for (int a = 0; a < tree->attributeCount; ++a) {
+  const int* cellOf = tree->lanes.cellOfSlot.data();
+  const int* count = counts.data();
+  int* laneCount = laneCounts_.data();
+  float* logCount = logCount_.data();
+  float* logBump = logBump_.data();
+  const int attributes = tree->attributeCount;
+  for (int a = 0; a < attributes; ++a) {
     const int s = slots[a];
     const int cell = cellOf[s];
     if (cell < 0) continue;  // a one-valued attribute has no cells
-    laneCounts_[cell] = counts[s];
-    logCount_[cell] = logBump_[cell];
-    logBump_[cell] = log2OfNext(*tree, counts[s]);
+    laneCount[cell] = count[s];
+    logCount[cell] = logBump[cell];
+    logBump[cell] = log2OfNext(*tree, count[s]);
   }
   logRowsAfter_ = log2OfNext(*tree, n);
 }
@@ -143,9 +148,7 @@ CFNode* SummaryEntry::sonNode() {
   return son;
 }
 
-float SummaryEntry::entropy() {
-  if (n == 1) return 0.0f;
-  if (entropyCache > -0.5f) return entropyCache;
+float SummaryEntry::recountEntropy() {
   entropyCache = entryValue(
       *tree, [this](int s) { return counts[s]; }, n);
   return entropyCache;
@@ -191,13 +194,11 @@ void SummaryEntry::buildRowTable() {
   rowTableValid_ = true;
 }
 
-const float* SummaryEntry::rowTable(int expectedUses) {
-  if (!rowTableValid_) {
-    ++usesSinceChange_;
-    const long long uses = static_cast<long long>(usesSinceChange_) + expectedUses;
-    if (uses * tree->directCost < tree->tableCost) return nullptr;
-    buildRowTable();
-  }
+const float* SummaryEntry::rowTableIfWorthIt(int expectedUses) {
+  ++usesSinceChange_;
+  const long long uses = static_cast<long long>(usesSinceChange_) + expectedUses;
+  if (uses * tree->directCost < tree->tableCost) return nullptr;
+  buildRowTable();
   return rowTable_.data();
 }
 
@@ -210,12 +211,6 @@ float SummaryEntry::unionEntropyWithRow(const int* slots, int expectedUses) {
     sum = static_cast<float>(sum + static_cast<double>(table[cellOf[slots[a]]]) * gTreeWeights[a]);
   const int m = tree->attributeCount - tree->singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
-}
-
-float SummaryEntry::costFromUnion(float unionValue, SummaryEntry& other) {
-  // Left to right, each difference rounded to single precision.
-  const float partial = unionValue - entropy();
-  return partial - other.entropy();
 }
 
 float SummaryEntry::mergeCost(SummaryEntry& other, int expectedUses, float* u) {
