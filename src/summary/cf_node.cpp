@@ -156,10 +156,8 @@ void CFNode::rowUnions(SummaryEntry& e) {
   }
   if (withTable == 0) return;
   for (int j = withTable; j < withTable + 4; ++j) laneTables_[j] = laneTables_[0];
-  const std::vector<int>& attributes = tree->informativeAttributes;
-  const int width = static_cast<int>(attributes.size());
-  rowCells_.resize(width);
-  for (int t = 0; t < width; ++t) rowCells_[t] = tree->lanes.cellOfSlot[slots[attributes[t]]];
+  const int width = static_cast<int>(tree->informativeAttributes.size());
+  const int* rowCells = tree->rowCells(e.rowSlots);
   // The entries with a row table side by side, one lane each: every lane adds
   // its attributes' table cells in attribute order exactly as
   // unionEntropyWithRow does, and the lanes' chains run independently.
@@ -167,7 +165,7 @@ void CFNode::rowUnions(SummaryEntry& e) {
   float sums[kTableLanes];
   for (int g = 0; g < withTable; g += kTableLanes) {
     const int k = std::min(kTableLanes, withTable - g);
-    tableSums(&laneTables_[g], k, rowCells_.data(), tree->informativeWeights.data(), width, sums);
+    tableSums(&laneTables_[g], k, rowCells, tree->informativeWeights.data(), width, sums);
     for (int j = 0; j < k; ++j)
       unions_[laneEntries_[g + j]] = static_cast<float>(-static_cast<double>(sums[j]) / m);
   }

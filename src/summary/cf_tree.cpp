@@ -108,6 +108,16 @@ const int* CFTree::rowLaneCodes(const int* slots) {
   return laneCodes.data();
 }
 
+const int* CFTree::rowCells(const std::vector<int>& rowSlots) {
+  if (rowSlots != cellsSlots_ || rowCells_.empty()) {
+    cellsSlots_ = rowSlots;
+    rowCells_.resize(informativeAttributes.size());
+    for (std::size_t t = 0; t < informativeAttributes.size(); ++t)
+      rowCells_[t] = lanes.cellOfSlot[rowSlots[informativeAttributes[t]]];
+  }
+  return rowCells_.data();
+}
+
 void CFTree::setUp(float newThreshold, int nc, int f) {
   if (f < kMinFanOut) fatal("the summary tree needs a fan-out of at least 3\n");
   if (nc < 1) fatal("the summary tree needs a leaf-entry budget of at least 1\n");

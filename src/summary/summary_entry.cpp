@@ -93,24 +93,28 @@ void SummaryEntry::countsChanged() {
   usesSinceChange_ = 0;
 }
 
-void SummaryEntry::rowAdded(const int* slots) {
+void SummaryEntry::countRow(const int* slots) {
   rowSlots.clear();
   rowTableValid_ = false;
   usesSinceChange_ = 0;
-  if (!logsValid_) return;
+  int* count = counts.data();
+  const int attributes = tree->attributeCount;
+  if (!logsValid_) {
+    for (int a = 0; a < attributes; ++a) ++count[slots[a]];
+    return;
+  }
   const int* cellOf = tree->lanes.cellOfSlot.data();
-  const int* count = counts.data();
   int* laneCount = laneCounts_.data();
   float* logCount = logCount_.data();
   float* logBump = logBump_.data();
-  const int attributes = tree->attributeCount;
   for (int a = 0; a < attributes; ++a) {
     const int s = slots[a];
+    const int c = ++count[s];
     const int cell = cellOf[s];
     if (cell < 0) continue;  // a one-valued attribute has no cells
-    laneCount[cell] = count[s];
+    laneCount[cell] = c;
     logCount[cell] = logBump[cell];
-    logBump[cell] = log2OfNext(*tree, count[s]);
+    logBump[cell] = log2OfNext(*tree, c);
   }
   logRowsAfter_ = log2OfNext(*tree, n);
 }
@@ -220,10 +224,7 @@ float SummaryEntry::mergeCost(SummaryEntry& other, int expectedUses, float* u) {
   return costFromUnion(value, other);
 }
 
-bool SummaryEntry::isRowOf(const int* slots) const {
-  // A one-row entry's counts are 1 at its slots and 0 elsewhere, and the counts
-  // of each attribute add up to n; so n = 1 and a 1 at every slot is equality.
-  if (level != 0 || n != 1) return false;
+bool SummaryEntry::countsAreRow(const int* slots) const {
   for (int a = 0; a < tree->attributeCount; ++a)
     if (counts[slots[a]] != 1) return false;
   return true;
@@ -241,9 +242,8 @@ Closeness SummaryEntry::compare(SummaryEntry& other, float& cost, int expectedUs
 void SummaryEntry::mergeIn(SummaryEntry& other, float cost) {
   const float e0 = entropy();
   if (other.isOneRow()) {
-    for (int s : other.rowSlots) ++counts[s];
     n += other.n;
-    rowAdded(other.rowSlots.data());
+    countRow(other.rowSlots.data());
   } else {
     for (int s = 0; s < valueCount; ++s) counts[s] += other.counts[s];
     n += other.n;
@@ -254,9 +254,8 @@ void SummaryEntry::mergeIn(SummaryEntry& other, float cost) {
 }
 
 void SummaryEntry::addRow(const int* slots, float unionValue) {
-  for (int a = 0; a < tree->attributeCount; ++a) ++counts[slots[a]];
   ++n;
-  rowAdded(slots);
+  countRow(slots);
   entropyCache = unionValue;
 }
 

@@ -75,7 +75,11 @@ class SummaryEntry {
   }
   // True when this is a data entry of one row whose counts are 1 at every one
   // of `slots` (so that its counts equal those of that row's entry).
-  bool isRowOf(const int* slots) const;
+  bool isRowOf(const int* slots) const {
+    // A one-row entry's counts are 1 at its slots and 0 elsewhere, and the counts
+    // of each attribute add up to n; so n = 1 and a 1 at every slot is equality.
+    return level == 0 && n == 1 && countsAreRow(slots);
+  }
   // Cost of merging `other` into this entry: U - E(this) - E(other), in single
   // precision; u receives U when given.
   float mergeCost(SummaryEntry& other, int expectedUses = 0, float* u = nullptr);
@@ -133,8 +137,11 @@ class SummaryEntry {
   float recountEntropy();
   // Drops what is derived from the counts after an arbitrary change.
   void countsChanged();
-  // Keeps what is derived from the counts after one row was added at `slots`.
-  void rowAdded(const int* slots);
+  // Adds one row at `slots` to the counts (n already counts it) and keeps what
+  // is derived from them.
+  void countRow(const int* slots);
+  // isRowOf for a data entry of one row: a 1 at every one of `slots`.
+  bool countsAreRow(const int* slots) const;
   // Makes laneCounts_, logCount_, logBump_ and logRowsAfter_ valid.
   void ensureLogs();
   // The counts and logarithms in the tree's lane layout, made valid first.
