@@ -43,8 +43,9 @@ float MergeLoop::findBestPartner(int c) {
   float best = kNoPartnerCost;
   int partner = -1;
   const float* row = &costs_[static_cast<std::size_t>(c) * n_];
-  for (int m = 0; m < n_; ++m) {
-    if (m == c || liveMarks_[m] == -1) continue;
+  // The live clusters in ascending order, as a scan of every column would meet them.
+  for (int m : liveList_) {
+    if (m == c) continue;
     const float d = row[m];
     if (d < best) {  // strictly: the lowest-numbered of equally cheap partners wins
       best = d;
@@ -113,8 +114,7 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
 
   // Only the clusters whose cheapest partner was one of the pair look again; the
   // others keep their record even if the new cluster would now be cheaper.
-  for (int c = 0; c < n_; ++c) {
-    if (liveMarks_[c] == -1) continue;
+  for (int c : liveList_) {
     MergePair& r = bestPairs_[c];
     if (r.col != i && r.col != j) continue;
     if (c != i) heap_.removeAt(r.flag);  // the survivor's record left the heap on top

@@ -140,31 +140,32 @@ void CFNode::rowUnions(SummaryEntry& e) {
   unions_.resize(count);
   const int* slots = e.rowSlots.data();
   const int* laneCodes = nullptr;  // made once, for the first entry without a table
-  laneTables_.clear();
-  laneEntries_.clear();
+  // Room for a last block of lanes rounded up to four, which repeats the first table.
+  laneTables_.resize(static_cast<std::size_t>(count) + 4);
+  laneEntries_.resize(count);
+  int withTable = 0;
   for (int i = 0; i < count; ++i) {
     const float* table = entries[i].rowTable(count);
     if (table == nullptr) {
       if (laneCodes == nullptr) laneCodes = tree->rowLaneCodes(slots);
       unions_[i] = entries[i].directUnionWithCodes(laneCodes);
     } else {
-      laneTables_.push_back(table);
-      laneEntries_.push_back(i);
+      laneTables_[withTable] = table;
+      laneEntries_[withTable++] = i;
     }
   }
-  const std::vector<int>& attributes = tree->informativeAttributes;
-  const int width = static_cast<int>(attributes.size());
-  rowCells_.resize(width);
-  for (int t = 0; t < width; ++t) rowCells_[t] = tree->lanes.cellOfSlot[slots[attributes[t]]];
+  if (withTable == 0) return;
+  for (int j = withTable; j < withTable + 4; ++j) laneTables_[j] = laneTables_[0];
+  const int width = static_cast<int>(tree->informativeAttributes.size());
+  const int* rowCells = tree->rowCells(e.rowSlots);
   // The entries with a row table side by side, one lane each: every lane adds
   // its attributes' table cells in attribute order exactly as
   // unionEntropyWithRow does, and the lanes' chains run independently.
   const int m = tree->attributeCount - tree->singleValuedCount;
-  const int withTable = static_cast<int>(laneTables_.size());
   float sums[kTableLanes];
   for (int g = 0; g < withTable; g += kTableLanes) {
     const int k = std::min(kTableLanes, withTable - g);
-    tableSums(&laneTables_[g], k, rowCells_.data(), tree->informativeWeights.data(), width, sums);
+    tableSums(&laneTables_[g], k, rowCells, tree->informativeWeights.data(), width, sums);
     for (int j = 0; j < k; ++j)
       unions_[laneEntries_[g + j]] = static_cast<float>(-static_cast<double>(sums[j]) / m);
   }

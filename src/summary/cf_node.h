@@ -79,7 +79,6 @@ class CFNode {
   std::vector<float> unions_;
   std::vector<const float*> laneTables_;
   std::vector<int> laneEntries_;
-  std::vector<int> rowCells_;  // the arriving row's cell of every informative attribute
 };
 
 }  // namespace kelbow

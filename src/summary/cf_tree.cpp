@@ -108,6 +108,16 @@ const int* CFTree::rowLaneCodes(const int* slots) {
   return laneCodes.data();
 }
 
+const int* CFTree::rowCells(const std::vector<int>& rowSlots) {
+  if (rowSlots != cellsSlots_ || rowCells_.empty()) {
+    cellsSlots_ = rowSlots;
+    rowCells_.resize(informativeAttributes.size());
+    for (std::size_t t = 0; t < informativeAttributes.size(); ++t)
+      rowCells_[t] = lanes.cellOfSlot[rowSlots[informativeAttributes[t]]];
+  }
+  return rowCells_.data();
+}
+
 void CFTree::setUp(float newThreshold, int nc, int f) {
   if (f < kMinFanOut) fatal("the summary tree needs a fan-out of at least 3\n");
   if (nc < 1) fatal("the summary tree needs a leaf-entry budget of at least 1\n");
@@ -160,14 +170,17 @@ void CFTree::insertRow(const int* codes) {
   // an empty data file is told at once, and a table too wide for the machine
   // is refused before the tree grows.
   if (rowsInserted == 0) checkMemory();
-  SummaryEntry e(valueCount, this);
-  e.id = rowsInserted;
+  // One entry serves every arriving row: only the previous row's slots need clearing.
+  SummaryEntry& e = arriving_;
+  if (e.tree == nullptr) e.init(valueCount, this);
+  for (int s : e.rowSlots) e.counts[s] = 0;
   e.rowSlots.resize(attributeCount);
   for (int a = 0; a < attributeCount; ++a) {
     const int slot = slotOffsets[a] + codes[a];
     e.counts[slot] = 1;
     e.rowSlots[a] = slot;
   }
+  e.id = rowsInserted;
   e.n = 1;
   insert(e);
 }
@@ -201,16 +214,26 @@ void CFTree::checkMemory() const {
 void CFTree::insert(const SummaryEntry& e) {
   if (root == nullptr) root = getNodeInMemory(rootBlock);
   reinsertDone.assign(root->level + 1, 0);
-  re_data_cands.insert(e.toRecord());
 
   // Records go in and come out at the head: entries shed by a re-insertion are
   // inserted again, in reverse group order, before anything that was waiting.
-  while (re_data_cands.anz > 0) {
-    const EntryRecord* record = re_data_cands.first();
-    if (record == nullptr) fatal("CFTree::insert: inconsistent list re_data_cands");
-    SummaryEntry entry(valueCount, this);
-    entry.fromRecord(*record);
-    re_data_cands.erase();
+  // The arriving entry, whose record would be the head, goes first without one.
+  // Each is inserted from one reused entry, taken as a fresh copy of its record
+  // (no son, no cached entropy value) would be.
+  SummaryEntry& entry = inserting_;
+  bool arriving = true;
+  while (arriving || re_data_cands.anz > 0) {
+    if (arriving) {
+      entry.assign(e);
+      arriving = false;
+    } else {
+      const EntryRecord* record = re_data_cands.first();
+      if (record == nullptr) fatal("CFTree::insert: inconsistent list re_data_cands");
+      entry.init(valueCount, this);
+      entry.fromRecord(*record);
+      re_data_cands.erase();
+    }
+    entry.entropyCache = -1.0f;
 
     CFNode* sibling = nullptr;
     if (root->insert(entry, sibling) == SPLIT) {

@@ -116,6 +116,10 @@ class CFTree {
   const int* rowLaneCodes(const int* slots);
   std::vector<int> laneCodes;   // work space of rowLaneCodes
   std::vector<float> laneSums;  // work space of the entry passes, one per lane
+  // The cell of `lanes` of every informative attribute's slot among a one-row
+  // entry's rowSlots, in attribute order; kept while the same row goes down
+  // the tree, valid until the next call.
+  const int* rowCells(const std::vector<int>& rowSlots);
 
  private:
   // Takes the attribute tables from a checked description.
@@ -127,6 +131,10 @@ class CFTree {
   float largeCountLog(int k) const;
   mutable std::vector<float> largeLogs_;  // log2 (kLog2CacheSize + i), as far as filled
   std::string descriptionName_;           // for the messages about the table's size
+  std::vector<int> cellsSlots_;           // the rowSlots whose cells rowCells_ holds
+  std::vector<int> rowCells_;
+  SummaryEntry arriving_;   // the entry of the row insertRow is inserting
+  SummaryEntry inserting_;  // the entry insert is inserting from the root
   // Reads every record of the data file and inserts it, with the progress line.
   void readData(ByteSource& data, const std::string& dataFileName, int declaredRows);
 };

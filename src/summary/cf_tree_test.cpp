@@ -446,6 +446,17 @@ INSTANTIATE_TEST_SUITE_P(
         Twin{"none close", {3, 4, 2, 5}, 5, 40, 0.0f, 3000, 5, 0.3, 0},
         Twin{"fan-out three, one leaf", {2, 3, 4}, 3, 3, 0.01f, 2000, 3, 0.4, 0},
         Twin{"many attributes", std::vector<int>(42, 3), 20, 800, 0.01f, 3000, 8, 0.25, 0},
+        // Bands of domain 3 in a run of two (one of them half binary), then
+        // bands of domain 2 in a run of four.
+        Twin{"runs of ternary and binary bands",
+             {3, 3, 3, 3, 3, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+             20,
+             800,
+             0.01f,
+             3000,
+             6,
+             0.3,
+             0},
         Twin{"mixed domains", {2, 9, 1, 17, 5, 64}, 20, 800, 0.01f, 6000, 12, 0.3, 7}),
     [](const ::testing::TestParamInfo<Twin>& info) {
       std::string name = info.param.what;

@@ -92,17 +92,12 @@ void laneUnionWithRow(const LaneLayout& layout, const LaneCounts& in, const int*
 
 void tableSums(const float* const* tables, int count, const int* cells, const float* weights,
                int width, float* sums) {
-  // Spare lanes repeat the first table; their sums are dropped.
-  const float* lanes[kTableLanes];
-  for (int j = 0; j < kTableLanes; ++j) lanes[j] = tables[j < count ? j : 0];
-  float out[kTableLanes];
 #if KELBOW_HAS_WIDE_BUILD
   if (wideVectors())
-    wide::tableSumsOf(lanes, count, cells, weights, width, out);
+    wide::tableSumsOf(tables, count, cells, weights, width, sums);
   else
 #endif
-    base::tableSumsOf(lanes, count, cells, weights, width, out);
-  std::copy(out, out + count, sums);
+    base::tableSumsOf(tables, count, cells, weights, width, sums);
 }
 
 }  // namespace kelbow

@@ -56,6 +56,8 @@ inline constexpr int kTableLanes = 20;
 // For j < count (at most kTableLanes): sums[j] = the weighted sum of the cells
 // cells[0 .. width - 1] of tables[j], added in that order with weights[t]:
 // sum + table[cell] * weight in double, rounded to single precision each step.
+// The lanes run in fours: tables must hold readable tables up to count rounded
+// up to four (the spare ones' sums are not used), and sums room for as many.
 void tableSums(const float* const* tables, int count, const int* cells, const float* weights,
                int width, float* sums);
 

@@ -93,19 +93,28 @@ void SummaryEntry::countsChanged() {
   usesSinceChange_ = 0;
 }
 
-void SummaryEntry::rowAdded(const int* slots) {
+void SummaryEntry::countRow(const int* slots) {
   rowSlots.clear();
   rowTableValid_ = false;
   usesSinceChange_ = 0;
-  if (!logsValid_) return;
-  const std::vector<int>& cellOf = tree->lanes.cellOfSlot;
-  for (int a = 0; a < tree->attributeCount; ++a) {
+  int* count = counts.data();
+  const int attributes = tree->attributeCount;
+  if (!logsValid_) {
+    for (int a = 0; a < attributes; ++a) ++count[slots[a]];
+    return;
+  }
+  const int* cellOf = tree->lanes.cellOfSlot.data();
+  int* laneCount = laneCounts_.data();
+  float* logCount = logCount_.data();
+  float* logBump = logBump_.data();
+  for (int a = 0; a < attributes; ++a) {
     const int s = slots[a];
+    const int c = ++count[s];
     const int cell = cellOf[s];
     if (cell < 0) continue;  // a one-valued attribute has no cells
-    laneCounts_[cell] = counts[s];
-    logCount_[cell] = logBump_[cell];
-    logBump_[cell] = log2OfNext(*tree, counts[s]);
+    laneCount[cell] = c;
+    logCount[cell] = logBump[cell];
+    logBump[cell] = log2OfNext(*tree, c);
   }
   logRowsAfter_ = log2OfNext(*tree, n);
 }
@@ -143,9 +152,7 @@ CFNode* SummaryEntry::sonNode() {
   return son;
 }
 
-float SummaryEntry::entropy() {
-  if (n == 1) return 0.0f;
-  if (entropyCache > -0.5f) return entropyCache;
+float SummaryEntry::recountEntropy() {
   entropyCache = entryValue(
       *tree, [this](int s) { return counts[s]; }, n);
   return entropyCache;
@@ -191,13 +198,11 @@ void SummaryEntry::buildRowTable() {
   rowTableValid_ = true;
 }
 
-const float* SummaryEntry::rowTable(int expectedUses) {
-  if (!rowTableValid_) {
-    ++usesSinceChange_;
-    const long long uses = static_cast<long long>(usesSinceChange_) + expectedUses;
-    if (uses * tree->directCost < tree->tableCost) return nullptr;
-    buildRowTable();
-  }
+const float* SummaryEntry::rowTableIfWorthIt(int expectedUses) {
+  ++usesSinceChange_;
+  const long long uses = static_cast<long long>(usesSinceChange_) + expectedUses;
+  if (uses * tree->directCost < tree->tableCost) return nullptr;
+  buildRowTable();
   return rowTable_.data();
 }
 
@@ -212,12 +217,6 @@ float SummaryEntry::unionEntropyWithRow(const int* slots, int expectedUses) {
   return static_cast<float>(-static_cast<double>(sum) / m);
 }
 
-float SummaryEntry::costFromUnion(float unionValue, SummaryEntry& other) {
-  // Left to right, each difference rounded to single precision.
-  const float partial = unionValue - entropy();
-  return partial - other.entropy();
-}
-
 float SummaryEntry::mergeCost(SummaryEntry& other, int expectedUses, float* u) {
   const float value = other.isOneRow() ? unionEntropyWithRow(other.rowSlots.data(), expectedUses)
                                        : unionEntropy(other);
@@ -225,10 +224,7 @@ float SummaryEntry::mergeCost(SummaryEntry& other, int expectedUses, float* u) {
   return costFromUnion(value, other);
 }
 
-bool SummaryEntry::isRowOf(const int* slots) const {
-  // A one-row entry's counts are 1 at its slots and 0 elsewhere, and the counts
-  // of each attribute add up to n; so n = 1 and a 1 at every slot is equality.
-  if (level != 0 || n != 1) return false;
+bool SummaryEntry::countsAreRow(const int* slots) const {
   for (int a = 0; a < tree->attributeCount; ++a)
     if (counts[slots[a]] != 1) return false;
   return true;
@@ -246,9 +242,8 @@ Closeness SummaryEntry::compare(SummaryEntry& other, float& cost, int expectedUs
 void SummaryEntry::mergeIn(SummaryEntry& other, float cost) {
   const float e0 = entropy();
   if (other.isOneRow()) {
-    for (int s : other.rowSlots) ++counts[s];
     n += other.n;
-    rowAdded(other.rowSlots.data());
+    countRow(other.rowSlots.data());
   } else {
     for (int s = 0; s < valueCount; ++s) counts[s] += other.counts[s];
     n += other.n;
@@ -259,9 +254,8 @@ void SummaryEntry::mergeIn(SummaryEntry& other, float cost) {
 }
 
 void SummaryEntry::addRow(const int* slots, float unionValue) {
-  for (int a = 0; a < tree->attributeCount; ++a) ++counts[slots[a]];
   ++n;
-  rowAdded(slots);
+  countRow(slots);
   entropyCache = unionValue;
 }
 

@@ -47,7 +47,11 @@ class SummaryEntry {
   CFNode* sonNode();
 
   // Entropy value E (cached, except for one row, which is 0 without a look).
-  float entropy();
+  float entropy() {
+    if (n == 1) return 0.0f;
+    if (entropyCache > -0.5f) return entropyCache;
+    return recountEntropy();
+  }
   // Entropy value of the union of both entries (never cached), by one pass over
   // the summed count tables.
   float unionEntropy(const SummaryEntry& other) const;
@@ -66,15 +70,25 @@ class SummaryEntry {
   // (the tree's lanes.cellOfSlot) holds the rounded accumulator of s's attribute
   // for the union with one more row of that value, so that the union's value is
   // the weighted sum of one cell per attribute, added in attribute order.
-  const float* rowTable(int expectedUses);
+  const float* rowTable(int expectedUses) {
+    return rowTableValid_ ? rowTable_.data() : rowTableIfWorthIt(expectedUses);
+  }
   // True when this is a data entry of one row whose counts are 1 at every one
   // of `slots` (so that its counts equal those of that row's entry).
-  bool isRowOf(const int* slots) const;
+  bool isRowOf(const int* slots) const {
+    // A one-row entry's counts are 1 at its slots and 0 elsewhere, and the counts
+    // of each attribute add up to n; so n = 1 and a 1 at every slot is equality.
+    return level == 0 && n == 1 && countsAreRow(slots);
+  }
   // Cost of merging `other` into this entry: U - E(this) - E(other), in single
   // precision; u receives U when given.
   float mergeCost(SummaryEntry& other, int expectedUses = 0, float* u = nullptr);
   // The merge cost from a known union value U: U - E(this) - E(other).
-  float costFromUnion(float unionValue, SummaryEntry& other);
+  float costFromUnion(float unionValue, SummaryEntry& other) {
+    // Left to right, each difference rounded to single precision.
+    const float partial = unionValue - entropy();
+    return partial - other.entropy();
+  }
 
   // IDENTICAL when this is a data entry with exactly other's counts (cost is
   // then not written); otherwise writes the merge cost and answers CLOSE when
@@ -117,10 +131,17 @@ class SummaryEntry {
   std::vector<int> rowSlots;
 
  private:
+  // rowTable when the table is not valid: counts the use, builds the table when it pays.
+  const float* rowTableIfWorthIt(int expectedUses);
+  // Computes and caches the entropy value of the counts.
+  float recountEntropy();
   // Drops what is derived from the counts after an arbitrary change.
   void countsChanged();
-  // Keeps what is derived from the counts after one row was added at `slots`.
-  void rowAdded(const int* slots);
+  // Adds one row at `slots` to the counts (n already counts it) and keeps what
+  // is derived from them.
+  void countRow(const int* slots);
+  // isRowOf for a data entry of one row: a 1 at every one of `slots`.
+  bool countsAreRow(const int* slots) const;
   // Makes laneCounts_, logCount_, logBump_ and logRowsAfter_ valid.
   void ensureLogs();
   // The counts and logarithms in the tree's lane layout, made valid first.
