@@ -51,8 +51,12 @@ Hierarchy Hierarchy::take(EntropyClustering& analysis) {
     std::iota(h.startFirstRow_.begin(), h.startFirstRow_.end(), 0);
     return h;
   }
-  if (!analysis.tree->keepMembers)
-    fatal("Hierarchy::take: the rows of the starting clusters were not kept\n");
+  if (!analysis.tree->keepMembers) {
+    // The curve and the merges without the rows: no labels can be given.
+    h.startSizes_.assign(n, 0);
+    h.rowsKept_ = false;
+    return h;
+  }
   h.startOf_ = std::move(analysis.tree->memberIndex);
   h.startSizes_.assign(n, 0);
   h.startFirstRow_.assign(n, -1);
@@ -65,6 +69,7 @@ Hierarchy Hierarchy::take(EntropyClustering& analysis) {
 }
 
 std::vector<int> Hierarchy::startNumbersBySize(int k) const {
+  if (!rowsKept_) fatal("Hierarchy: the rows of the starting clusters were not kept\n");
   const int n = startCount();
   const std::vector<int> level = startLabels(merges_, n, k);
   std::vector<long long> size(k, 0);

@@ -22,8 +22,8 @@ class Hierarchy {
  public:
   Hierarchy() = default;
   // The results of an analysis after agglomerate. On the large-table road the
-  // rows must have been kept (AnalysisSettings::keepRows); their record moves
-  // out of the analysis' tree.
+  // record of the rows moves out of the analysis' tree; labels can be given
+  // only when it was kept (AnalysisSettings::keepRows).
   static Hierarchy take(EntropyClustering& analysis);
 
   int rowCount() const { return rowCount_; }
@@ -32,6 +32,8 @@ class Hierarchy {
   // Normalised expected entropy at k clusters, 1 <= k <= 39.
   float curve(int k) const { return curve_[k]; }
   const float* curveData() const { return curve_; }
+  // Whether labels can be given.
+  bool rowsKept() const { return rowsKept_; }
   // The starting cluster of data row r.
   int startOfRow(int r) const { return direct_ ? r : startOf_.entryOf(r); }
   // Rows of each starting cluster.
@@ -49,6 +51,7 @@ class Hierarchy {
  private:
   int rowCount_ = 0;
   bool direct_ = true;
+  bool rowsKept_ = true;
   float curve_[40] = {};
   std::vector<MergeStep> merges_;
   std::vector<int> startSizes_;
