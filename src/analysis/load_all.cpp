@@ -6,6 +6,7 @@
 
 #include "analysis/entropy_clustering.h"
 #include "common/error.h"
+#include "common/message_text.h"
 #include "input/attribute_context.h"
 #include "input/table_reader.h"
 #include "input/tables.h"
@@ -43,7 +44,7 @@ void EntropyClustering::loadAll(int rowLimit) {
       case RecordReader::Result::kRecord:
         break;
       case RecordReader::Result::kEnd:
-        fatal(dataFileName + ": record " + std::to_string(i + 1) + " is missing; the file holds " +
+        fatal(shownName(dataFileName) + ": record " + std::to_string(i + 1) + " is missing; the file holds " +
               std::to_string(i) + " records, the description declares " + std::to_string(clusterCount) + "\n");
       case RecordReader::Result::kBad:
         fatal(err);
@@ -53,7 +54,7 @@ void EntropyClustering::loadAll(int rowLimit) {
     clusters[i]->initFromRow(row.data(), i);
   }
   if (rowLimit == 0 && !records.atEnd())
-    fatal(dataFileName + ": numbers left over after record " + std::to_string(clusterCount) +
+    fatal(shownName(dataFileName) + ": numbers left over after record " + std::to_string(clusterCount) +
           "; the description declares " + std::to_string(clusterCount) + " records\n");
   if (records.failed()) fatal(records.failureLine());
   gWeights = weights.data();

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "common/error.h"
+#include "common/message_text.h"
+#include "common/temporary_files.h"
 #include "common/version.h"
 
 namespace kelbow {
@@ -27,9 +30,19 @@ std::string refusedOption(int c, char* const argv[]) {
   return c == ':' ? "option " + word + " needs an argument" : "unknown option " + word;
 }
 
+void startCompanion(const char* program) {
+  setProgramName(program);
+  guardStandardDescriptors();
+  installOutOfMemoryHandler();
+  installTemporaryCleanup();
+}
+
 int companionFailure(std::string_view program, std::string_view message) {
-  std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(program.size()), program.data(),
-               static_cast<int>(message.size()), message.data());
+  // Names and file content reach the line unescaped from everywhere; here they
+  // are made safe for a terminal, and a runaway line is cut.
+  const std::string shown = shownText(message, kShownMessageLimit);
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
+               shown.c_str());
   return kCompanionFailure;
 }
 
@@ -39,32 +52,29 @@ int usageFailure(std::string_view program, std::string_view message) {
 }
 
 int printVersion(std::string_view program) {
-  std::printf("%.*s %s\n", static_cast<int>(program.size()), program.data(), kVersion);
-  return 0;
+  return writeStandardOutput(program, std::string(program) + " " + kVersion + "\n");
 }
 
 int writeStandardOutput(std::string_view program, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    return companionFailure(
-        program, std::string("standard output: cannot write (") + std::strerror(errno) + ")");
-  return 0;
+  return checkStandardOutput(program);
 }
 
-int printHelp(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return 0;
+int checkStandardOutput(std::string_view program) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  const int reason = errno != 0 ? errno : EIO;
+  return companionFailure(
+      program, std::string("standard output: cannot write (") + std::strerror(reason) + ")");
+}
+
+int printHelp(std::string_view program, std::string_view text) {
+  return writeStandardOutput(program, text);
 }
 
 Scan commonOption(int c, char* const argv[], std::string_view program, std::string_view help) {
-  if (c == 'h') {
-    printHelp(help);
-    return Scan::kDone;
-  }
-  if (c == kVersionOption) {
-    printVersion(program);
-    return Scan::kDone;
-  }
+  if (c == 'h') return printHelp(program, help) == 0 ? Scan::kDone : Scan::kRefused;
+  if (c == kVersionOption) return printVersion(program) == 0 ? Scan::kDone : Scan::kRefused;
   usageFailure(program, refusedOption(c, argv));
   return Scan::kRefused;
 }

@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,8 +13,10 @@
 #include "analysis/road.h"
 #include "app/companion.h"
 #include "app/option_scanner.h"
+#include "app/output_files.h"
 #include "common/append_file.h"
 #include "common/error.h"
+#include "common/message_text.h"
 #include "common/version.h"
 #include "input/description_text.h"
 #include "input/table_reader.h"
@@ -101,6 +105,8 @@ bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescri
 }
 
 int run(int argc, char* argv[]) {
+  guardStandardDescriptors();
+  installOutOfMemoryHandler();
   // Only the exact first word is looked at, so every other command line scans
   // as it always has: "--x", or "--help" after another word, is still an
   // illegal option "-".
@@ -132,7 +138,10 @@ int run(int argc, char* argv[]) {
     return kFailureStatus;
   }
 
-  installOutOfMemoryHandler();
+  // The table's files are opened under a shared lock on their directories, so
+  // that a kelbow-csv run that replaces the table is seen whole or not at all.
+  std::optional<SetReadLock> tableLock(std::in_place,
+                                       std::vector<std::string>{descriptionFileName, dataFileName});
 
   // The description is opened and read once; the loaders parse the same text again.
   DescriptionText description;
@@ -156,15 +165,28 @@ int run(int argc, char* argv[]) {
   {
     EntropyClustering analysis(dataFileName.c_str(), std::move(description), true);
     if (!analysis.filesOpen()) return kFailureStatus;
+    tableLock.reset();
     loadStartingClusters(analysis, declared.rows);
     analysis.agglomerate(-1);
     if (analysis.resultWriteFailed) {
-      std::fprintf(stderr, "couldn't write record file %s\n", resultFileName.c_str());
+      std::fprintf(stderr, "couldn't write record file %s\n", shownName(resultFileName).c_str());
       return kFailureStatus;
     }
     group = analysis.resultText();
   }
   group += resultFileName + "\n";
+
+  // The progress went to standard output all along; a run whose progress was
+  // lost (a full disk, a closed descriptor) fails here, before the append, so
+  // that a failed run leaves the result file as it was.
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int lost = errno != 0 ? errno : EIO;
+    error(std::string(programName()) + ": standard output: cannot write (" + std::strerror(lost) +
+              ")\n",
+          false);
+    return kFailureStatus;
+  }
 
   const AppendStatus appended = appendWhole(resultFileName, group);
   const int reason = errno;
@@ -175,7 +197,8 @@ int run(int argc, char* argv[]) {
       reportFileFailure(kCannotOpenResult, resultFileName, reason);
       return kFailureStatus;
     case AppendStatus::kCannotWrite:
-      reportFileFailure("couldn't write record file " + resultFileName + "\n", resultFileName, reason);
+      reportFileFailure("couldn't write record file " + shownName(resultFileName) + "\n",
+                        resultFileName, reason);
       return kFailureStatus;
   }
   return kFailureStatus;

@@ -20,12 +20,6 @@ constexpr int kAppendFlags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NO
 // The process file system, where /dev/fd/N lives: it holds no new files.
 constexpr long kProcFileSystem = 0x9fa0;
 
-std::string directoryOf(const std::string& fileName) {
-  const std::size_t slash = fileName.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : fileName.substr(0, slash);
-}
-
 // True when `dir` takes a new file: probed with an unnamed file that vanishes
 // when closed, or, where the file system has none, by its permissions.
 bool takesNewFiles(const std::string& dir) {
@@ -56,6 +50,12 @@ void closeKeepingErrno(int fd) {
 }
 
 }  // namespace
+
+std::string directoryOf(const std::string& fileName) {
+  const std::size_t slash = fileName.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : fileName.substr(0, slash);
+}
 
 bool canAppendTo(const std::string& fileName) {
   const int fd = ::open(fileName.c_str(), kAppendFlags);

@@ -9,6 +9,10 @@
 
 namespace kelbow {
 
+// The directory part of `fileName`: "." when it has none, "/" for a file in
+// the root.
+std::string directoryOf(const std::string& fileName);
+
 // True when `fileName` can be appended to: an existing file opens for
 // appending, or, for a missing one, its directory takes new files. Creates
 // nothing. On false, errno tells why.

@@ -28,8 +28,14 @@ const char* programName();
 // being the system's text for `errnum`.
 void reportFileFailure(std::string_view fixedMessage, const std::string& fileName, int errnum);
 
+// Descriptors 0, 1 and 2 that are closed are opened on /dev/null for reading,
+// so that no file the run opens takes their place, and writing to a closed
+// standard output still fails (EBADF) as it should.
+void guardStandardDescriptors();
+
 // From now on a failed allocation anywhere ends the process with the line
-// "PROGRAM: out of memory" on standard error and kFailureStatus.
+// "PROGRAM: out of memory" on standard error and kFailureStatus, after the
+// run's temporary files are removed.
 void installOutOfMemoryHandler();
 
 // For in-process harnesses only: `hook` is called by every fatal ending in

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "common/error.h"
+#include "common/message_text.h"
 #include "input/tables.h"
 
 namespace kelbow {
@@ -147,7 +148,7 @@ void CFTree::readData(ByteSource& data, const std::string& dataFileName, int dec
     if (r == RecordReader::Result::kEnd) break;
     if (r == RecordReader::Result::kBad) fatal(err);
     if (rowsInserted == INT_MAX)
-      fatal(dataFileName + ": record " + std::to_string(static_cast<long long>(rowsInserted) + 1) +
+      fatal(shownName(dataFileName) + ": record " + std::to_string(static_cast<long long>(rowsInserted) + 1) +
             ": more than " + std::to_string(INT_MAX) + " records, the most the tool can count\n");
     insertRow(codes.data());
     if (rowsInserted % kProgressStep == 0) {
@@ -155,12 +156,12 @@ void CFTree::readData(ByteSource& data, const std::string& dataFileName, int dec
       std::printf("inserting object %d", rowsInserted);
     }
   }
-  if (rowsInserted == 0) fatal(dataFileName + ": holds no records\n");
+  if (rowsInserted == 0) fatal(shownName(dataFileName) + ": holds no records\n");
   std::printf("\n");
   // Every record is used whatever the description says, but a count that
   // differs often means a cut file or a wrong description.
   if (rowsInserted != declaredRows)
-    error(dataFileName + ": " + std::to_string(rowsInserted) + " records read; the description declares " +
+    error(shownName(dataFileName) + ": " + std::to_string(rowsInserted) + " records read; the description declares " +
               std::to_string(declaredRows) + "\n",
           false);
 }
