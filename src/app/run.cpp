@@ -197,8 +197,13 @@ int run(int argc, char* argv[]) {
       reportFileFailure(kCannotOpenResult, resultFileName, reason);
       return kFailureStatus;
     case AppendStatus::kCannotWrite:
+    case AppendStatus::kCannotWritePartLeft:
       reportFileFailure("couldn't write record file " + shownName(resultFileName) + "\n",
                         resultFileName, reason);
+      if (appended == AppendStatus::kCannotWritePartLeft)
+        error(std::string(programName()) + ": " + shownName(resultFileName) +
+                  ": the start of this run's group stays at its end (it could not be cut back)\n",
+              false);
       return kFailureStatus;
   }
   return kFailureStatus;
