@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
@@ -20,6 +21,7 @@
 #include "app/output_files.h"
 #include "app/run.h"
 #include "common/error.h"
+#include "input/description_text.h"
 
 namespace kelbow {
 
@@ -227,8 +229,8 @@ std::vector<int> numberBySize(const std::vector<int>& labels) {
 }
 
 int runLabels(int argc, char* argv[]) {
-  setProgramName("kelbow-labels");
-  installOutOfMemoryHandler();
+  startCompanion("kelbow-labels");
+  prefixMessages();
   LabelsOptions o;
   const Scan scanned = scanOptions(argc, argv, o);
   if (scanned != Scan::kRun) return scanStatus(scanned);
@@ -237,29 +239,59 @@ int runLabels(int argc, char* argv[]) {
     return companionFailure(
         kProgram, "the number of clusters '" + o.clusters + "' is not an integer of at least 2");
 
-  TableDescription declared;
-  if (!readDeclaredSize(o.desc, "kelbow-labels: can't open the description file\n", declared))
-    return kCompanionFailure;
-
   // Every file appears under its real name only when the whole run has worked.
   OutputFiles kept;     // snapshot files asked for, the labels file
   OutputFiles scratch;  // snapshot files that only feed the labels file
+  for (OutputFiles* files : {&kept, &scratch}) {
+    files->protect(o.data);
+    files->protect(o.desc);
+  }
+  const bool toStdout = o.output && *o.output == "-";
+  const bool keepSnapshots = !o.output || o.snapshots;
+  std::string err;
+  // The places of the files are tried before the clustering, not after it.
+  std::FILE* labelsFile = nullptr;
+  if (o.output && !toStdout && (labelsFile = kept.open(*o.output, err)) == nullptr)
+    return companionFailure(kProgram, err);
+  struct Closer {
+    std::FILE*& f;
+    ~Closer() {
+      if (f != nullptr) std::fclose(f);
+    }
+  } closer{labelsFile};
+
+  TableDescription declared;
+  {
+    DescriptionText description;
+    if (!description.open(o.desc))
+      return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
+    if (!readDeclaredSize(description, declared)) return kCompanionFailure;
+  }
+
   std::vector<std::string> snapshotNames;
   std::string levelK;  // temporary name of the snapshot for K clusters
   int rows = 0;
   {
     ProgressOnStderr progress;
+    std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
     EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), nullptr);
     if (!analysis.filesOpen()) return kCompanionFailure;
+    tableLock.reset();
     analysis.keepMembers = true;
     analysis.snapshotSuffix = OutputFiles::temporaryName("");
+    {
+      // The snapshots' directory is tried now too.
+      OutputFiles probe;
+      std::FILE* f = probe.open(analysis.snapshotFileName(k), err);
+      if (f == nullptr) return companionFailure(kProgram, err);
+      std::fclose(f);
+    }
     loadStartingClusters(analysis, declared.rows);
     if (k > analysis.clusterCount) {
       return companionFailure(kProgram, std::to_string(k) +
                                             " clusters asked for, but the table starts from " +
                                             std::to_string(analysis.clusterCount) + " clusters");
     }
-    const bool keepSnapshots = !o.output || o.snapshots;
     // The labels file alone needs only the snapshot of level K.
     if (!keepSnapshots) analysis.snapshotOnlyLevel = k;
     for (int level = k; level >= (keepSnapshots ? 2 : k); --level) {
@@ -267,6 +299,10 @@ int runLabels(int argc, char* argv[]) {
       (keepSnapshots ? kept : scratch).adopt(name + analysis.snapshotSuffix, name);
       snapshotNames.push_back(name);
     }
+    // Snapshots of levels above K, from an earlier run, would mix two runs.
+    if (keepSnapshots)
+      for (int level = k + 1; level <= analysis.clusterCount; ++level)
+        kept.removeAtCommit(analysis.snapshotFileName(level));
     levelK = snapshotNames.front() + analysis.snapshotSuffix;
     rows = analysis.rowCount;
     // The merge loop writes levels below the starting count; the starting level
@@ -275,27 +311,31 @@ int runLabels(int argc, char* argv[]) {
     analysis.agglomerate(k);
   }
 
-  std::string err;
-  const bool toStdout = o.output && *o.output == "-";
   std::string text;
   if (o.output) {
     std::vector<int> labels;
     if (!readLevel(levelK, rows, labels))
-      return companionFailure(kProgram, levelK + ": cannot read back the labels for " +
-                                            std::to_string(k) + " clusters (" +
-                                            std::strerror(errno) + ")");
+      return companionFailure(kProgram,
+                              snapshotNames.front() + ": cannot read back the labels for " +
+                                  std::to_string(k) + " clusters (" + std::strerror(errno) + ")");
     for (int label : numberBySize(labels)) text += std::to_string(label) + "\n";
-    if (!toStdout && !kept.writeWhole(*o.output, text, err)) return companionFailure(kProgram, err);
+    if (!toStdout) {
+      std::fwrite(text.data(), 1, text.size(), labelsFile);
+      std::FILE* f = std::exchange(labelsFile, nullptr);
+      if (!OutputFiles::close(f, *o.output, err)) return companionFailure(kProgram, err);
+    }
   }
   scratch.discard();
-  if (!kept.commit(err)) return companionFailure(kProgram, err);
-  // Standard output holds the labels, or the names of the snapshot files written.
+  // Standard output holds the labels, or the names of the snapshot files. It
+  // is written before the files are put in place: when it fails, no file is.
   if (!toStdout) {
     text.clear();
     if (!o.output || o.snapshots)
       for (const std::string& name : snapshotNames) text += name + "\n";
   }
-  return writeStandardOutput(kProgram, text);
+  if (writeStandardOutput(kProgram, text) != 0) return kCompanionFailure;
+  if (!kept.commit(err)) return companionFailure(kProgram, err);
+  return 0;
 }
 
 }  // namespace kelbow

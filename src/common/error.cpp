@@ -18,6 +18,7 @@ namespace {
 
 const char* gProgramName = "kelbow";
 FatalHook gFatalHook = nullptr;
+bool gPrefixed = false;
 
 [[noreturn]] void endRun() {
   if (gFatalHook != nullptr) gFatalHook();
@@ -47,16 +48,19 @@ bool plain(std::string_view message) {
 
 void error(std::string_view message, bool fatal_) {
   std::fflush(stdout);
-  if (plain(message)) {
+  if (plain(message) && !gPrefixed) {
     std::fwrite(message.data(), 1, message.size(), stderr);
   } else {
     // Whatever reached the message unescaped (a name, a piece of a file) is
     // escaped line by line, so nothing in it can steer a terminal.
     std::string shown;
+    const std::string prefix = std::string(gProgramName) + ": ";
     for (std::size_t start = 0; start < message.size();) {
       std::size_t end = message.find('\n', start);
       if (end == std::string_view::npos) end = message.size();
-      shown += shownText(message.substr(start, end - start), message.size());
+      const std::string_view line = message.substr(start, end - start);
+      if (gPrefixed && !line.starts_with(prefix)) shown += prefix;
+      shown += shownText(line, message.size());
       if (end < message.size()) shown += '\n';
       start = end + 1;
     }
@@ -71,6 +75,7 @@ void fatal(std::string_view message) {
 }
 
 void setProgramName(const char* name) { gProgramName = name; }
+void prefixMessages() { gPrefixed = true; }
 const char* programName() { return gProgramName; }
 
 void reportFileFailure(std::string_view fixedMessage, const std::string& fileName, int errnum) {

@@ -24,6 +24,10 @@ void error(std::string_view message, bool fatal);
 void setProgramName(const char* name);
 const char* programName();
 
+// From now on every line that error() writes starts with "PROGRAM: " (added
+// where it is not there yet): the companions' form of the fixed messages.
+void prefixMessages();
+
 // Writes `fixedMessage` and then the line "PROGRAM: FILE: reason", the reason
 // being the system's text for `errnum`.
 void reportFileFailure(std::string_view fixedMessage, const std::string& fileName, int errnum);
