@@ -1,6 +1,7 @@
 #include "app/companion.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,6 +36,9 @@ void startCompanion(const char* program) {
   guardStandardDescriptors();
   installOutOfMemoryHandler();
   installTemporaryCleanup();
+  // A file-size limit fails the write (EFBIG) and is reported like a full
+  // disk, instead of ending the process with its files half-made.
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 int companionFailure(std::string_view program, std::string_view message) {

@@ -20,7 +20,9 @@ struct Chunk {
 };
 Chunk gFirst;  // constant-initialised: no allocation before main
 
-constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a reader of standard output that goes away ends the run as
+// usual, without leaving its files half-made.
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 void onSignal(int sig) {
   removeTemporaries();

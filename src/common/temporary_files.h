@@ -1,6 +1,6 @@
 // The temporary files a run has made and not yet renamed into place, kept where
 // every way out of the process can reach them: a signal handler (SIGINT,
-// SIGTERM, SIGHUP), the out-of-memory ending and the exit of a fatal error all
+// SIGTERM, SIGHUP, SIGPIPE), the out-of-memory ending and the exit of a fatal error all
 // remove them. The list itself is safe to read from a signal handler: its slots
 // are published atomically and removing them calls unlink alone.
 #pragma once
@@ -24,12 +24,12 @@ void forgetTemporary(TemporaryId id);
 // Unlinks every temporary on the list. Async-signal-safe.
 void removeTemporaries();
 
-// SIGINT, SIGTERM and SIGHUP remove the temporaries and then end the process
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the temporaries and then end the process
 // by the same signal, so that its parent sees the usual status. A signal that
 // was ignored when the process started stays ignored.
 void installTemporaryCleanup();
 
-// While alive, SIGINT, SIGTERM and SIGHUP wait: the run's files are being put
+// While alive, those signals wait: the run's files are being put
 // in place, which must not stop half-way. They are delivered when it ends.
 class HeldSignals {
  public:
