@@ -118,11 +118,6 @@ bool OutputFiles::isProtected(const std::string& path) const {
                      [&](const Identity& i) { return i.dev == st.st_dev && i.ino == st.st_ino; });
 }
 
-void OutputFiles::adopt(const std::string& temporary, const std::string& path) {
-  entries_.reserve(entries_.size() + 1);
-  entries_.push_back({path, temporary, registerTemporary(temporary)});
-}
-
 void OutputFiles::removeAtCommit(const std::string& path) { entries_.push_back({path, "", 0}); }
 
 std::string OutputFiles::firstExisting(const std::vector<std::string>& paths) {

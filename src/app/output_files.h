@@ -53,10 +53,6 @@ class OutputFiles {
   // "PATH: cannot write (reason)" on a write error.
   static bool close(std::FILE* f, const std::string& path, std::string& err);
 
-  // Registers a temporary that someone else writes (a name returned by
-  // temporaryName) so that it is renamed and removed like the others.
-  void adopt(const std::string& temporary, const std::string& path);
-
   // A name beside `path` that nobody can guess.
   static std::string temporaryName(const std::string& path);
 

@@ -14,6 +14,7 @@
 #include "app/companion.h"
 #include "app/option_scanner.h"
 #include "app/output_files.h"
+#include "app/text_progress.h"
 #include "common/append_file.h"
 #include "common/error.h"
 #include "common/message_text.h"
@@ -163,10 +164,18 @@ int run(int argc, char* argv[]) {
 
   std::string group;
   {
-    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true);
-    if (!analysis.filesOpen()) return kFailureStatus;
+    TextProgress progress(stdout);
+    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true, {}, progress);
+    if (!analysis.filesOpen()) {
+      error(analysis.openFailures(), false);
+      return kFailureStatus;
+    }
     tableLock.reset();
-    loadStartingClusters(analysis, declared.rows);
+    std::string err;
+    if (!loadStartingClusters(analysis, declared.rows, err)) {
+      error(err, false);
+      return kFailureStatus;
+    }
     analysis.agglomerate(-1);
     if (analysis.resultWriteFailed) {
       std::fprintf(stderr, "couldn't write record file %s\n", shownName(resultFileName).c_str());

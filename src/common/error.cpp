@@ -17,13 +17,9 @@ namespace kelbow {
 namespace {
 
 const char* gProgramName = "kelbow";
-FatalHook gFatalHook = nullptr;
 bool gPrefixed = false;
 
-[[noreturn]] void endRun() {
-  if (gFatalHook != nullptr) gFatalHook();
-  std::exit(kFailureStatus);
-}
+[[noreturn]] void endRun() { std::exit(kFailureStatus); }
 
 void outOfMemory() {
   // Nothing here allocates: the run's temporaries go, the line is written as
@@ -98,6 +94,5 @@ void guardStandardDescriptors() {
 
 void installOutOfMemoryHandler() { std::set_new_handler(outOfMemory); }
 
-void setFatalHook(FatalHook hook) { gFatalHook = hook; }
 
 }  // namespace kelbow
