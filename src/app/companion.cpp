@@ -1,5 +1,8 @@
 #include "app/companion.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -64,12 +67,24 @@ int writeStandardOutput(std::string_view program, std::string_view text) {
   return checkStandardOutput(program);
 }
 
-int checkStandardOutput(std::string_view program) {
+std::string standardOutputProblem() {
   errno = 0;
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
-  const int reason = errno != 0 ? errno : EIO;
-  return companionFailure(
-      program, std::string("standard output: cannot write (") + std::strerror(reason) + ")");
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return "";
+  int reason = errno;
+  if (reason == 0) {
+    // An earlier write failed and its reason is gone; a descriptor that is
+    // closed (or open for reading only) still tells its own.
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags == -1 || (flags & O_ACCMODE) == O_RDONLY) reason = EBADF;
+  }
+  std::string text = "standard output: cannot write";
+  if (reason != 0) text += std::string(" (") + std::strerror(reason) + ")";
+  return text;
+}
+
+int checkStandardOutput(std::string_view program) {
+  const std::string problem = standardOutputProblem();
+  return problem.empty() ? 0 : companionFailure(program, problem);
 }
 
 int printHelp(std::string_view program, std::string_view text) {

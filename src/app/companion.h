@@ -42,6 +42,11 @@ void startCompanion(const char* program);
 // "PROGRAM: standard output: cannot write (reason)" and returns kCompanionFailure.
 int writeStandardOutput(std::string_view program, std::string_view text);
 
+// Flushes standard output; "" when every write to it has worked, else
+// "standard output: cannot write (reason)" (without the reason when an earlier
+// write failed and nothing tells why any more).
+std::string standardOutputProblem();
+
 // Flushes standard output; on a write error (now or earlier) reports it as
 // writeStandardOutput does and returns kCompanionFailure, else 0.
 int checkStandardOutput(std::string_view program);

@@ -188,12 +188,8 @@ int run(int argc, char* argv[]) {
   // The progress went to standard output all along; a run whose progress was
   // lost (a full disk, a closed descriptor) fails here, before the append, so
   // that a failed run leaves the result file as it was.
-  errno = 0;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    const int lost = errno != 0 ? errno : EIO;
-    error(std::string(programName()) + ": standard output: cannot write (" + std::strerror(lost) +
-              ")\n",
-          false);
+  if (const std::string problem = standardOutputProblem(); !problem.empty()) {
+    error(std::string(programName()) + ": " + problem + "\n", false);
     return kFailureStatus;
   }
 
