@@ -7,7 +7,8 @@
 # usage: fuzz/run.sh [-time SECONDS | -runs N] [HARNESS...]
 #   -time SECONDS  run each harness for that long (default 60)
 #   -runs N        run each harness for N executions instead
-#   HARNESS        fuzz_description fuzz_data fuzz_run_direct fuzz_run_tree (default: all)
+#   HARNESS        fuzz_description fuzz_data fuzz_run_direct fuzz_run_tree fuzz_csv fuzz_plot
+#                  fuzz_profile fuzz_labels (default: all)
 # Environment: FUZZ_BUILD (build directory, default build-fuzz), CXX (default clang++).
 # Findings land in FUZZ_BUILD/findings/HARNESS/; the script exits 1 when there is one.
 set -euo pipefail
@@ -26,7 +27,8 @@ while [ $# -gt 0 ]; do
     *) echo "usage: fuzz/run.sh [-time SECONDS | -runs N] [HARNESS...]" >&2; exit 2 ;;
   esac
 done
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_description fuzz_data fuzz_run_direct fuzz_run_tree)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_description fuzz_data fuzz_run_direct fuzz_run_tree
+  fuzz_csv fuzz_plot fuzz_profile fuzz_labels)
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="${CXX:-clang++}" -DKELBOW_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -69,18 +71,31 @@ awk 'NR == 1 { $1 = 1500 } 1' examples/planted4.desc >"$seeds/planted4.desc1500"
 seed planted4-tree "$seeds/planted4.desc1500" head -n 60 examples/planted4.data
 rm "$seeds/planted4.desc1500"
 
+# The companions' seeds start with a byte of options (see fuzz_companion.cpp).
+companions=$build/seeds-companions
+rm -rf "$companions"
+mkdir -p "$companions"/{fuzz_csv,fuzz_plot,fuzz_profile,fuzz_labels}
+{ printf '\x0b'; head -n 40 examples/critters.csv; } >"$companions/fuzz_csv/critters"
+{ printf '\x01'; printf 'f.data\nkelbow\n'; for i in $(seq 1 29); do echo "0.0$((i % 7))1"; done
+  echo f.data.kelbow; } >"$companions/fuzz_plot/block"
+{ printf '\x03'; awk 'NR == 1 { $1 = 8 } 1' examples/planted4.desc; printf '\0'; head -n 8 examples/planted4.data
+  printf '\0\0\0'; printf '1\n2\n1\n2\n1\n2\n1\n2\n'; } >"$companions/fuzz_profile/planted4"
+{ printf '\x11'; awk 'NR == 1 { $1 = 30 } 1' examples/planted4.desc; printf '\0'
+  head -n 30 examples/planted4.data; } >"$companions/fuzz_labels/planted4"
+
 status=0
 for h in "${harnesses[@]}"; do
   corpus=$build/corpus/$h
+  case $h in fuzz_csv | fuzz_plot | fuzz_profile | fuzz_labels) hseeds=$companions/$h ;; *) hseeds=$seeds ;; esac
   findings=$build/findings/$h
   mkdir -p "$corpus" "$findings"
   log=$build/$h.log
   # Whole runs merge what they read: shorter inputs keep them quick.
-  case $h in fuzz_run_*) maxlen=8192 ;; *) maxlen=65536 ;; esac
+  case $h in fuzz_run_* | fuzz_labels) maxlen=8192 ;; *) maxlen=65536 ;; esac
   echo "== $h (${limit[*]})"
   # -close_fd_mask=3: the tool's own output stays quiet; sanitizer reports still show.
   if ! "$build/bin/$h" "${limit[@]}" -max_len=$maxlen -timeout=60 -rss_limit_mb=4096 -close_fd_mask=3 \
-      -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$seeds" >"$log" 2>&1; then
+      -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$hseeds" >"$log" 2>&1; then
     echo "$h: FINDING (see $log and $findings)"
     tail -n 40 "$log"
     status=1

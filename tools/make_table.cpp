@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "common/version.h"
+#include "app/companion.h"
+#include "app/output_files.h"
 
 namespace {
 
@@ -81,10 +82,12 @@ constexpr const char* kHelp =
     "  kelbow-make-table --labels --imbalance 8 --noise-columns 5 uneven 6 2000 25 5 0.3 1\n"
     "  kelbow-make-table --labels --nested 2 nest 6 900 20 4 0.2 3\n";
 
-int usage(const char* what) {
-  std::fprintf(stderr, "kelbow-make-table: %s (see kelbow-make-table --help)\n", what);
-  return 1;
-}
+constexpr std::string_view kProgram = "kelbow-make-table";
+
+int usage(const char* what) { return kelbow::usageFailure(kProgram, what); }
+
+// Ends a run whose files could not be written: nothing of them stays.
+int cannotWrite(const std::string& err) { return kelbow::companionFailure(kProgram, err); }
 
 // Words for the values of the CSV mode: the first attributes get names and
 // words; further attributes and values are numbered.
@@ -245,6 +248,7 @@ int drawCode(const Shape& shape, const Plan& plan, long long c, long long a, Ran
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  kelbow::startCompanion("kelbow-make-table");
   enum {
     kCsv = 256,
     kMissing,
@@ -301,11 +305,9 @@ int main(int argc, char* argv[]) {
     } else if (c == kLabels) {
       labels = true;
     } else if (c == 'h') {
-      std::fputs(kHelp, stdout);
-      return 0;
+      return kelbow::printHelp(kProgram, kHelp);
     } else if (c == kVersion) {
-      std::printf("kelbow-make-table %s\n", kelbow::kVersion);
-      return 0;
+      return kelbow::printVersion(kProgram);
     } else {
       return usage("unknown option or missing argument");
     }
@@ -342,12 +344,13 @@ int main(int argc, char* argv[]) {
   Random random{static_cast<std::uint64_t>(seed)};
   const Plan plan = drawPlan(shape, random);
 
+  // The files appear whole or not at all, and replace an earlier table whole.
+  kelbow::OutputFiles outputs;
+  std::string err;
   if (csv) {
-    std::FILE* out = std::fopen((name + ".csv").c_str(), "w");
-    if (out == nullptr) {
-      std::fprintf(stderr, "kelbow-make-table: cannot write %s.csv\n", name.c_str());
-      return 1;
-    }
+    const std::string path = name + ".csv";
+    std::FILE* out = outputs.open(path, err);
+    if (out == nullptr) return cannotWrite(err);
     std::string line = "id";
     for (long long a = 0; a < shape.attributes; ++a) line += "," + attributeName(a);
     line += ",class\n";
@@ -370,17 +373,23 @@ int main(int argc, char* argv[]) {
       line += "," + className(c) + "\n";
       std::fputs(line.c_str(), out);
     }
-    return std::fclose(out) == 0 ? 0 : 1;
+    if (!kelbow::OutputFiles::close(out, path, err) || !outputs.commit(err))
+      return cannotWrite(err);
+    return 0;
   }
 
-  std::FILE* desc = std::fopen((name + ".desc").c_str(), "w");
-  std::FILE* data = std::fopen((name + ".data").c_str(), "w");
-  std::FILE* classes = labels ? std::fopen((name + ".labels").c_str(), "w") : nullptr;
+  const std::string descPath = name + ".desc", dataPath = name + ".data",
+                    labelsPath = name + ".labels";
+  std::FILE* desc = outputs.open(descPath, err);
+  std::FILE* data = desc == nullptr ? nullptr : outputs.open(dataPath, err);
+  std::FILE* classes = data == nullptr || !labels ? nullptr : outputs.open(labelsPath, err);
   if (desc == nullptr || data == nullptr || (labels && classes == nullptr)) {
-    std::fprintf(stderr, "kelbow-make-table: cannot write %s.desc, %s.data%s\n", name.c_str(),
-                 name.c_str(), labels ? " or .labels" : "");
-    return 1;
+    for (std::FILE* f : {desc, data})
+      if (f != nullptr) std::fclose(f);
+    return cannotWrite(err);
   }
+  // Without --labels, the planted classes of an earlier table of this name go.
+  if (!labels) outputs.removeAtCommit(labelsPath);
   std::fprintf(desc, "%lld %lld\n", shape.rows, shape.attributes);
   for (long long a = 0; a < shape.attributes; ++a) std::fprintf(desc, "%d\n", plan.domains[a]);
 
@@ -396,8 +405,9 @@ int main(int argc, char* argv[]) {
     std::fputs(line.c_str(), data);
     if (classes != nullptr) std::fprintf(classes, "%s\n", className(c).c_str());
   }
-  bool ok = std::fclose(desc) == 0;
-  ok = std::fclose(data) == 0 && ok;
-  if (classes != nullptr) ok = std::fclose(classes) == 0 && ok;
-  return ok ? 0 : 1;
+  bool ok = kelbow::OutputFiles::close(desc, descPath, err);
+  ok = kelbow::OutputFiles::close(data, dataPath, err) && ok;
+  if (classes != nullptr) ok = kelbow::OutputFiles::close(classes, labelsPath, err) && ok;
+  if (!ok || !outputs.commit(err)) return cannotWrite(err);
+  return 0;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
+#include "common/message_text.h"
 #include "input/attribute_context.h"
 #include "input/table_reader.h"
 #include "input/tables.h"
@@ -60,7 +61,7 @@ bool EntropyClustering::loadAll(int rowLimit, std::string& err) {
       case RowSource::Result::kRecord:
         break;
       case RowSource::Result::kEnd:
-        err = records.fileName() + ": record " + std::to_string(i + 1) +
+        err = shownName(records.fileName()) + ": record " + std::to_string(i + 1) +
               " is missing; the file holds " + std::to_string(i) +
               " records, the description declares " + std::to_string(clusterCount) + "\n";
         return false;
@@ -72,8 +73,9 @@ bool EntropyClustering::loadAll(int rowLimit, std::string& err) {
     clusters[i]->initFromRow(row.data(), i);
   }
   if (rowLimit == 0 && !records.atEnd()) {
-    err = records.fileName() + ": numbers left over after record " + std::to_string(clusterCount) +
-          "; the description declares " + std::to_string(clusterCount) + " records\n";
+    err = shownName(records.fileName()) + ": numbers left over after record " +
+          std::to_string(clusterCount) + "; the description declares " +
+          std::to_string(clusterCount) + " records\n";
     return false;
   }
   if (records.failed()) {

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/companion.h"
@@ -263,17 +265,33 @@ ChoiceChart chartOf(const Choice& c, const std::string& data) {
 }  // namespace
 
 int runChoose(int argc, char* argv[]) {
-  setProgramName("kelbow-choose");
-  installOutOfMemoryHandler();
+  startCompanion("kelbow-choose");
+  prefixMessages();
   ChooseOptions o;
   const Scan scanned = scanOptions(argc, argv, o);
   if (scanned != Scan::kRun) return scanStatus(scanned);
 
+  // The chart appears whole or not at all, never in place of an input, and
+  // its place is tried before the clustering.
+  OutputFiles files;
+  files.protect(o.data);
+  files.protect(o.desc);
+  std::string err;
+  std::FILE* chartFile = nullptr;
+  if (!o.noChart && (chartFile = files.open(o.chart, err)) == nullptr)
+    return companionFailure(kProgram, err);
+  struct Closer {
+    std::FILE*& f;
+    ~Closer() {
+      if (f != nullptr) std::fclose(f);
+    }
+  } closer{chartFile};
+
+  std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
   DescriptionText description;
   if (!description.open(o.desc))
     return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
   TableDescription desc;
-  std::string err;
   {
     const std::unique_ptr<ByteSource> in = description.reader();
     if (!readDescription(*in, o.desc, desc, err)) {
@@ -284,27 +302,33 @@ int runChoose(int argc, char* argv[]) {
   const std::unique_ptr<ByteSource> data = openInput(o.data);
   if (data == nullptr)
     return companionFailure(kProgram, o.data + ": cannot open (" + std::strerror(errno) + ")");
+  tableLock.reset();
   RecordReader rows(*data, o.data, desc.domainSizes);
 
   StatusProgress progress(kProgram, o.data, !o.quiet);
   Choice choice;
   Hierarchy table;
-  if (!chooseClusters(desc, rows, o.settings, progress, progress, choice, table, err)) {
-    progress.finish();
+  const bool chosen = chooseClusters(desc, rows, o.settings, progress, progress, choice, table, err);
+  progress.finish();
+  if (!chosen) {
     error(err, false);
     return kCompanionFailure;
   }
-  progress.finish();
 
-  if (!o.noChart) {
-    OutputFiles files;
-    if (!files.writeWhole(o.chart, renderChoiceChart(chartOf(choice, o.data)), err) ||
-        !files.commit(err))
+  const std::string chart = o.noChart ? "" : o.chart;
+  if (chartFile != nullptr) {
+    const std::string svg = renderChoiceChart(chartOf(choice, o.data));
+    std::fwrite(svg.data(), 1, svg.size(), chartFile);
+    if (!OutputFiles::close(std::exchange(chartFile, nullptr), o.chart, err))
       return companionFailure(kProgram, err);
   }
-  const std::string chart = o.noChart ? "" : o.chart;
-  return writeStandardOutput(
-      kProgram, o.json ? jsonAnswer(choice, o.data, chart) : textAnswer(choice, chart));
+  // The answer goes out before the chart is put in place: when standard output
+  // fails, no chart is left either.
+  if (writeStandardOutput(kProgram, o.json ? jsonAnswer(choice, o.data, chart)
+                                           : textAnswer(choice, chart)) != 0)
+    return kCompanionFailure;
+  if (!files.commit(err)) return companionFailure(kProgram, err);
+  return 0;
 }
 
 }  // namespace kelbow

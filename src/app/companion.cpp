@@ -1,10 +1,17 @@
 #include "app/companion.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "common/error.h"
+#include "common/message_text.h"
+#include "common/temporary_files.h"
 #include "common/version.h"
 
 namespace kelbow {
@@ -27,9 +34,22 @@ std::string refusedOption(int c, char* const argv[]) {
   return c == ':' ? "option " + word + " needs an argument" : "unknown option " + word;
 }
 
+void startCompanion(const char* program) {
+  setProgramName(program);
+  guardStandardDescriptors();
+  installOutOfMemoryHandler();
+  installTemporaryCleanup();
+  // A file-size limit fails the write (EFBIG) and is reported like a full
+  // disk, instead of ending the process with its files half-made.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
 int companionFailure(std::string_view program, std::string_view message) {
-  std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(program.size()), program.data(),
-               static_cast<int>(message.size()), message.data());
+  // Names and file content reach the line unescaped from everywhere; here they
+  // are made safe for a terminal, and a runaway line is cut.
+  const std::string shown = shownText(message, kShownMessageLimit);
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
+               shown.c_str());
   return kCompanionFailure;
 }
 
@@ -39,32 +59,41 @@ int usageFailure(std::string_view program, std::string_view message) {
 }
 
 int printVersion(std::string_view program) {
-  std::printf("%.*s %s\n", static_cast<int>(program.size()), program.data(), kVersion);
-  return 0;
+  return writeStandardOutput(program, std::string(program) + " " + kVersion + "\n");
 }
 
 int writeStandardOutput(std::string_view program, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    return companionFailure(
-        program, std::string("standard output: cannot write (") + std::strerror(errno) + ")");
-  return 0;
+  return checkStandardOutput(program);
 }
 
-int printHelp(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return 0;
+std::string standardOutputProblem() {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return "";
+  int reason = errno;
+  if (reason == 0) {
+    // An earlier write failed and its reason is gone; a descriptor that is
+    // closed (or open for reading only) still tells its own.
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags == -1 || (flags & O_ACCMODE) == O_RDONLY) reason = EBADF;
+  }
+  std::string text = "standard output: cannot write";
+  if (reason != 0) text += std::string(" (") + std::strerror(reason) + ")";
+  return text;
+}
+
+int checkStandardOutput(std::string_view program) {
+  const std::string problem = standardOutputProblem();
+  return problem.empty() ? 0 : companionFailure(program, problem);
+}
+
+int printHelp(std::string_view program, std::string_view text) {
+  return writeStandardOutput(program, text);
 }
 
 Scan commonOption(int c, char* const argv[], std::string_view program, std::string_view help) {
-  if (c == 'h') {
-    printHelp(help);
-    return Scan::kDone;
-  }
-  if (c == kVersionOption) {
-    printVersion(program);
-    return Scan::kDone;
-  }
+  if (c == 'h') return printHelp(program, help) == 0 ? Scan::kDone : Scan::kRefused;
+  if (c == kVersionOption) return printVersion(program) == 0 ? Scan::kDone : Scan::kRefused;
   usageFailure(program, refusedOption(c, argv));
   return Scan::kRefused;
 }

@@ -44,6 +44,7 @@ constexpr std::string_view kHelp =
     "      --trim             strip blanks around unquoted fields\n"
     "      --split-chars COL  make one attribute per character of this column of\n"
     "                         equal-length strings, named COL[1], COL[2], ...\n"
+    "  -f, --force            replace the files of an existing table NAME (never FILE itself)\n"
     "  -q, --quiet            say nothing but warnings and errors\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -59,8 +60,10 @@ constexpr std::string_view kHelp =
     "\n"
     "Exit status:\n"
     "  0  the files were written\n"
-    "  1  bad input or options, or a file could not be read or written; nothing is left\n"
-    "     behind (the files are written under temporary names and renamed at the end)\n"
+    "  1  bad input or options, a table NAME that exists (without --force), or a file\n"
+    "     could not be read or written; nothing is left behind and an earlier table NAME\n"
+    "     stays as it was (the files are written under temporary names and put in place\n"
+    "     together at the end)\n"
     "\n"
     "Examples:\n"
     "  kelbow-csv --drop id --labels class --missing '?,' critters.csv\n"
@@ -94,6 +97,7 @@ struct CsvOptions {
   bool trim = false;
   std::vector<std::string> split;
   bool quiet = false;
+  bool force = false;
 };
 
 std::vector<std::string> splitList(std::string_view list) {
@@ -128,12 +132,13 @@ Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
                                  {"missing", required_argument, nullptr, 'm'},
                                  {"trim", no_argument, nullptr, kTrimOption},
                                  {"split-chars", required_argument, nullptr, kSplitOption},
+                                 {"force", no_argument, nullptr, 'f'},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersionOption},
                                  {nullptr, 0, nullptr, 0}};
   resetCompanionScan();
-  for (int c; (c = getopt_long(argc, argv, ":o:d:x:l:m:qh", kLong, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":o:d:x:l:m:fqh", kLong, nullptr)) != -1;) {
     switch (c) {
       case 'o':
         o.output = ::optarg;
@@ -168,6 +173,9 @@ Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
         break;
       case kSplitOption:
         o.split.push_back(::optarg);
+        break;
+      case 'f':
+        o.force = true;
         break;
       case 'q':
         o.quiet = true;
@@ -215,6 +223,7 @@ class Run {
   bool assignRoles(const std::vector<std::string>& names, bool haveHeader,
                    std::vector<ColumnRole>& roles, std::string& err);
   bool flush(std::FILE* f, std::string& text, const std::string& path, std::string& err);
+  bool prepareOutputs(OutputFiles& outputs, std::string& err);
 
   const CsvOptions& o_;
   std::string name_;
@@ -262,7 +271,37 @@ bool Run::flush(std::FILE* f, std::string& text, const std::string& path, std::s
   return true;
 }
 
+// The files of the table NAME, whether this run writes them or not.
+constexpr const char* kTableFiles[] = {".data", ".desc", ".codes", ".names", ".labels", ".missing"};
+
+bool Run::prepareOutputs(OutputFiles& outputs, std::string& err) {
+  const std::string& base = *o_.output;
+  if (o_.input != "-") outputs.protect(o_.input);
+  std::vector<std::string> members;
+  for (const char* ext : kTableFiles) {
+    members.push_back(base + ext);
+    if (outputs.isProtected(members.back())) {
+      err = members.back() + ": is the input FILE and is never written over; choose another NAME with -o";
+      return false;
+    }
+  }
+  // A run without --labels or --missing leaves no such file of an earlier run beside its table.
+  if (!o_.labels) outputs.removeAtCommit(base + ".labels");
+  if (!o_.missing) outputs.removeAtCommit(base + ".missing");
+  if (o_.force) return true;
+  // Checked now, so that nothing is read in vain, and again when the files are
+  // put in place, where another run may have made the table meanwhile.
+  outputs.refuseToReplace("--force replaces the table");
+  const std::string existing = OutputFiles::firstExisting(members);
+  if (existing.empty()) return true;
+  err = existing + ": already exists; --force replaces the table";
+  return false;
+}
+
 int Run::go() {
+  OutputFiles outputs;
+  std::string err;
+  if (!prepareOutputs(outputs, err)) return fail(err);
   std::FILE* in = o_.input == "-" ? stdin : std::fopen(o_.input.c_str(), "rb");
   if (in == nullptr) return fail(name_ + ": cannot open (" + std::strerror(errno) + ")");
   struct Closer {
@@ -296,7 +335,6 @@ int Run::go() {
   std::vector<std::vector<TextPosition>> samplePositions;
   std::vector<std::string> fields;
   std::vector<TextPosition> positions;
-  std::string err;
   CsvReader::Result r = CsvReader::Result::kRecord;
   while (sample.size() < kHeaderSampleRows &&
          (r = reader.next(fields, positions, err)) == CsvReader::Result::kRecord) {
@@ -329,7 +367,6 @@ int Run::go() {
   if (!assignRoles(names, haveHeader, roles, err)) return fail(err);
 
   TableEncoder encoder(roles, names, kMaxValueSlots, samplePositions[0][0].line);
-  OutputFiles outputs;
   const std::string& base = *o_.output;
   const std::string dataPath = base + ".data", labelsPath = base + ".labels";
   std::FILE* data = outputs.open(dataPath, err);
@@ -409,6 +446,7 @@ int Run::go() {
 }  // namespace
 
 int runCsv(int argc, char* argv[]) {
+  startCompanion("kelbow-csv");
   CsvOptions options;
   const Scan scanned = scanOptions(argc, argv, options);
   if (scanned != Scan::kRun) return scanStatus(scanned);

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
@@ -19,6 +20,7 @@
 #include "app/run.h"
 #include "app/text_progress.h"
 #include "common/error.h"
+#include "input/description_text.h"
 
 namespace kelbow {
 
@@ -161,8 +163,8 @@ std::vector<int> numberBySize(const std::vector<int>& labels) {
 }
 
 int runLabels(int argc, char* argv[]) {
-  setProgramName("kelbow-labels");
-  installOutOfMemoryHandler();
+  startCompanion("kelbow-labels");
+  prefixMessages();
   LabelsOptions o;
   const Scan scanned = scanOptions(argc, argv, o);
   if (scanned != Scan::kRun) return scanStatus(scanned);
@@ -171,21 +173,53 @@ int runLabels(int argc, char* argv[]) {
     return companionFailure(
         kProgram, "the number of clusters '" + o.clusters + "' is not an integer of at least 2");
 
+  // Every file appears under its real name only when the whole run has worked,
+  // and never in place of an input.
+  OutputFiles kept;
+  kept.protect(o.data);
+  kept.protect(o.desc);
+  const bool toStdout = o.output && *o.output == "-";
+  const bool snapshots = !o.output || o.snapshots;
+  std::string err;
+  // The labels file is made before the clustering, so that a place that takes
+  // no file is said at once.
+  std::FILE* labelsFile = nullptr;
+  if (o.output && !toStdout && (labelsFile = kept.open(*o.output, err)) == nullptr)
+    return companionFailure(kProgram, err);
+  struct Closer {
+    std::FILE*& f;
+    ~Closer() {
+      if (f != nullptr) std::fclose(f);
+    }
+  } closer{labelsFile};
+
   TableDescription declared;
-  if (!readDeclaredSize(o.desc, "kelbow-labels: can't open the description file\n", declared))
-    return kCompanionFailure;
+  {
+    DescriptionText description;
+    if (!description.open(o.desc))
+      return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
+    if (!readDeclaredSize(description, declared)) return kCompanionFailure;
+  }
 
   TextProgress progress(stderr);
   AnalysisSettings settings;
   settings.keepRows = true;
   Hierarchy hierarchy;
-  std::string err;
   std::string snapshotBase;  // DATAf<F>nc<N>.hier
   {
+    std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
     EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), false, settings, progress);
     if (!analysis.filesOpen()) {
       error(analysis.openFailures(), false);
       return kCompanionFailure;
+    }
+    tableLock.reset();
+    if (snapshots) {
+      // The snapshots' directory is tried before the clustering too.
+      OutputFiles probe;
+      std::FILE* f = probe.open(analysis.snapshotFileName(k), err);
+      if (f == nullptr) return companionFailure(kProgram, err);
+      std::fclose(f);
     }
     if (!loadStartingClusters(analysis, declared.rows, err)) {
       progress.endLine();
@@ -203,10 +237,8 @@ int runLabels(int argc, char* argv[]) {
     hierarchy = Hierarchy::take(analysis);
   }
 
-  // Every file appears under its real name only when the whole run has worked.
-  OutputFiles kept;
   std::vector<std::string> snapshotNames;
-  if (!o.output || o.snapshots) {
+  if (snapshots) {
     for (int level = k; level >= 2; --level) {
       const std::string name = snapshotBase + std::to_string(level);
       std::FILE* out = kept.open(name, err);
@@ -215,28 +247,28 @@ int runLabels(int argc, char* argv[]) {
       if (!OutputFiles::close(out, name, err)) return companionFailure(kProgram, err);
       snapshotNames.push_back(name);
     }
+    // Snapshots of levels above K, from an earlier run, would mix two runs.
+    for (int level = k + 1; level <= hierarchy.startCount(); ++level)
+      kept.removeAtCommit(snapshotBase + std::to_string(level));
   }
-  const bool toStdout = o.output && *o.output == "-";
   if (o.output) {
     const std::vector<int> numbers = hierarchy.startNumbersBySize(k);
     if (toStdout) {
       writeLabels(stdout, hierarchy, numbers);
-      if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return companionFailure(
-            kProgram, std::string("standard output: cannot write (") + std::strerror(errno) + ")");
     } else {
-      std::FILE* out = kept.open(*o.output, err);
-      if (out == nullptr) return companionFailure(kProgram, err);
-      writeLabels(out, hierarchy, numbers);
-      if (!OutputFiles::close(out, *o.output, err)) return companionFailure(kProgram, err);
+      writeLabels(labelsFile, hierarchy, numbers);
+      if (!OutputFiles::close(std::exchange(labelsFile, nullptr), *o.output, err))
+        return companionFailure(kProgram, err);
     }
   }
-  if (!kept.commit(err)) return companionFailure(kProgram, err);
-  // Standard output holds the labels, or the names of the snapshot files written.
+  // Standard output holds the labels, or the names of the snapshot files. It
+  // is written before the files are put in place: when it fails, no file is.
   std::string text;
   if (!toStdout)
     for (const std::string& name : snapshotNames) text += name + "\n";
-  return writeStandardOutput(kProgram, text);
+  if (writeStandardOutput(kProgram, text) != 0) return kCompanionFailure;
+  if (!kept.commit(err)) return companionFailure(kProgram, err);
+  return 0;
 }
 
 }  // namespace kelbow

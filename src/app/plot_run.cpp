@@ -1,10 +1,5 @@
 #include "app/plot_run.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <string_view>
 
 #include "app/companion.h"
@@ -43,13 +38,6 @@ constexpr std::string_view kHelp =
     "Examples:\n"
     "  kelbow-plot critters.data.kelbow\n"
     "  kelbow-plot -d votes.data -o votes.svg results.kelbow\n";
-
-
-// The chart appears whole or not at all: written beside its place, then renamed.
-bool writeChart(const std::string& path, const std::string& svg, std::string* err) {
-  OutputFiles files;
-  return files.writeWhole(path, svg, *err) && files.commit(*err);
-}
 
 }  // namespace
 
@@ -97,32 +85,33 @@ bool scanPlotOptions(int argc, char* const* argv, PlotOptions* options, std::str
 }
 
 int runPlot(int argc, char* const* argv) {
-  auto fail = [](const std::string& line) {
-    std::cerr << line << '\n';
-    return kPlotFailureStatus;
-  };
+  startCompanion("kelbow-plot");
+  auto fail = [](const std::string& message) { return companionFailure(kProgram, message); };
   PlotOptions options;
   std::string err;
-  if (!scanPlotOptions(argc, argv, &options, &err)) return fail(err);
-  if (options.help) return printHelp(kHelp);
+  if (!scanPlotOptions(argc, argv, &options, &err)) {
+    // The scan's line already starts with the program's name.
+    return fail(err.substr(kProgram.size() + 2));
+  }
+  if (options.help) return printHelp(kProgram, kHelp);
   if (options.version) return printVersion(kProgram);
 
   KelbowBlock block;
-  if (!readKelbowBlock(options.resultFile, options.dataName, &block, &err)) {
-    return fail(std::string(kProgram) + ": " + err);
-  }
+  if (!readKelbowBlock(options.resultFile, options.dataName, &block, &err)) return fail(err);
   // The result file is append-only history; a chart must never replace it.
-  std::error_code ec;
-  if (std::filesystem::equivalent(options.chartFile, options.resultFile, ec)) {
-    return fail(std::string(kProgram) + ": " + options.chartFile +
-                ": is the result file; choose another chart name with -o");
-  }
+  OutputFiles chart;
+  chart.protect(options.resultFile);
+  if (chart.isProtected(options.chartFile))
+    return fail(options.chartFile + ": is the result file; choose another chart name with -o");
 
   std::vector<Peak> peaks = findPeaks(block.values);
-  if (!writeChart(options.chartFile, renderKelbowChart(block, peaks, options.resultFile), &err)) {
-    return fail(std::string(kProgram) + ": " + err);
-  }
-  std::cout << candidatesLine(peaks) << '\n';
+  if (!chart.writeWhole(options.chartFile, renderKelbowChart(block, peaks, options.resultFile),
+                        err))
+    return fail(err);
+  // The candidates are printed before the chart is put in place: when they
+  // cannot be, the run fails and leaves no chart.
+  if (writeStandardOutput(kProgram, candidatesLine(peaks) + "\n") != 0) return kPlotFailureStatus;
+  if (!chart.commit(err)) return fail(err);
   return 0;
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/companion.h"
 #include "app/output_files.h"
+#include "common/message_text.h"
 #include "input/table_reader.h"
 #include "profile/cluster_profile.h"
 #include "profile/profile_report.h"
@@ -58,7 +59,6 @@ constexpr std::string_view kHelp =
     "  kelbow-profile critters critters.k4\n"
     "  kelbow-profile -c critters.labels critters.data critters.k4\n"
     "  kelbow-profile -f json -t 10 -o critters.k4.json critters critters.k4\n";
-
 
 constexpr int kDefaultTop = 5;
 
@@ -141,10 +141,22 @@ bool readLines(const std::string& path, std::vector<std::string>& lines, std::st
   return true;
 }
 
-bool exists(const std::string& path) {
-  std::ifstream in(path);
-  return static_cast<bool>(in);
+// The lines of a file of the table that may be missing: none when it is.
+bool readLinesIfThere(const std::string& path, std::optional<std::vector<std::string>>& lines,
+                      std::string& err) {
+  lines.emplace();
+  if (readLines(path, *lines, err)) return true;
+  if (errno != ENOENT) return false;
+  lines.reset();
+  return true;
 }
+
+// The files of a table, opened or read together so that they all come from
+// one run of kelbow-csv.
+struct TableFiles {
+  std::unique_ptr<ByteSource> desc, data;
+  std::optional<std::vector<std::string>> codes, names, missing;
+};
 
 class Run {
  public:
@@ -153,11 +165,12 @@ class Run {
 
  private:
   int fail(const std::string& message) { return companionFailure(kProgram, message); }
-  bool readCodes(const std::string& path, std::string& err);
-  bool readNames(const std::string& path, std::string& err);
+  bool openTable(const std::string& base, TableFiles& files, std::string& err);
+  bool readCodes(const std::string& path, const std::vector<std::string>& lines, std::string& err);
+  bool readNames(const std::string& path, const std::vector<std::string>& lines, std::string& err);
   bool readLabels(std::string& err);
   bool readClasses(std::string& err);
-  bool readData(const std::string& path, ClusterCounts& counts, std::string& err);
+  bool readData(ByteSource& in, const std::string& path, ClusterCounts& counts, std::string& err);
 
   const ProfileOptions& o_;
   TableDescription desc_;
@@ -166,9 +179,8 @@ class Run {
   std::vector<int> classOfRow_;
 };
 
-bool Run::readCodes(const std::string& path, std::string& err) {
-  std::vector<std::string> lines;
-  if (!readLines(path, lines, err)) return false;
+bool Run::readCodes(const std::string& path, const std::vector<std::string>& lines,
+                    std::string& err) {
   const int attributes = desc_.attributeCount;
   if (static_cast<int>(lines.size()) != attributes) {
     err = path + ":" + std::to_string(std::min<size_t>(lines.size(), attributes) + 1) + ": " +
@@ -203,9 +215,8 @@ bool Run::readCodes(const std::string& path, std::string& err) {
   return true;
 }
 
-bool Run::readNames(const std::string& path, std::string& err) {
-  std::vector<std::string> lines;
-  if (!readLines(path, lines, err)) return false;
+bool Run::readNames(const std::string& path, const std::vector<std::string>& lines,
+                    std::string& err) {
   if (static_cast<int>(lines.size()) != desc_.attributeCount) {
     err = path + ":" + std::to_string(std::min<size_t>(lines.size(), desc_.attributeCount) + 1) +
           ": " + std::to_string(lines.size()) + " names, but the description declares " +
@@ -227,8 +238,8 @@ bool Run::readLabels(std::string& err) {
     const long long v = std::strtoll(text, &end, 10);
     while (end != text && (*end == ' ' || *end == '\t' || *end == '\r')) ++end;
     if (end == text || *end != '\0' || errno != 0) {
-      err =
-          o_.labels + ":" + std::to_string(i + 1) + ": '" + lines[i] + "' is not an integer label";
+      err = o_.labels + ":" + std::to_string(i + 1) + ": '" + shownText(lines[i]) +
+            "' is not an integer label";
       return false;
     }
     labels.push_back(v);
@@ -268,13 +279,9 @@ bool Run::readClasses(std::string& err) {
   return true;
 }
 
-bool Run::readData(const std::string& path, ClusterCounts& counts, std::string& err) {
-  const std::unique_ptr<ByteSource> in = openInput(path);
-  if (in == nullptr) {
-    err = path + ": cannot open (" + std::strerror(errno) + ")";
-    return false;
-  }
-  RecordReader records(*in, path, desc_.domainSizes);
+bool Run::readData(ByteSource& in, const std::string& path, ClusterCounts& counts,
+                   std::string& err) {
+  RecordReader records(in, path, desc_.domainSizes);
   std::vector<int> codes(desc_.attributeCount);
   bool ok = true;
   for (int r = 0; ok && r < desc_.rows; ++r) {
@@ -302,29 +309,41 @@ bool Run::readData(const std::string& path, ClusterCounts& counts, std::string& 
   return ok;
 }
 
+bool Run::openTable(const std::string& base, TableFiles& files, std::string& err) {
+  const SetReadLock lock({base + ".desc", base + ".data"});
+  for (auto [ext, source] : {std::pair{".desc", &files.desc}, std::pair{".data", &files.data}}) {
+    *source = openInput(base + ext);
+    if (*source == nullptr) {
+      err = base + ext + ": cannot open (" + std::strerror(errno) + ")";
+      return false;
+    }
+  }
+  return readLinesIfThere(base + ".codes", files.codes, err) &&
+         readLinesIfThere(base + ".names", files.names, err) &&
+         readLinesIfThere(base + ".missing", files.missing, err);
+}
+
 int Run::go() {
   std::string base = o_.table;
   if (base.size() > 5 && base.ends_with(".data")) base.resize(base.size() - 5);
   std::string err;
+  TableFiles files;
+  if (!openTable(base, files, err)) return fail(err);
   {
-    const std::string path = base + ".desc";
-    const std::unique_ptr<ByteSource> in = openInput(path);
-    if (in == nullptr) return fail(path + ": cannot open (" + std::strerror(errno) + ")");
-    const bool ok = readDescription(*in, path, desc_, err);
+    const bool ok = readDescription(*files.desc, base + ".desc", desc_, err);
     while (!err.empty() && err.back() == '\n') err.pop_back();
     if (!ok) return fail(err);
   }
-  if (exists(base + ".codes") && !readCodes(base + ".codes", err)) return fail(err);
-  if (exists(base + ".names")) {
-    if (!readNames(base + ".names", err)) return fail(err);
+  if (files.codes && !readCodes(base + ".codes", *files.codes, err)) return fail(err);
+  if (files.names) {
+    if (!readNames(base + ".names", *files.names, err)) return fail(err);
   } else {
     for (int a = 1; a <= desc_.attributeCount; ++a)
       report_.attributeNames.push_back(std::to_string(a));
   }
   std::vector<std::vector<bool>> isMissing;
-  if (exists(base + ".missing")) {
-    std::vector<std::string> markers;
-    if (!readLines(base + ".missing", markers, err)) return fail(err);
+  if (files.missing) {
+    const std::vector<std::string>& markers = *files.missing;
     if (report_.values.empty()) {
       companionFailure(kProgram, "warning: " + base + ".missing is left aside: without " + base +
                                      ".codes the values are codes, not the markers it lists");
@@ -340,7 +359,7 @@ int Run::go() {
   if (!readLabels(err)) return fail(err);
   if (o_.classes && !readClasses(err)) return fail(err);
   ClusterCounts counts(static_cast<int>(report_.clusterLabels.size()), desc_.domainSizes);
-  if (!readData(base + ".data", counts, err)) return fail(err);
+  if (!readData(*files.data, base + ".data", counts, err)) return fail(err);
 
   report_.tableName = o_.table;
   report_.labelsName = o_.labels;
@@ -355,6 +374,10 @@ int Run::go() {
   const std::string text = formatReport(report_, o_.format);
   if (o_.output && *o_.output != "-") {
     OutputFiles outputs;
+    for (const char* ext : {".desc", ".data", ".codes", ".names", ".missing"})
+      outputs.protect(base + ext);
+    outputs.protect(o_.labels);
+    if (o_.classes) outputs.protect(*o_.classes);
     if (!outputs.writeWhole(*o_.output, text, err) || !outputs.commit(err)) return fail(err);
     return 0;
   }
@@ -364,6 +387,7 @@ int Run::go() {
 }  // namespace
 
 int runProfile(int argc, char* argv[]) {
+  startCompanion("kelbow-profile");
   ProfileOptions options;
   const Scan scanned = scanOptions(argc, argv, options);
   if (scanned != Scan::kRun) return scanStatus(scanned);

@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +13,11 @@
 #include "analysis/road.h"
 #include "app/companion.h"
 #include "app/option_scanner.h"
+#include "app/output_files.h"
 #include "app/text_progress.h"
 #include "common/append_file.h"
 #include "common/error.h"
+#include "common/message_text.h"
 #include "common/version.h"
 #include "input/description_text.h"
 #include "input/table_reader.h"
@@ -102,6 +106,8 @@ bool readDeclaredSize(const std::string& name, const char* cantOpen, TableDescri
 }
 
 int run(int argc, char* argv[]) {
+  guardStandardDescriptors();
+  installOutOfMemoryHandler();
   // Only the exact first word is looked at, so every other command line scans
   // as it always has: "--x", or "--help" after another word, is still an
   // illegal option "-".
@@ -133,7 +139,10 @@ int run(int argc, char* argv[]) {
     return kFailureStatus;
   }
 
-  installOutOfMemoryHandler();
+  // The table's files are opened under a shared lock on their directories, so
+  // that a kelbow-csv run that replaces the table is seen whole or not at all.
+  std::optional<SetReadLock> tableLock(std::in_place,
+                                       std::vector<std::string>{descriptionFileName, dataFileName});
 
   // The description is opened and read once; the loaders parse the same text again.
   DescriptionText description;
@@ -161,6 +170,7 @@ int run(int argc, char* argv[]) {
       error(analysis.openFailures(), false);
       return kFailureStatus;
     }
+    tableLock.reset();
     std::string err;
     if (!loadStartingClusters(analysis, declared.rows, err)) {
       error(err, false);
@@ -168,12 +178,20 @@ int run(int argc, char* argv[]) {
     }
     analysis.agglomerate(-1);
     if (analysis.resultWriteFailed) {
-      std::fprintf(stderr, "couldn't write record file %s\n", resultFileName.c_str());
+      std::fprintf(stderr, "couldn't write record file %s\n", shownName(resultFileName).c_str());
       return kFailureStatus;
     }
     group = analysis.resultText();
   }
   group += resultFileName + "\n";
+
+  // The progress went to standard output all along; a run whose progress was
+  // lost (a full disk, a closed descriptor) fails here, before the append, so
+  // that a failed run leaves the result file as it was.
+  if (const std::string problem = standardOutputProblem(); !problem.empty()) {
+    error(std::string(programName()) + ": " + problem + "\n", false);
+    return kFailureStatus;
+  }
 
   const AppendStatus appended = appendWhole(resultFileName, group);
   const int reason = errno;
@@ -184,7 +202,13 @@ int run(int argc, char* argv[]) {
       reportFileFailure(kCannotOpenResult, resultFileName, reason);
       return kFailureStatus;
     case AppendStatus::kCannotWrite:
-      reportFileFailure("couldn't write record file " + resultFileName + "\n", resultFileName, reason);
+    case AppendStatus::kCannotWritePartLeft:
+      reportFileFailure("couldn't write record file " + shownName(resultFileName) + "\n",
+                        resultFileName, reason);
+      if (appended == AppendStatus::kCannotWritePartLeft)
+        error(std::string(programName()) + ": " + shownName(resultFileName) +
+                  ": the start of this run's group stays at its end (it could not be cut back)\n",
+              false);
       return kFailureStatus;
   }
   return kFailureStatus;

@@ -80,7 +80,8 @@ TEST_F(AppendFileTest, AFullDiskIsAWriteFailure) {
 
 // A file-size limit takes the first part of the text and refuses the rest
 // (without the signal that would end the process): the part written is cut
-// off again, so the file keeps its old bytes only.
+// off again, so the file keeps its old bytes only, and a file the append made
+// is not left behind, not even empty.
 TEST_F(AppendFileTest, AGroupWrittenInPartIsTakenBackWhole) {
   write("r", "earlier group\n");
   const std::string text(100, 'g');
@@ -90,7 +91,11 @@ TEST_F(AppendFileTest, AGroupWrittenInPartIsTakenBackWhole) {
     const rlimit limit{14 + 40, 14 + 40};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     const AppendStatus status = appendWhole(path("r"), text);
-    ::_exit(status == AppendStatus::kCannotWrite && errno == EFBIG ? 0 : 1);
+    const bool cutBack = status == AppendStatus::kCannotWrite && errno == EFBIG;
+    const AppendStatus made = appendWhole(path("new"), text);
+    const bool removed =
+        made == AppendStatus::kCannotWrite && errno == EFBIG && !fs::exists(path("new"));
+    ::_exit(cutBack && removed ? 0 : 1);
   }
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);

@@ -25,12 +25,22 @@ void error(std::string_view message, bool fatal);
 void setProgramName(const char* name);
 const char* programName();
 
+// From now on every line that error() writes starts with "PROGRAM: " (added
+// where it is not there yet): the companions' form of the fixed messages.
+void prefixMessages();
+
 // Writes `fixedMessage` and then the line "PROGRAM: FILE: reason", the reason
 // being the system's text for `errnum`.
 void reportFileFailure(std::string_view fixedMessage, const std::string& fileName, int errnum);
 
+// Descriptors 0, 1 and 2 that are closed are opened on /dev/null for reading,
+// so that no file the run opens takes their place, and writing to a closed
+// standard output still fails (EBADF) as it should.
+void guardStandardDescriptors();
+
 // From now on a failed allocation anywhere ends the process with the line
-// "PROGRAM: out of memory" on standard error and kFailureStatus.
+// "PROGRAM: out of memory" on standard error and kFailureStatus, after the
+// run's temporary files are removed.
 void installOutOfMemoryHandler();
 
 

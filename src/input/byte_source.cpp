@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstring>
 
+#include "common/message_text.h"
+
 #if KELBOW_HAVE_ZLIB
 #include <zlib.h>
 #endif
@@ -31,7 +33,7 @@ constexpr std::size_t kRawChunk = 1 << 17;
 
 class FileSource : public ByteSource {
  public:
-  FileSource(int fd, std::string fileName) : fd_(fd), fileName_(std::move(fileName)) {}
+  FileSource(int fd, const std::string& fileName) : fd_(fd), fileName_(shownName(fileName)) {}
   ~FileSource() override { ::close(fd_); }
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -65,7 +67,7 @@ Format formatOf(const unsigned char* b, std::size_t n) {
 class DecodingSource : public ByteSource {
  public:
   DecodingSource(std::unique_ptr<ByteSource> raw, std::string fileName)
-      : raw_(std::move(raw)), fileName_(std::move(fileName)), in_(kRawChunk) {}
+      : raw_(std::move(raw)), fileName_(shownName(fileName)), in_(kRawChunk) {}
   ~DecodingSource() override {
 #if KELBOW_HAVE_ZLIB
     if (zlibReady_) inflateEnd(&zlib_);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/message_text.h"
 
 namespace kelbow {
 
@@ -92,7 +93,7 @@ std::string DescriptionText::swappedFilesHint() const {
     }
     const bool looksLikeData = wanted >= 0 ? tokens > wanted : firstLine > 2;
     if (looksLikeData) {
-      return std::string(programName()) + ": " + fileName_ +
+      return std::string(programName()) + ": " + shownName(fileName_) +
              " looks like a data file, not a description; are the -d and -n files swapped?\n";
     }
     if (tokens >= 2 && wanted < 0 && !onFirstLine) break;

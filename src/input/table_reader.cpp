@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "common/message_text.h"
+
 namespace kelbow {
 
 namespace {
@@ -132,11 +134,11 @@ bool readTableSize(NumberReader& in, const std::string& fileName, TableDescripti
   for (int i = 0; i < 2; ++i) {
     const NumberReader::Result r = in.next(values[i]);
     if (r == NumberReader::Result::kEnd) {
-      err = fileName + ": the " + what[i] + " is missing; the file must start with the row count and the attribute count\n";
+      err = shownName(fileName) + ": the " + what[i] + " is missing; the file must start with the row count and the attribute count\n";
       return false;
     }
     if (r == NumberReader::Result::kNotInteger) {
-      err = fileName + ": the " + what[i] + " " + quoted(in.token()) + " is not a decimal integer\n";
+      err = shownName(fileName) + ": the " + what[i] + " " + quoted(in.token()) + " is not a decimal integer\n";
       return false;
     }
     if (r == NumberReader::Result::kReadError) {
@@ -144,7 +146,7 @@ bool readTableSize(NumberReader& in, const std::string& fileName, TableDescripti
       return false;
     }
     if (values[i] < 1) {
-      err = fileName + ": the " + what[i] + " is " + std::to_string(values[i]) + "; it must be at least 1\n";
+      err = shownName(fileName) + ": the " + what[i] + " is " + std::to_string(values[i]) + "; it must be at least 1\n";
       return false;
     }
   }
@@ -156,7 +158,7 @@ bool readTableSize(NumberReader& in, const std::string& fileName, TableDescripti
 
 bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableDescription& desc,
                     std::string& err) {
-  const std::string where = fileName + ": attribute " + std::to_string(a + 1) + ": ";
+  const std::string where = shownName(fileName) + ": attribute " + std::to_string(a + 1) + ": ";
   int d = 0;
   const NumberReader::Result r = in.next(d);
   if (r == NumberReader::Result::kEnd) {
@@ -188,7 +190,7 @@ bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableD
 
 bool checkInformative(const TableDescription& desc, const std::string& fileName, std::string& err) {
   if (desc.singleValuedCount < desc.attributeCount) return true;
-  err = fileName + ": every attribute has domain size 1; there is nothing to cluster\n";
+  err = shownName(fileName) + ": every attribute has domain size 1; there is nothing to cluster\n";
   return false;
 }
 
@@ -209,7 +211,7 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
   for (int a = 0; a < attributes; ++a) {
     // Built only when a message is needed: this loop runs once per code of the file.
     auto where = [&] {
-      return fileName_ + ": record " + std::to_string(records_ + 1) + ", attribute " + std::to_string(a + 1) + ": ";
+      return shownName(fileName_) + ": record " + std::to_string(records_ + 1) + ", attribute " + std::to_string(a + 1) + ": ";
     };
     int v = 0;
     const NumberReader::Result r = numbers_.next(v);

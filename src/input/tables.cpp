@@ -28,7 +28,11 @@ void extendLogTable(std::vector<float>& table, int maxCount) {
   for (int k = static_cast<int>(table.size()); k <= maxCount; ++k) table.push_back(log2Computed(k));
 }
 
-const std::vector<float> gLog2Cache = logTable(kLog2CacheSize - 1);
+Log2Cache::Log2Cache() {
+  for (int k = 0; k < kLog2CacheSize; ++k) values[k] = log2Computed(k);
+}
+
+const Log2Cache gLog2Cache;
 
 std::vector<float> logTable(int maxCount) {
   std::vector<float> table;

@@ -21,13 +21,19 @@ void extendLogTable(std::vector<float>& table, int maxCount);
 // log2 of a count exactly as a log table holds it (ln k / ln 2 in double,
 // rounded once to single precision; 0 for k = 0), for counts of any size with
 // memory that does not grow with the number of rows: counts below
-// kLog2CacheSize come from a table built once per process, larger ones are
+// kLog2CacheSize come from a table filled once per process, larger ones are
 // computed with the same expression.
 inline constexpr int kLog2CacheSize = 1 << 16;
 float log2Computed(int k);
-extern const std::vector<float> gLog2Cache;
+// The table lives in static storage: filling it before main allocates
+// nothing, so no tool can fail before it starts.
+struct Log2Cache {
+  Log2Cache();
+  float values[kLog2CacheSize];
+};
+extern const Log2Cache gLog2Cache;
 inline float log2Count(int k) {
-  return k < kLog2CacheSize ? gLog2Cache[static_cast<unsigned>(k)] : log2Computed(k);
+  return k < kLog2CacheSize ? gLog2Cache.values[static_cast<unsigned>(k)] : log2Computed(k);
 }
 
 }  // namespace kelbow

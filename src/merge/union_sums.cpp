@@ -260,7 +260,7 @@ void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, fl
                        clusters_[x]->rowCount,
                        informative_.data(),
                        static_cast<int>(informative_.size()),
-                       gLog2Cache.data()};
+                       gLog2Cache.values};
   float block[kDenseLanes];
   for (int b = 0; b < count; b += kDenseLanes) {
     const int k = std::min(kDenseLanes, count - b);

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "common/error.h"
+#include "common/message_text.h"
 #include "input/tables.h"
 
 namespace kelbow {
@@ -105,7 +106,7 @@ bool CFTree::readRows(RowSource& rows, int declaredRows, Progress& progress, std
     if (r == RowSource::Result::kEnd) break;
     if (r == RowSource::Result::kBad) return false;
     if (rowsInserted == INT_MAX) {
-      err = rows.fileName() + ": record " +
+      err = shownName(rows.fileName()) + ": record " +
             std::to_string(static_cast<long long>(rowsInserted) + 1) + ": more than " +
             std::to_string(INT_MAX) + " records, the most the tool can count\n";
       return false;
@@ -115,14 +116,14 @@ bool CFTree::readRows(RowSource& rows, int declaredRows, Progress& progress, std
     if (rowsInserted % Progress::kRowStep == 0) progress.rowsInserted(rowsInserted);
   }
   if (rowsInserted == 0) {
-    err = rows.fileName() + ": holds no records\n";
+    err = shownName(rows.fileName()) + ": holds no records\n";
     return false;
   }
   progress.rowsDone(rowsInserted);
   // Every record is used whatever the description says, but a count that
   // differs often means a cut file or a wrong description.
   if (rowsInserted != declaredRows)
-    progress.note(rows.fileName() + ": " + std::to_string(rowsInserted) +
+    progress.note(shownName(rows.fileName()) + ": " + std::to_string(rowsInserted) +
                   " records read; the description declares " + std::to_string(declaredRows) + "\n");
   return true;
 }
