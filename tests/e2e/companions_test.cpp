@@ -48,10 +48,10 @@ TEST_F(Companions, BadCsvGetsOneLineAndLeavesNothingBehind) {
       {"id,v\n", {"--header"}, "t.csv:2: no data rows after the header line"},
       {"id,v\nx,1\n",
        {"--header", "--drop", "w"},
-       "t.csv:1: --drop w: no such column (the file has 2 columns)"},
+       "t.csv:1: --drop w: no such column (the file has 2 columns: id, v)"},
       {"id,v\nx,1\n",
        {"--labels", "3"},
-       "t.csv:1: --labels 3: no such column (the file has 2 columns)"},
+       "t.csv:1: --labels 3: no such column (the file has 2 columns: id, v)"},
       {"s\nAB\nABC\n",
        {"--header", "--split-chars", "s"},
        "t.csv:3:1: the value of column 's' has 3 characters, but on line 2 it has 2"},
@@ -91,8 +91,11 @@ TEST_F(Companions, DecisionsAndSuspectColumnsAreSaidOnStandardError) {
       "kelbow-csv: (standard input): line 1 is a header (detected: column 2: 'colour' is none of "
       "the values "
       "that repeat below it; --no-header to read it as data)\n"
-      "kelbow-csv: warning: (standard input): column 1 'key' has 24 distinct values in 24 rows: an "
-      "identifier? --drop key leaves it out\n"
+      "kelbow-csv: warning: (standard input): column 1 'key' holds 24 distinct codes like 'k0' in "
+      "24 rows: an identifier; --drop key leaves it out\n"
+      "kelbow-csv: (standard input): kept as categories: key, colour\n"
+      "kelbow-csv: (standard input): numbers with at most 20 distinct values kept as categories: "
+      "'size; cm' (--bins 'COL=N' cuts one into N bins)\n"
       "kelbow-csv: wrote out.data, .desc, .codes, .names: 24 rows, 3 attributes, 28 values\n");
   EXPECT_EQ(dir_.read("out.names"), "key\ncolour\nsize; cm\n");
   EXPECT_EQ(dir_.read("out.desc"), "24 3\n24\n2\n2\n");
