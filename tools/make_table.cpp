@@ -11,6 +11,7 @@
 // The generator is deterministic: the same arguments give the same files.
 #include <getopt.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +37,7 @@ struct Random {
 };
 
 constexpr const char* kHelp =
-    "Usage: kelbow-make-table [--csv [--missing P]] NAME CLUSTERS ROWS ATTRIBUTES DOMAIN NOISE "
-    "SEED\n"
+    "Usage: kelbow-make-table [OPTIONS] NAME CLUSTERS ROWS ATTRIBUTES DOMAIN NOISE SEED\n"
     "Writes a categorical table with CLUSTERS planted clusters of ROWS rows in all, ATTRIBUTES\n"
     "attributes of DOMAIN values each: every cluster has a random prototype record, and each\n"
     "value of a row is its prototype's or, with probability NOISE (0..1), drawn at random.\n"
@@ -50,11 +50,25 @@ constexpr const char* kHelp =
     "                     is drawn with weights K, K-1, ..., 1, so the clusters differ in size\n"
     "      --missing P    with --csv, each value is missing with probability P: '?' or an\n"
     "                     empty field, half and half (default 0)\n"
+    "      --weights W,W,...  draw the cluster of each row at random with these weights, one\n"
+    "                     per cluster (without it, rows are dealt in turn in the tool's format)\n"
+    "      --imbalance R  the same with weights falling geometrically from R to 1, so the\n"
+    "                     largest cluster is about R times the smallest\n"
+    "      --nested G     group the clusters into G coarse groups (cluster c in group c*G/K):\n"
+    "                     a cluster's prototype is its group's, each value redrawn with\n"
+    "                     probability S (--nest-share, default 0.5)\n"
+    "      --nest-share S the share of a group's prototype each cluster redraws\n"
+    "      --noise-columns M  the last M attributes carry no structure: each is drawn from a\n"
+    "                     skewed distribution of its own, whatever the row's cluster\n"
+    "      --domain-max H each attribute's number of values is drawn from DOMAIN..H\n"
+    "      --labels       in the tool's format, also write NAME.labels: the planted cluster\n"
+    "                     of every row (group-A, group-B, ...)\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
     "Files:\n"
-    "  NAME.data, NAME.desc  without --csv; rows are dealt to the clusters in turn\n"
+    "  NAME.data, NAME.desc  without --csv\n"
+    "  NAME.labels           with --labels\n"
     "  NAME.csv              with --csv\n"
     "\n"
     "Exit status:\n"
@@ -63,7 +77,9 @@ constexpr const char* kHelp =
     "\n"
     "Examples:\n"
     "  kelbow-make-table planted4 4 300 24 6 0.15 4\n"
-    "  kelbow-make-table --csv --missing 0.02 critters 4 400 8 5 0.15 7\n";
+    "  kelbow-make-table --csv --missing 0.02 critters 4 400 8 5 0.15 7\n"
+    "  kelbow-make-table --labels --imbalance 8 --noise-columns 5 uneven 6 2000 25 5 0.3 1\n"
+    "  kelbow-make-table --labels --nested 2 nest 6 900 20 4 0.2 3\n";
 
 int usage(const char* what) {
   std::fprintf(stderr, "kelbow-make-table: %s (see kelbow-make-table --help)\n", what);
@@ -117,17 +133,145 @@ bool parseProbability(const char* s, double& p) {
   return end != s && *end == '\0' && p >= 0.0 && p <= 1.0;
 }
 
+// Splits "a,b,c" into positive weights, one per cluster.
+bool parseWeights(const char* s, std::vector<double>& w) {
+  w.clear();
+  std::string text = s;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    char* end = nullptr;
+    const double v = std::strtod(item.c_str(), &end);
+    if (item.empty() || *end != '\0' || !(v > 0) || v > 1e9) return false;
+    w.push_back(v);
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+// Everything that shapes a table beyond the positional arguments. Every draw a
+// shape option adds is made only when the option is given, so that the files of
+// the plain invocations stay as they always were.
+struct Shape {
+  long long k = 0, rows = 0, attributes = 0, domain = 0;
+  double noise = 0;
+  std::vector<double> weights;  // empty: rows dealt in turn (tool format) or K..1 (CSV)
+  long long groups = 0;         // --nested
+  double nestShare = 0.5;
+  long long noiseColumns = 0;
+  long long domainMax = 0;
+};
+
+// The drawn parts of a table: every attribute's domain size, every cluster's
+// prototype, and the value distribution of every structureless column.
+struct Plan {
+  std::vector<int> domains;
+  std::vector<std::vector<int>> prototypes;
+  std::vector<std::vector<double>> columnCdf;  // per noise column: cumulative shares
+};
+
+Plan drawPlan(const Shape& shape, Random& random) {
+  Plan plan;
+  plan.domains.assign(shape.attributes, static_cast<int>(shape.domain));
+  if (shape.domainMax > shape.domain)
+    for (int& d : plan.domains)
+      d = static_cast<int>(shape.domain) +
+          random.below(static_cast<int>(shape.domainMax - shape.domain + 1));
+  std::vector<std::vector<int>> groupPrototypes;
+  if (shape.groups > 0) {
+    groupPrototypes.assign(shape.groups, std::vector<int>(shape.attributes));
+    for (auto& p : groupPrototypes)
+      for (long long a = 0; a < shape.attributes; ++a) p[a] = random.below(plan.domains[a]);
+  }
+  plan.prototypes.assign(shape.k, std::vector<int>(shape.attributes));
+  for (long long c = 0; c < shape.k; ++c)
+    for (long long a = 0; a < shape.attributes; ++a) {
+      int& code = plan.prototypes[c][a];
+      if (shape.groups > 0) {
+        const int own = groupPrototypes[c * shape.groups / shape.k][a];
+        code = random.unit() < shape.nestShare ? random.below(plan.domains[a]) : own;
+      } else {
+        code = random.below(plan.domains[a]);
+      }
+    }
+  // Structureless columns: squared uniform draws make a few values common and
+  // the rest rare, as in real columns.
+  for (long long a = shape.attributes - shape.noiseColumns; a < shape.attributes; ++a) {
+    std::vector<double> cdf(plan.domains[a]);
+    double sum = 0;
+    for (double& v : cdf) {
+      const double u = random.unit();
+      sum += u * u + 1e-3;
+      v = sum;
+    }
+    for (double& v : cdf) v /= sum;
+    plan.columnCdf.push_back(std::move(cdf));
+  }
+  return plan;
+}
+
+// The cluster of row r.
+long long drawCluster(const Shape& shape, bool csv, long long r, Random& random) {
+  if (!shape.weights.empty()) {
+    double total = 0;
+    for (double w : shape.weights) total += w;
+    double pick = random.unit() * total;
+    long long c = 0;
+    while (c + 1 < shape.k && pick >= shape.weights[c]) pick -= shape.weights[c], ++c;
+    return c;
+  }
+  if (!csv) return r % shape.k;
+  const long long totalWeight = shape.k * (shape.k + 1) / 2;
+  long long pick = static_cast<long long>(random.unit() * static_cast<double>(totalWeight));
+  long long c = 0;
+  while (c + 1 < shape.k && pick >= shape.k - c) pick -= shape.k - c, ++c;
+  return c;
+}
+
+// The code of attribute a in a row of cluster c.
+int drawCode(const Shape& shape, const Plan& plan, long long c, long long a, Random& random) {
+  const long long firstNoise = shape.attributes - shape.noiseColumns;
+  if (a >= firstNoise) {
+    const std::vector<double>& cdf = plan.columnCdf[a - firstNoise];
+    const double u = random.unit();
+    int v = 0;
+    while (v + 1 < static_cast<int>(cdf.size()) && u >= cdf[v]) ++v;
+    return v;
+  }
+  return random.unit() < shape.noise ? random.below(plan.domains[a]) : plan.prototypes[c][a];
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  enum { kCsv = 256, kMissing, kVersion };
+  enum {
+    kCsv = 256,
+    kMissing,
+    kVersion,
+    kWeights,
+    kImbalance,
+    kNested,
+    kNestShare,
+    kNoiseColumns,
+    kDomainMax,
+    kLabels
+  };
   static const option kLong[] = {{"csv", no_argument, nullptr, kCsv},
                                  {"missing", required_argument, nullptr, kMissing},
+                                 {"weights", required_argument, nullptr, kWeights},
+                                 {"imbalance", required_argument, nullptr, kImbalance},
+                                 {"nested", required_argument, nullptr, kNested},
+                                 {"nest-share", required_argument, nullptr, kNestShare},
+                                 {"noise-columns", required_argument, nullptr, kNoiseColumns},
+                                 {"domain-max", required_argument, nullptr, kDomainMax},
+                                 {"labels", no_argument, nullptr, kLabels},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersion},
                                  {nullptr, 0, nullptr, 0}};
-  bool csv = false;
-  double missing = 0;
+  bool csv = false, labels = false;
+  double missing = 0, imbalance = 0;
+  Shape shape;
   opterr = 0;
   // "+": the arguments are positional and stop the options (a NOISE of 0 is no option).
   for (int c; (c = getopt_long(argc, argv, "+h", kLong, nullptr)) != -1;) {
@@ -136,6 +280,26 @@ int main(int argc, char* argv[]) {
     } else if (c == kMissing) {
       if (!parseProbability(optarg, missing))
         return usage("--missing needs a probability from 0 to 1");
+    } else if (c == kWeights) {
+      if (!parseWeights(optarg, shape.weights))
+        return usage("--weights needs positive numbers separated by commas");
+    } else if (c == kImbalance) {
+      char* end = nullptr;
+      imbalance = std::strtod(optarg, &end);
+      if (*end != '\0' || !(imbalance >= 1) || imbalance > 1e6)
+        return usage("--imbalance needs a ratio from 1 to 1000000");
+    } else if (c == kNested) {
+      if (!parseInt(optarg, 1, 1000, shape.groups)) return usage("--nested needs 1..1000 groups");
+    } else if (c == kNestShare) {
+      if (!parseProbability(optarg, shape.nestShare))
+        return usage("--nest-share needs a probability from 0 to 1");
+    } else if (c == kNoiseColumns) {
+      if (!parseInt(optarg, 0, 10000, shape.noiseColumns))
+        return usage("--noise-columns needs 0..10000 columns");
+    } else if (c == kDomainMax) {
+      if (!parseInt(optarg, 2, 1000, shape.domainMax)) return usage("--domain-max needs 2..1000");
+    } else if (c == kLabels) {
+      labels = true;
     } else if (c == 'h') {
       std::fputs(kHelp, stdout);
       return 0;
@@ -147,23 +311,36 @@ int main(int argc, char* argv[]) {
     }
   }
   if (missing > 0 && !csv) return usage("--missing goes with --csv");
+  if (labels && csv) return usage("--labels goes without --csv (the CSV file has a class column)");
   argv += optind - 1;
   argc -= optind - 1;
   if (argc != 8) return usage("NAME CLUSTERS ROWS ATTRIBUTES DOMAIN NOISE SEED are required");
-  long long k, rows, attributes, domain, seed;
-  if (!parseInt(argv[2], 1, 1000, k) || !parseInt(argv[3], 1, 100000000, rows) ||
-      !parseInt(argv[4], 1, 10000, attributes) || !parseInt(argv[5], 2, 1000, domain) ||
+  long long seed;
+  if (!parseInt(argv[2], 1, 1000, shape.k) || !parseInt(argv[3], 1, 100000000, shape.rows) ||
+      !parseInt(argv[4], 1, 10000, shape.attributes) || !parseInt(argv[5], 2, 1000, shape.domain) ||
       !parseInt(argv[7], 0, INT64_MAX, seed))
     return usage(
         "CLUSTERS 1..1000, ROWS 1..100000000, ATTRIBUTES 1..10000, DOMAIN 2..1000, SEED >= 0");
-  double noise = 0;
-  if (!parseProbability(argv[6], noise)) return usage("NOISE is a probability from 0 to 1");
+  if (!parseProbability(argv[6], shape.noise)) return usage("NOISE is a probability from 0 to 1");
+  if (!shape.weights.empty() && static_cast<long long>(shape.weights.size()) != shape.k)
+    return usage("--weights needs one weight per cluster");
+  if (imbalance > 0) {
+    if (!shape.weights.empty()) return usage("--weights and --imbalance exclude each other");
+    for (long long c = 0; c < shape.k; ++c)
+      shape.weights.push_back(shape.k == 1
+                                  ? 1.0
+                                  : std::pow(imbalance, static_cast<double>(shape.k - 1 - c) /
+                                                            static_cast<double>(shape.k - 1)));
+  }
+  if (shape.groups > shape.k) return usage("--nested needs at most CLUSTERS groups");
+  if (shape.noiseColumns > shape.attributes)
+    return usage("--noise-columns needs at most ATTRIBUTES columns");
+  if (shape.domainMax > 0 && shape.domainMax < shape.domain)
+    return usage("--domain-max needs at least DOMAIN");
 
   const std::string name = argv[1];
   Random random{static_cast<std::uint64_t>(seed)};
-  std::vector<std::vector<int>> prototypes(k, std::vector<int>(attributes));
-  for (auto& p : prototypes)
-    for (int& code : p) code = random.below(static_cast<int>(domain));
+  const Plan plan = drawPlan(shape, random);
 
   if (csv) {
     std::FILE* out = std::fopen((name + ".csv").c_str(), "w");
@@ -172,21 +349,17 @@ int main(int argc, char* argv[]) {
       return 1;
     }
     std::string line = "id";
-    for (long long a = 0; a < attributes; ++a) line += "," + attributeName(a);
+    for (long long a = 0; a < shape.attributes; ++a) line += "," + attributeName(a);
     line += ",class\n";
     std::fputs(line.c_str(), out);
-    const long long totalWeight = k * (k + 1) / 2;
-    const int idWidth = static_cast<int>(std::to_string(rows).size());
-    for (long long r = 0; r < rows; ++r) {
-      long long pick = static_cast<long long>(random.unit() * static_cast<double>(totalWeight));
-      long long c = 0;
-      while (c + 1 < k && pick >= k - c) pick -= k - c, ++c;
+    const int idWidth = static_cast<int>(std::to_string(shape.rows).size());
+    for (long long r = 0; r < shape.rows; ++r) {
+      const long long c = drawCluster(shape, true, r, random);
       char id[32];
       std::snprintf(id, sizeof id, "r%0*lld", idWidth, r + 1);
       line = id;
-      for (long long a = 0; a < attributes; ++a) {
-        const int code =
-            random.unit() < noise ? random.below(static_cast<int>(domain)) : prototypes[c][a];
+      for (long long a = 0; a < shape.attributes; ++a) {
+        const int code = drawCode(shape, plan, c, a, random);
         line += ',';
         if (missing > 0 && random.unit() < missing) {
           if (random.below(2) == 0) line += '?';
@@ -202,26 +375,29 @@ int main(int argc, char* argv[]) {
 
   std::FILE* desc = std::fopen((name + ".desc").c_str(), "w");
   std::FILE* data = std::fopen((name + ".data").c_str(), "w");
-  if (desc == nullptr || data == nullptr) {
-    std::fprintf(stderr, "kelbow-make-table: cannot write %s.desc or %s.data\n", name.c_str(),
-                 name.c_str());
+  std::FILE* classes = labels ? std::fopen((name + ".labels").c_str(), "w") : nullptr;
+  if (desc == nullptr || data == nullptr || (labels && classes == nullptr)) {
+    std::fprintf(stderr, "kelbow-make-table: cannot write %s.desc, %s.data%s\n", name.c_str(),
+                 name.c_str(), labels ? " or .labels" : "");
     return 1;
   }
-  std::fprintf(desc, "%lld %lld\n", rows, attributes);
-  for (long long a = 0; a < attributes; ++a) std::fprintf(desc, "%lld\n", domain);
+  std::fprintf(desc, "%lld %lld\n", shape.rows, shape.attributes);
+  for (long long a = 0; a < shape.attributes; ++a) std::fprintf(desc, "%d\n", plan.domains[a]);
 
   std::string line;
-  for (long long r = 0; r < rows; ++r) {
-    const std::vector<int>& p = prototypes[r % k];
+  for (long long r = 0; r < shape.rows; ++r) {
+    const long long c = drawCluster(shape, false, r, random);
     line.clear();
-    for (long long a = 0; a < attributes; ++a) {
-      const int code = random.unit() < noise ? random.below(static_cast<int>(domain)) : p[a];
+    for (long long a = 0; a < shape.attributes; ++a) {
       if (a > 0) line.push_back(' ');
-      line += std::to_string(code);
+      line += std::to_string(drawCode(shape, plan, c, a, random));
     }
     line.push_back('\n');
     std::fputs(line.c_str(), data);
+    if (classes != nullptr) std::fprintf(classes, "%s\n", className(c).c_str());
   }
-  const bool ok = std::fclose(desc) == 0 && std::fclose(data) == 0;
+  bool ok = std::fclose(desc) == 0;
+  ok = std::fclose(data) == 0 && ok;
+  if (classes != nullptr) ok = std::fclose(classes) == 0 && ok;
   return ok ? 0 : 1;
 }

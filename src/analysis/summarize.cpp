@@ -16,16 +16,17 @@ void EntropyClustering::summarize(int f, int nc, float threshold) {
 
   this->f = f;
   this->nc = nc;
-  if (dataFile == nullptr || !descriptionFile.isOpen()) fatal("summarize: the data or description file is not open\n");
+  if (dataFile == nullptr || !descriptionFile.isOpen())
+    fatal("summarize: the data or description file is not open\n");
   // The tree reads the description from its start and the data through the
   // object's own stream: each file is opened once, so either may be a pipe.
-  tree = std::make_unique<CFTree>(descriptionFile, *dataFile, dataFileName, treeFileName, threshold, nc, f,
-                                  keepMembers);
+  tree = std::make_unique<CFTree>(descriptionFile, *dataFile, dataFileName, treeFileName, threshold,
+                                  nc, f, keepMembers);
 
   rowCount = tree->rowsInserted;
   attributeCount = tree->attributeCount;
   domainSizes.assign(tree->domainSizes.begin(), tree->domainSizes.begin() + attributeCount);
-  weights.assign(gTreeWeights.begin(), gTreeWeights.begin() + attributeCount);
+  weights.assign(tree->weights.begin(), tree->weights.begin() + attributeCount);
   // No logarithm table: the cluster arithmetic takes log2 of a count of any
   // size from log2Count, so nothing here grows with the number of rows.
 

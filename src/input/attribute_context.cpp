@@ -2,11 +2,11 @@
 
 namespace kelbow {
 
-int gAttributeCount = 0;
-int gValueCount = 0;
-const int* gDomainSizes = nullptr;
-const float* gLogTable = nullptr;
-const float* gWeights = nullptr;
+thread_local constinit int gAttributeCount = 0;
+thread_local constinit int gValueCount = 0;
+thread_local constinit const int* gDomainSizes = nullptr;
+thread_local constinit const float* gLogTable = nullptr;
+thread_local constinit const float* gWeights = nullptr;
 
 void resetAttributeContext() {
   gAttributeCount = 0;

@@ -12,8 +12,6 @@
 
 namespace kelbow {
 
-std::vector<float> gTreeWeights;
-
 namespace {
 
 // Rows between two progress lines.
@@ -31,7 +29,8 @@ constexpr int kMinFanOut = 3;
 }  // namespace
 
 CFTree::CFTree(DescriptionText& description, ByteSource& data, const std::string& dataFileName,
-               const std::string& /*treeFileName*/, float threshold, int nc, int f, bool keepMembers)
+               const std::string& /*treeFileName*/, float threshold, int nc, int f,
+               bool keepMembers)
     : keepMembers(keepMembers) {
   const int declaredRows = readDescription(description);
   setUp(threshold, nc, f);
@@ -44,10 +43,7 @@ CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f, boo
   setUp(threshold, nc, f);
 }
 
-CFTree::~CFTree() {
-  gTreeWeights.clear();
-  gTreeWeights.shrink_to_fit();
-}
+CFTree::~CFTree() = default;
 
 int CFTree::readDescription(DescriptionText& description) {
   const std::unique_ptr<ByteSource> in = description.reader();
@@ -75,7 +71,7 @@ void CFTree::applyDescription(const TableDescription& desc) {
   domainSizes = desc.domainSizes;
   singleValuedCount = desc.singleValuedCount;
   valueCount = desc.valueCount;
-  gTreeWeights = attributeWeights(domainSizes);
+  weights = attributeWeights(domainSizes);
   slotOffsets.assign(attributeCount, 0);
   informativeAttributes.clear();
   int offset = 0;
@@ -85,7 +81,7 @@ void CFTree::applyDescription(const TableDescription& desc) {
     if (domainSizes[a] != 1) informativeAttributes.push_back(a);
   }
   informativeWeights.clear();
-  for (int a : informativeAttributes) informativeWeights.push_back(gTreeWeights[a]);
+  for (int a : informativeAttributes) informativeWeights.push_back(weights[a]);
   lanes.build(domainSizes);
   laneCodes.assign(lanes.offsetOfLane.size(), -1);
   laneSums.assign(lanes.offsetOfLane.size(), 0.0f);
@@ -160,8 +156,8 @@ void CFTree::readData(ByteSource& data, const std::string& dataFileName, int dec
   // Every record is used whatever the description says, but a count that
   // differs often means a cut file or a wrong description.
   if (rowsInserted != declaredRows)
-    error(dataFileName + ": " + std::to_string(rowsInserted) + " records read; the description declares " +
-              std::to_string(declaredRows) + "\n",
+    error(dataFileName + ": " + std::to_string(rowsInserted) +
+              " records read; the description declares " + std::to_string(declaredRows) + "\n",
           false);
 }
 

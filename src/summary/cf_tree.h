@@ -5,8 +5,8 @@
 //
 // Nodes are numbered like disk blocks and found by number, but the whole tree
 // lives in memory, and its size depends on the table's value slots, never on
-// its number of rows. Only one tree may exist at a time: the entry arithmetic
-// reads the module-level gTreeWeights, which the tree fills.
+// its number of rows. Trees are independent of each other: the entry
+// arithmetic reads the weights of its own tree.
 #pragma once
 
 #include <memory>
@@ -24,9 +24,6 @@
 #include "summary/summary_entry.h"
 
 namespace kelbow {
-
-// Weight of every attribute (1 / log2 d, 0 when d = 1).
-extern std::vector<float> gTreeWeights;
 
 class CFTree {
  public:
@@ -83,6 +80,7 @@ class CFTree {
   int attributeCount = 0;
   int singleValuedCount = 0;  // attributes with one value
   std::vector<int> domainSizes;
+  std::vector<float> weights;      // of every attribute: 1 / log2 d, 0 when d = 1
   std::vector<int> leafBlocks;     // block number of every leaf, in creation order
   int maxLeaves = 0;               // ceil(nc / f)
   CFNode* root = nullptr;          // cache of rootBlock

@@ -190,7 +190,7 @@ TEST_F(CFTreeFiles, EchoesTheDescriptionAndReportsProgressEveryHundredRows) {
   EXPECT_EQ(tree->rowsInserted, 250);
   EXPECT_EQ(tree->attributeCount, 2);
   EXPECT_EQ(tree->domainSizes, (std::vector<int>{2, 3}));
-  EXPECT_EQ(gTreeWeights, (std::vector<float>{1.0f, 0.63092977f}));
+  EXPECT_EQ(tree->weights, (std::vector<float>{1.0f, 0.63092977f}));
   expectTreeInvariants(*tree);
 }
 
@@ -262,7 +262,7 @@ class ExtractClusters : public ::testing::Test {
  protected:
   void SetUp() override { resetAttributeContext(); }
   void TearDown() override { resetAttributeContext(); }
-  void useTreeWeights() { gWeights = gTreeWeights.data(); }
+  void useTreeWeights(const CFTree& tree) { gWeights = tree.weights.data(); }
 };
 
 TEST_F(ExtractClusters, OneClusterPerLeafEntryInLeafOrder) {
@@ -270,7 +270,7 @@ TEST_F(ExtractClusters, OneClusterPerLeafEntryInLeafOrder) {
   CFTree tree(describe(domains), 0.01f, 24, 4);
   const auto rows = plantedTable(1500, domains, 5, 0.3, 21);
   insertAll(tree, rows);
-  useTreeWeights();
+  useTreeWeights(tree);
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
   const int k = tree.extractClusters(clusters);
   ASSERT_EQ(static_cast<int>(clusters.size()), k);
@@ -309,7 +309,7 @@ std::unique_ptr<CFTree> treeWithLargestEntry(int largest) {
 
 TEST_F(ExtractClusters, AnEntryMayHoldAnyNumberOfRows) {
   auto tree = treeWithLargestEntry(70000);  // counts beyond the logarithm cache too
-  useTreeWeights();
+  useTreeWeights(*tree);
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
   ASSERT_EQ(tree->extractClusters(clusters), 3);
   EXPECT_EQ(clusters[0]->rowCount, 70000);
@@ -319,7 +319,7 @@ TEST_F(ExtractClusters, AnEntryMayHoldAnyNumberOfRows) {
 
 TEST_F(ExtractClusters, RefusesMemberListsThatDisagreeWithTheCounts) {
   auto tree = treeWithLargestEntry(3);
-  useTreeWeights();
+  useTreeWeights(*tree);
   std::vector<std::unique_ptr<ClusterSummary>> clusters;
   tree->memberIndex.set(5, tree->root->entries[1].id);  // one row moved to another entry
   EXPECT_EXIT(tree->extractClusters(clusters), ::testing::ExitedWithCode(1),

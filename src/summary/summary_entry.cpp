@@ -33,7 +33,7 @@ float entryValue(const CFTree& tree, CountAt countAt, int n) {
       const int c = countAt(s);
       if (c != 0) acc = static_cast<float>(acc + term(tree, c, ln));
     }
-    sum = static_cast<float>(sum + static_cast<double>(acc) * gTreeWeights[a]);
+    sum = static_cast<float>(sum + static_cast<double>(acc) * tree.weights[a]);
   }
   const int m = tree.attributeCount - tree.singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
@@ -166,12 +166,11 @@ float SummaryEntry::unionEntropy(const SummaryEntry& other) const {
 }
 
 float SummaryEntry::weightedLanes(const float* acc) const {
-  const std::vector<int>& attributes = tree->informativeAttributes;
+  const std::vector<float>& weights = tree->informativeWeights;
   const std::vector<int>& laneOf = tree->lanes.laneOfAttribute;
   float sum = 0.0f;
-  for (std::size_t i = 0; i < attributes.size(); ++i)
-    sum =
-        static_cast<float>(sum + static_cast<double>(acc[laneOf[i]]) * gTreeWeights[attributes[i]]);
+  for (std::size_t i = 0; i < weights.size(); ++i)
+    sum = static_cast<float>(sum + static_cast<double>(acc[laneOf[i]]) * weights[i]);
   const int m = tree->attributeCount - tree->singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
 }
@@ -210,9 +209,10 @@ float SummaryEntry::unionEntropyWithRow(const int* slots, int expectedUses) {
   const float* table = rowTable(expectedUses);
   if (table == nullptr) return directUnionWithRow(slots);
   const std::vector<int>& cellOf = tree->lanes.cellOfSlot;
+  const float* weights = tree->weights.data();
   float sum = 0.0f;
   for (int a : tree->informativeAttributes)
-    sum = static_cast<float>(sum + static_cast<double>(table[cellOf[slots[a]]]) * gTreeWeights[a]);
+    sum = static_cast<float>(sum + static_cast<double>(table[cellOf[slots[a]]]) * weights[a]);
   const int m = tree->attributeCount - tree->singleValuedCount;
   return static_cast<float>(-static_cast<double>(sum) / m);
 }
