@@ -21,10 +21,12 @@ namespace kelbow {
 // a count of children or the small codes of the real sets (at most 8 values
 // in any of their columns) keep one code per value.
 inline constexpr long long kFewNumbers = 20;
-// Bins of a measure by default: enough for a profile to tell young from old
-// and low from high incomes, few enough that each bin holds an eighth of the
-// rows and the clustering stays fast (see the README for the measurements).
-inline constexpr int kDefaultBins = 8;
+// Bins of a measure by default. On generated census-like tables (30,000 rows,
+// 5 planted groups, age, hours and income beside 6 word columns, noise 0.5 and
+// 0.6, three seeds each) 6 bins found the groups best: mean adjusted Rand
+// index 0.59, against 0.55 for 5 bins and 0.51 for 8. Fewer bins blur the
+// groups' centres together; more split each group's values over more codes.
+inline constexpr int kDefaultBins = 6;
 // A column with at least this share of distinct values, over at least
 // kIdentifierMinRows rows, holds identifiers or free text rather than categories.
 inline constexpr double kIdentifierShare = 0.95;

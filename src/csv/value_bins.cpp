@@ -40,14 +40,16 @@ void ValueDistribution::add(double v) {
 }
 
 void ValueDistribution::compact(size_t level) {
-  std::vector<double>& buffer = levels_[level];
-  std::sort(buffer.begin(), buffer.end());
+  std::sort(levels_[level].begin(), levels_[level].end());
   if (levels_.size() == level + 1) levels_.emplace_back(), takeOdd_.push_back(0);
-  std::vector<double>& up = levels_[level + 1];  // (re-read: emplace_back may have moved it)
+  std::vector<double>& up = levels_[level + 1];
   std::vector<double>& here = levels_[level];
-  for (size_t i = takeOdd_[level]; i < here.size(); i += 2) up.push_back(here[i]);
+  // An even number of values is halved, so that the weights still add up to
+  // the count; an odd one out (the largest) stays on its level.
+  const size_t halved = here.size() & ~size_t{1};
+  for (size_t i = takeOdd_[level]; i < halved; i += 2) up.push_back(here[i]);
   takeOdd_[level] ^= 1;
-  here.clear();
+  here.erase(here.begin(), here.begin() + static_cast<long>(halved));
   if (up.size() >= kSketchBuffer) compact(level + 1);
 }
 
