@@ -863,6 +863,15 @@ int Run::go() {
 // table that clusters slowly, before the table is written.
 void Run::report(const std::vector<ColumnRole>& finalRoles) {
   std::vector<std::string> words, fewNumbers;
+  // One list of markers for every column that holds numbers but for a few
+  // values: the markers given and those values, so that one option does for all.
+  std::vector<std::string> given = o_.missing ? *o_.missing : std::vector<std::string>();
+  for (size_t col = 0; col < plans_.size(); ++col)
+    if (plans_[col].typed)
+      for (const auto& [value, n] : surveys_[col].strays())
+        if (std::find(given.begin(), given.end(), value) == given.end()) given.push_back(value);
+  std::string markers;
+  for (size_t i = 0; i < given.size(); ++i) markers += (i ? "," : "") + given[i];
   for (size_t col = 0; col < plans_.size(); ++col) {
     const ColumnPlan& p = plans_[col];
     const ColumnSurvey& s = surveys_[col];
@@ -924,6 +933,23 @@ void Run::report(const std::vector<ColumnRole>& finalRoles) {
            numberLabel(s.numbers().max()) + ", each once: row numbers, an identifier; " + drop);
       continue;
     }
+    const auto strays = s.strays();
+    if (!strays.empty() && !(s.numbers().exact() && s.numbers().distinct() <= kFewNumbers)) {
+      std::string shown;
+      long long count = 0;
+      for (const auto& [value, n] : strays) {
+        shown += (shown.empty() ? "'" : " and '") + escapeValue(value) + "'";
+        count += n;
+      }
+      warn(name + " holds numbers but for " + shown + " (" + plural(count, "row", "rows") +
+           "): kept as categories; --missing " + shellWord(markers) +
+           " reads that as missing, and the numbers are then cut into bins");
+      continue;
+    }
+    if (s.otherMarkReads())
+      warn(name + " reads as numbers with a decimal " +
+           (mark_ == DecimalMark::kPoint ? "comma: --decimal-comma" : "point: --decimal-point") +
+           " reads them so");
     switch (oddity(s, p.distinct, rows_)) {
       case Oddity::kConstant:
         warn(name + " holds '" + escapeValue(s.example()) + "' in every row: it carries nothing; " +
@@ -948,25 +974,6 @@ void Run::report(const std::vector<ColumnRole>& finalRoles) {
       case Oddity::kNone:
         break;
     }
-    const auto strays = s.strays();
-    if (!strays.empty() && !(s.numbers().exact() && s.numbers().distinct() <= kFewNumbers)) {
-      std::string list, markers, shown;
-      if (o_.missing)
-        for (const std::string& m : *o_.missing) markers += (markers.empty() ? "" : ",") + m;
-      long long count = 0;
-      for (const auto& [value, n] : strays) {
-        shown += (shown.empty() ? "'" : " and '") + escapeValue(value) + "'";
-        markers += (markers.empty() && !o_.missing ? "" : ",") + value;
-        count += n;
-      }
-      warn(name + " holds numbers but for " + shown + " (" + plural(count, "row", "rows") +
-           "): kept as categories; --missing " + shellWord(markers) +
-           " reads that as missing, and the numbers are then cut into bins");
-    } else if (s.otherMarkReads()) {
-      warn(name + " reads as numbers with a decimal " +
-           (mark_ == DecimalMark::kPoint ? "comma: --decimal-comma" : "point: --decimal-point") +
-           " reads them so");
-    }
   }
   if (!words.empty()) say(name_ + ": kept as categories: " + columnList(words, kListedNames));
   if (!fewNumbers.empty())
@@ -986,8 +993,8 @@ void Run::report(const std::vector<ColumnRole>& finalRoles) {
                      [&](size_t a, size_t b) { return plans_[a].slots > plans_[b].slots; });
     std::string worst;
     for (size_t i = 0; i < kept.size() && i < kWorstColumns; ++i)
-      worst += (i ? ", " : "") + shellWord(names_[kept[i]]) + " " +
-               std::to_string(plans_[kept[i]].slots);
+      worst += (i ? ", '" : "'") + escapeValue(names_[kept[i]]) + "' (" +
+               std::to_string(plans_[kept[i]].slots) + ")";
     warn(std::to_string(slots) + " value slots in all, the most in " + worst +
          ": kelbow will be slow on this table (it slows past " + std::to_string(kSlowSlots) +
          "); leave out or bin the columns with many values");
