@@ -739,7 +739,9 @@ int Run::go() {
     if (labels != nullptr) ok = OutputFiles::close(labels, labelsPath, err) && ok;
     return ok;
   };
-  // Numeric columns are coded as categories too while they have few values.
+  // Columns of numbers or dates are coded as categories too, in case they stay
+  // so, but only while they have few values: past that they are binned, split
+  // or left out, or coded again in the second reading.
   std::vector<std::pair<size_t, size_t>> watched;  // (column, attribute)
   auto survey = [&](const std::vector<std::string>& f, const std::vector<TextPosition>& at) {
     if (rows_++ == 0)
@@ -750,7 +752,7 @@ int Run::go() {
         surveys_[col].add(f[col], at[col]);
     if (rows_ % kCodingCheckRows == 0)
       for (const auto& [col, a] : watched)
-        if (surveys_[col].numeric() &&
+        if ((surveys_[col].numeric() || surveys_[col].dates()) &&
             encoder.codes(a).values().size() > ValueDistribution::kExactValues)
           encoder.stopCoding(a);
   };
@@ -772,7 +774,9 @@ int Run::go() {
     if (r != CsvReader::Result::kRecord) break;
     ok = encoder.add(fields, positions, name_, dataText, labelsText, err);
     if (ok) survey(fields, positions);
-    if (ok && dataText.size() >= kFlushBytes) ok = writeOut();
+    // Once a column is no longer coded, the data lines are not the table's.
+    if (!encoder.complete()) dataText.clear();
+    if (ok && (dataText.size() >= kFlushBytes || labelsText.size() >= kFlushBytes)) ok = writeOut();
   }
   if (ok && encoder.rows() == 0)
     ok = false,

@@ -205,6 +205,36 @@ TEST_F(Companions, AEuropeanExportIsReadAndEverySuggestionPastes) {
   EXPECT_EQ(dir_.read("bare.desc"), "40 3\n40\n3\n1\n");
 }
 
+// Past 65,536 distinct values a measure's edges come from the sketch and its
+// codes from the second reading; a column of as many timestamps is left out.
+TEST_F(Companions, ManyDistinctNumbersAreBinnedFromTheSketch) {
+  constexpr int kRows = 80000;
+  std::string text = "x,t,w\n";
+  for (int i = 0; i < kRows; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%d.5,2024-01-01T%02d:%02d:%02d.%d,%s\n", (i * 7919) % kRows,
+                  i / 3600 % 24, i / 60 % 60, i % 60, i / 86400, i % 2 ? "a" : "b");
+    text += line;
+  }
+  dir_.write("big.csv", text);
+  const ToolRun r = csv({"big.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("column 1 'x': numbers from 0.5 to 79999.5 (more than 65536 distinct): 6 "
+                       "bins"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("column 2 't' holds dates (yyyy-mm-dd hh:mm): left out"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(dir_.read("big.desc"), "80000 2\n6\n2\n");
+  // The values are uniform: each bin holds about a sixth of the rows.
+  std::istringstream data(dir_.read("big.data"));
+  std::map<int, long> perBin;
+  int bin, word;
+  while (data >> bin >> word) ++perBin[bin];
+  ASSERT_EQ(perBin.size(), 6u);
+  for (const auto& [b, n] : perBin) EXPECT_NEAR(n, kRows / 6.0, kRows * 0.01) << b;
+}
+
 // How each raw source file becomes the set in ../shared/data.
 struct RawSet {
   std::string name;
