@@ -1,6 +1,7 @@
 // The bottom-up merge of the analysis object's starting clusters, the entropy
 // curve it records and the kelbow block it appends.
 #include <cstdio>
+#include <vector>
 
 #include "analysis/entropy_clustering.h"
 #include "merge/kelbow_output.h"
@@ -12,7 +13,9 @@ namespace {
 
 // A snapshot is written after the merge that leaves k clusters when the caller
 // asked for levels down from targetK, or for every level below 20 (targetK 0).
-bool snapshotWanted(int k, int targetK) { return (k > 1 && k <= targetK) || (targetK == 0 && k < 20); }
+bool snapshotWanted(int k, int targetK) {
+  return (k > 1 && k <= targetK) || (targetK == 0 && k < 20);
+}
 
 }  // namespace
 
@@ -28,9 +31,12 @@ float EntropyClustering::agglomerate(int targetK) {
     if (k >= 1) entropyCurve[k] = start;
 
   float totalEntropy = start;
+  merges.clear();
+  merges.reserve(n > 0 ? n - 1 : 0);
   for (int k = n; k > 1;) {
-    std::printf("iteration %d\n", n - k + 1);
+    progress_->merged(n - k + 1, n - 1);
     const MergeLoop::Merge merged = loop.mergeCheapest();
+    merges.push_back({merged.survivor, merged.absorbed, merged.cost});
     totalEntropy = static_cast<float>(static_cast<double>(totalEntropy) + merged.cost);
     --k;
     if (k < kCurveSize) entropyCurve[k] = totalEntropy;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
+#include "analysis/hierarchy.h"
 #include "input/attribute_context.h"
 #include "input/tables.h"
 
@@ -37,7 +38,9 @@ class AgglomerateTest : public testing::Test {
     fs::remove_all(dir);
   }
 
-  static void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+  static void write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+  }
   static std::string read(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -46,7 +49,8 @@ class AgglomerateTest : public testing::Test {
   }
   std::set<std::string> files() const {
     std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(dir)) out.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir))
+      out.insert(entry.path().filename().string());
     return out;
   }
 
@@ -59,34 +63,56 @@ class AgglomerateTest : public testing::Test {
   void writeTwentyFourRows() {
     std::string rows;
     for (int r = 0; r < 24; ++r)
-      rows += std::to_string(r % 2) + " " + std::to_string(r % 3) + " " + std::to_string((r / 3) % 4) + "\n";
+      rows += std::to_string(r % 2) + " " + std::to_string(r % 3) + " " +
+              std::to_string((r / 3) % 4) + "\n";
     write(data, rows);
     write(description, "24 3\n2\n3\n4\n");
   }
 
-  // Constructs the analysis object and loads the table; keeps its standard output.
+  // What the analysis reports, as kelbow prints it.
+  struct Heard : Progress {
+    std::string text;
+    void tableSize(int rows, int attributes) override {
+      text += "rows=" + std::to_string(rows) + " cols = " + std::to_string(attributes) + "\n";
+    }
+    void merged(int iteration, int /*total*/) override {
+      text += "iteration " + std::to_string(iteration) + "\n";
+    }
+  } heard;
+
+  // Constructs the analysis object and loads the table; keeps its progress and
+  // every snapshot it hands out.
   void load(bool withResult = true) {
-    analysis = std::make_unique<EntropyClustering>(data.c_str(), description.c_str(),
-                                                   withResult ? result.c_str() : nullptr);
-    testing::internal::CaptureStdout();
-    analysis->loadAll(0);
-    loadOutput = testing::internal::GetCapturedStdout();
+    analysis = std::make_unique<EntropyClustering>(data.c_str(), description.c_str(), withResult,
+                                                   AnalysisSettings{}, heard);
+    analysis->snapshotSink = [this](int k, const std::vector<int>& labels) {
+      snapshots[k] = labels;
+    };
+    snapshots.clear();
+    heard.text.clear();
+    std::string err;
+    ASSERT_TRUE(analysis->loadAll(0, err)) << err;
+    loadOutput = heard.text;
   }
   float agglomerate(int targetK) {
-    testing::internal::CaptureStdout();
+    heard.text.clear();
     const float value = analysis->agglomerate(targetK);
-    mergeOutput = testing::internal::GetCapturedStdout();
+    mergeOutput = heard.text;
     return value;
   }
 
-  // Labels of one snapshot file, one per line.
+  // Labels of one snapshot.
   std::vector<int> snapshot(int k) const {
-    std::ifstream in(data + "f0nc0.hier" + std::to_string(k));
-    std::vector<int> labels;
-    for (int label; in >> label;) labels.push_back(label);
-    return labels;
+    const auto at = snapshots.find(k);
+    return at == snapshots.end() ? std::vector<int>{} : at->second;
+  }
+  std::set<int> levels() const {
+    std::set<int> out;
+    for (const auto& [k, labels] : snapshots) out.insert(k);
+    return out;
   }
 
+  std::map<int, std::vector<int>> snapshots;
   fs::path dir;
   std::string data, description, result;
   std::unique_ptr<EntropyClustering> analysis;
@@ -146,7 +172,7 @@ TEST_F(AgglomerateTest, WithoutAResultFileNothingIsWritten) {
 // entries that no merge writes hold the starting summed entropy.
 TEST_F(AgglomerateTest, CurveAboveTheStartingClustersHoldsTheStartingValue) {
   writeThreeRowExample();  // opened by the constructor, not loaded
-  analysis = std::make_unique<EntropyClustering>(data.c_str(), description.c_str(), result.c_str());
+  analysis = std::make_unique<EntropyClustering>(data.c_str(), description.c_str(), true);
   resetAttributeContext();
   analysis->domainSizes = {2, 3};
   analysis->weights = attributeWeights(analysis->domainSizes);
@@ -157,10 +183,11 @@ TEST_F(AgglomerateTest, CurveAboveTheStartingClustersHoldsTheStartingValue) {
   const int first[5] = {1, 1, 0, 0, 2};
   const int second[5] = {2, 0, 2, 0, 0};
   for (const int* table : {first, second}) {
-    analysis->clusters.push_back(std::make_unique<ClusterSummary>(2, 0, analysis->domainSizes.data(),
-                                                                  analysis->logTable.data()));
+    analysis->clusters.push_back(std::make_unique<ClusterSummary>(
+        2, 0, analysis->domainSizes.data(), analysis->logTable.data()));
     gWeights = analysis->weights.data();
-    analysis->clusters.back()->initFromCounts(table, 2, static_cast<int>(analysis->clusters.size()) - 1);
+    analysis->clusters.back()->initFromCounts(table, 2,
+                                              static_cast<int>(analysis->clusters.size()) - 1);
   }
   ASSERT_EQ(analysis->clusters[0]->storedEntropy, 1.0f);
   agglomerate(-1);
@@ -177,19 +204,22 @@ TEST_F(AgglomerateTest, EveryEntryBelowFortyComesFromAMerge) {
   // strictly from one cluster up to 39.
   std::string rows;
   for (int r = 0; r < 45; ++r)
-    rows += std::to_string(r % 3) + " " + std::to_string((r / 3) % 3) + " " + std::to_string(r / 9) + "\n";
+    rows += std::to_string(r % 3) + " " + std::to_string((r / 3) % 3) + " " +
+            std::to_string(r / 9) + "\n";
   write(data, rows);
   write(description, "45 3\n3\n3\n5\n");
   load();
   agglomerate(-1);
   EXPECT_GT(analysis->normalisedCurve[39], 0.0f);
-  for (int k = 1; k < 39; ++k) EXPECT_GT(analysis->normalisedCurve[k], analysis->normalisedCurve[k + 1]) << "k=" << k;
+  for (int k = 1; k < 39; ++k)
+    EXPECT_GT(analysis->normalisedCurve[k], analysis->normalisedCurve[k + 1]) << "k=" << k;
 }
 
 TEST_F(AgglomerateTest, NoSnapshotWhenTargetKIsMinusOne) {
   writeTwentyFourRows();
   load();
   agglomerate(-1);
+  EXPECT_EQ(levels(), std::set<int>{});
   EXPECT_EQ(files(), (std::set<std::string>{"d.txt", "n.txt"}));
 }
 
@@ -197,9 +227,9 @@ TEST_F(AgglomerateTest, TargetKZeroWritesEveryLevelBelowTwenty) {
   writeTwentyFourRows();
   load();
   agglomerate(0);
-  std::set<std::string> expected{"d.txt", "n.txt"};
-  for (int k = 1; k <= 19; ++k) expected.insert("d.txtf0nc0.hier" + std::to_string(k));
-  EXPECT_EQ(files(), expected);
+  std::set<int> expected;
+  for (int k = 1; k <= 19; ++k) expected.insert(k);
+  EXPECT_EQ(levels(), expected);
 
   std::vector<int> finer = snapshot(19);
   for (int k = 19; k >= 1; --k) {
@@ -226,21 +256,24 @@ TEST_F(AgglomerateTest, TargetKFiveWritesLevelsFiveDownToTwo) {
   writeTwentyFourRows();
   load();
   agglomerate(5);
-  std::set<std::string> expected{"d.txt", "n.txt"};
-  for (int k = 2; k <= 5; ++k) expected.insert("d.txtf0nc0.hier" + std::to_string(k));
-  EXPECT_EQ(files(), expected);
+  EXPECT_EQ(levels(), (std::set<int>{2, 3, 4, 5}));
+  EXPECT_EQ(files(), (std::set<std::string>{"d.txt", "n.txt"}));
 }
 
-TEST_F(AgglomerateTest, ExistingSnapshotIsOverwritten) {
+// The labels of any level come from the recorded merges alone, numbered as
+// the snapshots taken during the merge number them.
+TEST_F(AgglomerateTest, LabelsReplayedFromTheMergesMatchTheSnapshots) {
   writeTwentyFourRows();
-  std::string stale;
-  for (int i = 0; i < 100; ++i) stale += "7\n";
-  write(data + "f0nc0.hier5", stale);
   load();
-  agglomerate(5);
-  const std::vector<int> labels = snapshot(5);
-  ASSERT_EQ(labels.size(), 24u);
-  EXPECT_EQ(std::set<int>(labels.begin(), labels.end()), (std::set<int>{0, 1, 2, 3, 4}));
+  agglomerate(0);
+  ASSERT_EQ(analysis->merges.size(), 23u);
+  for (int k = 1; k <= 19; ++k)
+    EXPECT_EQ(startLabels(analysis->merges, 24, k), snapshot(k)) << "k=" << k;
+  EXPECT_EQ(startLabels(analysis->merges, 24, 24), [] {
+    std::vector<int> each(24);
+    for (int i = 0; i < 24; ++i) each[i] = i;
+    return each;
+  }());
 }
 
 }  // namespace

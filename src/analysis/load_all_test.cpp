@@ -38,10 +38,16 @@ TEST_F(DirectLoaderTest, RowLimitReadsOnlyTheFirstRecords) {
   for (int r = 0; r < 100; ++r) rows += std::to_string(r % 2) + " " + std::to_string(r % 3) + "\n";
   const std::string data = write("d.txt", rows);
   const std::string desc = write("n.txt", "100 2\n2\n3\n");
-  EntropyClustering analysis(data.c_str(), desc.c_str(), nullptr);
-  testing::internal::CaptureStdout();
-  analysis.loadAll(10);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "rows=10 cols = 2\n");
+  struct Heard : Progress {
+    std::string text;
+    void tableSize(int rows, int attributes) override {
+      text += std::to_string(rows) + " " + std::to_string(attributes);
+    }
+  } heard;
+  EntropyClustering analysis(data.c_str(), desc.c_str(), false, {}, heard);
+  std::string err;
+  ASSERT_TRUE(analysis.loadAll(10, err)) << err;
+  EXPECT_EQ(heard.text, "10 2");
   EXPECT_EQ(analysis.rowCount, 10);
   EXPECT_EQ(analysis.clusterCount, 10);
   EXPECT_EQ(analysis.logTable.size(), 11u);

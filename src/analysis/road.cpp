@@ -1,18 +1,16 @@
 #include "analysis/road.h"
 
-#include <cstdio>
-
 #include "analysis/entropy_clustering.h"
 
 namespace kelbow {
 
-void loadStartingClusters(EntropyClustering& analysis, int declaredRows) {
-  if (declaredRows < kDirectRowLimit) {
-    std::printf("%d rows\n", declaredRows);
-    analysis.loadAll(0);
-  } else {
-    analysis.summarize(kTreeFanOut, kTreeLeafEntries, kTreeThreshold);
+bool loadStartingClusters(EntropyClustering& analysis, int declaredRows, std::string& err) {
+  const AnalysisSettings& s = analysis.settings();
+  if (declaredRows < s.directRowLimit) {
+    analysis.progress().directRoad(declaredRows);
+    return analysis.loadAll(0, err);
   }
+  return analysis.summarize(s.fanOut, s.leafEntries, s.threshold, err);
 }
 
 }  // namespace kelbow

@@ -1,27 +1,44 @@
 // The large-table loader of the analysis object: the summary tree condenses
-// the data file into a bounded number of starting clusters, so that the merge
+// the rows into a bounded number of starting clusters, so that the merge
 // loop's pair table stays small whatever the number of rows.
 #include <cstdio>
 
 #include "analysis/entropy_clustering.h"
-#include "common/error.h"
 #include "input/attribute_context.h"
 #include "summary/cf_tree.h"
 
 namespace kelbow {
 
-void EntropyClustering::summarize(int f, int nc, float threshold) {
-  // A tree file left by an earlier run is stale; it may well not exist.
-  std::remove(treeFileName.c_str());
-
+bool EntropyClustering::summarize(int f, int nc, float threshold, std::string& err) {
   this->f = f;
   this->nc = nc;
-  if (dataFile == nullptr || !descriptionFile.isOpen())
-    fatal("summarize: the data or description file is not open\n");
-  // The tree reads the description from its start and the data through the
-  // object's own stream: each file is opened once, so either may be a pipe.
-  tree = std::make_unique<CFTree>(descriptionFile, *dataFile, dataFileName, treeFileName, threshold,
-                                  nc, f, keepMembers);
+  TableDescription desc;
+  if (describedByCaller_) {
+    desc = givenDescription_;
+    progress_->tableSize(desc.rows, desc.attributeCount);
+    for (int d : desc.domainSizes) progress_->domainSize(d);
+  } else {
+    // A tree file left by an earlier run is stale; it may well not exist.
+    std::remove(treeFileName.c_str());
+    if (dataFile == nullptr || !descriptionFile.isOpen()) {
+      err = "summarize: the data or description file is not open\n";
+      return false;
+    }
+    // The description from its start and the data through the object's own
+    // stream: each file is opened once, so either may be a pipe.
+    const std::unique_ptr<ByteSource> in = descriptionFile.reader();
+    if (!readDescription(*in, descriptionFileName, desc, err, progress_)) {
+      err += descriptionFile.swappedFilesHint();
+      return false;
+    }
+  }
+  tree = std::make_unique<CFTree>(desc, threshold, nc, f, settings_.keepRows, descriptionFileName);
+  RowSource* rows = rowSource(tree->domainSizes);
+  if (rows == nullptr) {
+    err = "summarize: the data file is not open\n";
+    return false;
+  }
+  if (!tree->readRows(*rows, desc.rows, *progress_, err)) return false;
 
   rowCount = tree->rowsInserted;
   attributeCount = tree->attributeCount;
@@ -38,7 +55,9 @@ void EntropyClustering::summarize(int f, int nc, float threshold) {
   clusterCount = tree->extractClusters(clusters);
 
   if (resultFile != nullptr) std::fprintf(resultFile, "f=%d, nc=%d\n", f, nc);
+  fileRows_.reset();
   dataFile.reset();
+  return true;
 }
 
 }  // namespace kelbow

@@ -1,24 +1,23 @@
 #include "app/labels_run.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
+#include "analysis/hierarchy.h"
 #include "analysis/road.h"
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/run.h"
+#include "app/text_progress.h"
 #include "common/error.h"
 
 namespace kelbow {
@@ -63,73 +62,6 @@ constexpr std::string_view kHelp =
     "  kelbow-labels -d critters.data -n critters.desc -k 6\n";
 
 enum LongOnly { kSnapshotsOption = kFirstLongOnly };
-
-// While alive, the analysis's progress (standard output) goes to standard error
-// through the same unbuffered gate as every message, so nothing is reordered and
-// a message that follows an unfinished progress line starts on a line of its own.
-class ProgressOnStderr {
- public:
-  ProgressOnStderr() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    savedOut_ = stdout;
-    savedErr_ = stderr;
-    progress_ = fopencookie(&kProgressSource, "w", {nullptr, &write, nullptr, nullptr});
-    messages_ = fopencookie(&kMessageSource, "w", {nullptr, &write, nullptr, nullptr});
-    if (progress_ == nullptr || messages_ == nullptr) return;
-    std::setvbuf(progress_, nullptr, _IONBF, 0);
-    std::setvbuf(messages_, nullptr, _IONBF, 0);
-    // glibc's standard streams are variables a program may set.
-    stdout = progress_;
-    stderr = messages_;
-    static bool registered = false;
-    if (!registered) std::atexit(endLine);
-    registered = true;
-  }
-  ~ProgressOnStderr() {
-    if (progress_ == nullptr || messages_ == nullptr) return;
-    stdout = savedOut_;
-    stderr = savedErr_;
-    endLine();
-    std::fclose(progress_);
-    std::fclose(messages_);
-  }
-  ProgressOnStderr(const ProgressOnStderr&) = delete;
-  ProgressOnStderr& operator=(const ProgressOnStderr&) = delete;
-
- private:
-  static inline int kProgressSource = 1;
-  static inline int kMessageSource = 2;
-  static inline const void* lastSource_ = nullptr;
-  static inline bool midLine_ = false;
-
-  static void put(const char* data, size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(2, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-  }
-  static ssize_t write(void* source, const char* data, size_t size) {
-    if (size == 0) return 0;
-    if (midLine_ && source != lastSource_) put("\n", 1);
-    put(data, size);
-    midLine_ = data[size - 1] != '\n';
-    lastSource_ = source;
-    return static_cast<ssize_t>(size);
-  }
-  static void endLine() {
-    if (midLine_) put("\n", 1);
-    midLine_ = false;
-  }
-
-  std::FILE* savedOut_ = nullptr;
-  std::FILE* savedErr_ = nullptr;
-  std::FILE* progress_ = nullptr;
-  std::FILE* messages_ = nullptr;
-};
 
 bool parseClusters(const char* text, int& k) {
   char* end = nullptr;
@@ -194,11 +126,13 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
   return Scan::kRun;
 }
 
-bool readLevel(const std::string& path, int rows, std::vector<int>& labels) {
-  std::ifstream in(path);
-  labels.clear();
-  for (int v; static_cast<int>(labels.size()) < rows && in >> v;) labels.push_back(v);
-  return static_cast<int>(labels.size()) == rows;
+// Writes the label of every data row, ofStart[its starting cluster], one a line.
+void writeLabels(std::FILE* out, const Hierarchy& h, const std::vector<int>& ofStart) {
+  char line[16];
+  for (int r = 0; r < h.rowCount(); ++r) {
+    const int n = std::snprintf(line, sizeof line, "%d\n", ofStart[h.startOfRow(r)]);
+    std::fwrite(line, 1, static_cast<size_t>(n), out);
+  }
 }
 
 }  // namespace
@@ -241,60 +175,67 @@ int runLabels(int argc, char* argv[]) {
   if (!readDeclaredSize(o.desc, "kelbow-labels: can't open the description file\n", declared))
     return kCompanionFailure;
 
-  // Every file appears under its real name only when the whole run has worked.
-  OutputFiles kept;     // snapshot files asked for, the labels file
-  OutputFiles scratch;  // snapshot files that only feed the labels file
-  std::vector<std::string> snapshotNames;
-  std::string levelK;  // temporary name of the snapshot for K clusters
-  int rows = 0;
+  TextProgress progress(stderr);
+  AnalysisSettings settings;
+  settings.keepRows = true;
+  Hierarchy hierarchy;
+  std::string err;
+  std::string snapshotBase;  // DATAf<F>nc<N>.hier
   {
-    ProgressOnStderr progress;
-    EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), nullptr);
-    if (!analysis.filesOpen()) return kCompanionFailure;
-    analysis.keepMembers = true;
-    analysis.snapshotSuffix = OutputFiles::temporaryName("");
-    loadStartingClusters(analysis, declared.rows);
+    EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), false, settings, progress);
+    if (!analysis.filesOpen()) {
+      error(analysis.openFailures(), false);
+      return kCompanionFailure;
+    }
+    if (!loadStartingClusters(analysis, declared.rows, err)) {
+      progress.endLine();
+      error(err, false);
+      return kCompanionFailure;
+    }
     if (k > analysis.clusterCount) {
       return companionFailure(kProgram, std::to_string(k) +
                                             " clusters asked for, but the table starts from " +
                                             std::to_string(analysis.clusterCount) + " clusters");
     }
-    const bool keepSnapshots = !o.output || o.snapshots;
-    // The labels file alone needs only the snapshot of level K.
-    if (!keepSnapshots) analysis.snapshotOnlyLevel = k;
-    for (int level = k; level >= (keepSnapshots ? 2 : k); --level) {
-      const std::string name = analysis.snapshotFileName(level);
-      (keepSnapshots ? kept : scratch).adopt(name + analysis.snapshotSuffix, name);
-      snapshotNames.push_back(name);
-    }
-    levelK = snapshotNames.front() + analysis.snapshotSuffix;
-    rows = analysis.rowCount;
-    // The merge loop writes levels below the starting count; the starting level
-    // itself (every starting cluster its own label) is written here.
-    if (k == analysis.clusterCount) analysis.writeHierarchySnapshot(k);
-    analysis.agglomerate(k);
+    analysis.agglomerate(-1);
+    snapshotBase = analysis.snapshotFileName(0);
+    snapshotBase.pop_back();
+    hierarchy = Hierarchy::take(analysis);
   }
 
-  std::string err;
-  const bool toStdout = o.output && *o.output == "-";
-  std::string text;
-  if (o.output) {
-    std::vector<int> labels;
-    if (!readLevel(levelK, rows, labels))
-      return companionFailure(kProgram, levelK + ": cannot read back the labels for " +
-                                            std::to_string(k) + " clusters (" +
-                                            std::strerror(errno) + ")");
-    for (int label : numberBySize(labels)) text += std::to_string(label) + "\n";
-    if (!toStdout && !kept.writeWhole(*o.output, text, err)) return companionFailure(kProgram, err);
+  // Every file appears under its real name only when the whole run has worked.
+  OutputFiles kept;
+  std::vector<std::string> snapshotNames;
+  if (!o.output || o.snapshots) {
+    for (int level = k; level >= 2; --level) {
+      const std::string name = snapshotBase + std::to_string(level);
+      std::FILE* out = kept.open(name, err);
+      if (out == nullptr) return companionFailure(kProgram, err);
+      writeLabels(out, hierarchy, startLabels(hierarchy.merges(), hierarchy.startCount(), level));
+      if (!OutputFiles::close(out, name, err)) return companionFailure(kProgram, err);
+      snapshotNames.push_back(name);
+    }
   }
-  scratch.discard();
+  const bool toStdout = o.output && *o.output == "-";
+  if (o.output) {
+    const std::vector<int> numbers = hierarchy.startNumbersBySize(k);
+    if (toStdout) {
+      writeLabels(stdout, hierarchy, numbers);
+      if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return companionFailure(
+            kProgram, std::string("standard output: cannot write (") + std::strerror(errno) + ")");
+    } else {
+      std::FILE* out = kept.open(*o.output, err);
+      if (out == nullptr) return companionFailure(kProgram, err);
+      writeLabels(out, hierarchy, numbers);
+      if (!OutputFiles::close(out, *o.output, err)) return companionFailure(kProgram, err);
+    }
+  }
   if (!kept.commit(err)) return companionFailure(kProgram, err);
   // Standard output holds the labels, or the names of the snapshot files written.
-  if (!toStdout) {
-    text.clear();
-    if (!o.output || o.snapshots)
-      for (const std::string& name : snapshotNames) text += name + "\n";
-  }
+  std::string text;
+  if (!toStdout)
+    for (const std::string& name : snapshotNames) text += name + "\n";
   return writeStandardOutput(kProgram, text);
 }
 

@@ -11,6 +11,7 @@
 #include "analysis/road.h"
 #include "app/companion.h"
 #include "app/option_scanner.h"
+#include "app/text_progress.h"
 #include "common/append_file.h"
 #include "common/error.h"
 #include "common/version.h"
@@ -154,9 +155,17 @@ int run(int argc, char* argv[]) {
 
   std::string group;
   {
-    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true);
-    if (!analysis.filesOpen()) return kFailureStatus;
-    loadStartingClusters(analysis, declared.rows);
+    TextProgress progress(stdout);
+    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true, {}, progress);
+    if (!analysis.filesOpen()) {
+      error(analysis.openFailures(), false);
+      return kFailureStatus;
+    }
+    std::string err;
+    if (!loadStartingClusters(analysis, declared.rows, err)) {
+      error(err, false);
+      return kFailureStatus;
+    }
     analysis.agglomerate(-1);
     if (analysis.resultWriteFailed) {
       std::fprintf(stderr, "couldn't write record file %s\n", resultFileName.c_str());

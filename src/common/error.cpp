@@ -10,12 +10,8 @@ namespace kelbow {
 namespace {
 
 const char* gProgramName = "kelbow";
-FatalHook gFatalHook = nullptr;
 
-[[noreturn]] void endRun() {
-  if (gFatalHook != nullptr) gFatalHook();
-  std::exit(kFailureStatus);
-}
+[[noreturn]] void endRun() { std::exit(kFailureStatus); }
 
 void outOfMemory() {
   // Nothing here allocates: the line is written as it stands and the process
@@ -49,6 +45,5 @@ void reportFileFailure(std::string_view fixedMessage, const std::string& fileNam
 
 void installOutOfMemoryHandler() { std::set_new_handler(outOfMemory); }
 
-void setFatalHook(FatalHook hook) { gFatalHook = hook; }
 
 }  // namespace kelbow

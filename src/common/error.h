@@ -1,5 +1,6 @@
 // The tool's one reporting routine for fixed messages and fatal failures.
-// Every internal consistency failure and every refused input ends here.
+// Every internal consistency failure ends here; refused input comes back to
+// the run driver as an error, which it reports through error().
 #pragma once
 
 #include <string>
@@ -32,10 +33,5 @@ void reportFileFailure(std::string_view fixedMessage, const std::string& fileNam
 // "PROGRAM: out of memory" on standard error and kFailureStatus.
 void installOutOfMemoryHandler();
 
-// For in-process harnesses only: `hook` is called by every fatal ending in
-// place of ending the process, after the message is written. It must not
-// return (it throws). Null restores the normal ending.
-using FatalHook = void (*)();
-void setFatalHook(FatalHook hook);
 
 }  // namespace kelbow

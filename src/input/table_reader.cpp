@@ -193,11 +193,14 @@ bool checkInformative(const TableDescription& desc, const std::string& fileName,
 }
 
 bool readDescription(ByteSource& in, const std::string& fileName, TableDescription& desc,
-                     std::string& err) {
+                     std::string& err, Progress* echo) {
   NumberReader numbers(in);
   if (!readTableSize(numbers, fileName, desc, err)) return false;
-  for (int a = 0; a < desc.attributeCount; ++a)
+  if (echo != nullptr) echo->tableSize(desc.rows, desc.attributeCount);
+  for (int a = 0; a < desc.attributeCount; ++a) {
     if (!readDomainSize(numbers, fileName, a, desc, err)) return false;
+    if (echo != nullptr) echo->domainSize(desc.domainSizes[a]);
+  }
   return checkInformative(desc, fileName, err);
 }
 

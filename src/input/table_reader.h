@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/progress.h"
 #include "input/byte_source.h"
 
 namespace kelbow {
@@ -102,32 +103,49 @@ bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableD
 // Refuses a table in which every attribute has a single value (nothing to cluster).
 bool checkInformative(const TableDescription& desc, const std::string& fileName, std::string& err);
 
-// The whole description: size, A domain sizes, the informative check.
+// The whole description: size, A domain sizes, the informative check. With
+// `echo`, tells it the size once read and then every domain size as it is read.
 bool readDescription(ByteSource& in, const std::string& fileName, TableDescription& desc,
-                     std::string& err);
+                     std::string& err, Progress* echo = nullptr);
 
-// Reads records of A codes and checks every code against its domain.
-class RecordReader {
+// Where a loader takes its rows from: a data file, or rows a program holds or
+// makes (the reference tables of kelbow-choose). Every code a source hands out
+// lies in its attribute's domain.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+
+  enum class Result { kRecord, kEnd, kBad };
+
+  // Reads the next row into codes (A entries). kEnd when no row is left; kBad,
+  // with err set to one line, when the source holds a bad row or cannot be read.
+  virtual Result read(int* codes, std::string& err) = 0;
+  // True when no further row follows (or the source cannot be read on: see failed()).
+  virtual bool atEnd() = 0;
+  virtual bool failed() const { return false; }
+  // The line that reports the failure.
+  virtual std::string failureLine() const { return ""; }
+  // The name that messages about the rows give.
+  virtual const std::string& fileName() const = 0;
+};
+
+// Reads records of A codes from a data file and checks every code against its domain.
+class RecordReader final : public RowSource {
  public:
   RecordReader(ByteSource& in, std::string fileName, const std::vector<int>& domainSizes)
       : numbers_(in), fileName_(std::move(fileName)), domainSizes_(domainSizes) {}
 
-  enum class Result { kRecord, kEnd, kBad };
+  // kEnd when the file ends before the record's first code; kBad on a bad,
+  // out-of-range or missing code, or when the file cannot be read on.
+  Result read(int* codes, std::string& err) override;
 
-  // Reads the next record into codes (A entries). kEnd when the file ends
-  // before its first code; kBad, with err set, on a bad, out-of-range or
-  // missing code, or when the file cannot be read on.
-  Result read(int* codes, std::string& err);
-
-  // Skips white space; true when no further record starts (or the file cannot
-  // be read on: see failed()).
-  bool atEnd() { return numbers_.atEnd(); }
-  bool failed() const { return numbers_.failed(); }
-  // The line that reports the failure.
-  std::string failureLine() const { return numbers_.failure() + "\n"; }
+  // Skips white space.
+  bool atEnd() override { return numbers_.atEnd(); }
+  bool failed() const override { return numbers_.failed(); }
+  std::string failureLine() const override { return numbers_.failure() + "\n"; }
 
   int recordsRead() const { return records_; }
-  const std::string& fileName() const { return fileName_; }
+  const std::string& fileName() const override { return fileName_; }
 
  private:
   NumberReader numbers_;

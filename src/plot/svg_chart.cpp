@@ -225,51 +225,46 @@ std::string formatFixed(double value, int decimals) {
   return s;
 }
 
-std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>& peaks,
-                              std::string_view resultFile) {
-  const auto& v = block.values;
-  double lo = std::min(0.0, *std::min_element(v.begin(), v.end()));
-  double hi = std::max(0.0, *std::max_element(v.begin(), v.end()));
-  Ticks ticks = niceTicks(lo, hi);
-  double yLo = std::max(ticks.first * ticks.step, -std::numeric_limits<double>::max());
-  double yHi = std::min(ticks.last * ticks.step, std::numeric_limits<double>::max());
-  int decimals = decimalsFor(ticks.step);
+namespace {
 
-  auto xOf = [](double k) { return kLeft + (k - kKMin) / (kKMax - kKMin) * (kRight - kLeft); };
-  auto yOf = [&](double value) {
-    return kTop + (yHi / 2 - value / 2) / (yHi / 2 - yLo / 2) * (kBottom - kTop);
-  };
-
-  std::string name = xmlText(block.dataName);
-  std::string candidates;
-  int weak = 0;
-  for (const Peak& p : peaks) {
-    if (p.strong)
-      candidates += " " + std::to_string(p.k);
-    else
-      ++weak;
+// The y axis of a chart of values: a tick step rounded to 1, 2 or 5 times a
+// power of ten, and the place of a value on the page.
+struct YAxis {
+  Ticks ticks;
+  double yLo, yHi;
+  int decimals;
+  explicit YAxis(double lo, double hi) : ticks(niceTicks(lo, hi)) {
+    yLo = std::max(ticks.first * ticks.step, -std::numeric_limits<double>::max());
+    yHi = std::min(ticks.last * ticks.step, std::numeric_limits<double>::max());
+    decimals = decimalsFor(ticks.step);
   }
-  if (candidates.empty()) candidates = " none";
-  if (weak > 0) candidates += " (and " + std::to_string(weak) + " weak)";
+  double yOf(double value) const {
+    return kTop + (yHi / 2 - value / 2) / (yHi / 2 - yLo / 2) * (kBottom - kTop);
+  }
+};
 
-  SvgWriter svg;
+double xOf(double k) { return kLeft + (k - kKMin) / (kKMax - kKMin) * (kRight - kLeft); }
+
+// The document's head: the page, its <title>, the title and subtitle lines.
+void drawHead(SvgWriter& svg, const std::string& title, const std::string& shownTitle,
+              const std::string& subtitle) {
   svg.raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   svg.raw("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + formatFixed(kWidth, 0) +
           "\" height=\"" + formatFixed(kHeight, 0) + "\" viewBox=\"0 0 " + formatFixed(kWidth, 0) +
           " " + formatFixed(kHeight, 0) +
           "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"12\">\n");
-  svg.raw("<title>kelbow curve of " + name + "</title>\n");
+  svg.raw("<title>" + title + "</title>\n");
   svg.raw("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
 
-  svg.text(kWidth / 2, 30, "middle",
-           "kelbow curve of " + xmlText(shortened(block.dataName, kTitleChars)),
-           "font-size=\"18\" font-weight=\"bold\"");
-  svg.text(kWidth / 2, 52, "middle",
-           xmlText(shortened(resultFile, kSubtitleFileChars, true)) + ", block at line " +
-               std::to_string(block.markerLine) +
-               " \xE2\x80\x94 candidates, highest peak first:" + candidates,
-           "fill=\"#444\"");
+  svg.text(kWidth / 2, 30, "middle", shownTitle, "font-size=\"18\" font-weight=\"bold\"");
+  svg.text(kWidth / 2, 52, "middle", subtitle, "fill=\"#444\"");
+}
 
+// Grid, ticks, axes, axis labels and the dashed zero line.
+void drawFrame(SvgWriter& svg, const YAxis& axis) {
+  const Ticks& ticks = axis.ticks;
+  const int decimals = axis.decimals;
+  auto yOf = [&](double value) { return axis.yOf(value); };
   // Horizontal grid and y tick labels.
   // Ticks past the largest double (values near it) are left out.
   std::vector<double> yTicks;
@@ -304,8 +299,11 @@ std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>&
   svg.text(0, 0, "middle", "kelbow value",
            "font-size=\"14\" transform=\"translate(24 " + formatFixed((kTop + kBottom) / 2, 2) +
                ") rotate(-90)\"");
+}
 
-  // The curve and its points.
+// The curve of the 29 values, a line and a dot at every K.
+void drawCurve(SvgWriter& svg, const YAxis& axis, const std::array<double, kKelbowValueCount>& v) {
+  auto yOf = [&](double value) { return axis.yOf(value); };
   std::string points;
   for (int t = 0; t < kKelbowValueCount; ++t) {
     if (t) points += " ";
@@ -324,6 +322,38 @@ std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>&
     svg.closeEmpty();
   }
   svg.raw("</g>\n");
+}
+
+}  // namespace
+
+std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>& peaks,
+                              std::string_view resultFile) {
+  const auto& v = block.values;
+  double lo = std::min(0.0, *std::min_element(v.begin(), v.end()));
+  double hi = std::max(0.0, *std::max_element(v.begin(), v.end()));
+  const YAxis axis(lo, hi);
+  auto yOf = [&](double value) { return axis.yOf(value); };
+
+  std::string name = xmlText(block.dataName);
+  std::string candidates;
+  int weak = 0;
+  for (const Peak& p : peaks) {
+    if (p.strong)
+      candidates += " " + std::to_string(p.k);
+    else
+      ++weak;
+  }
+  if (candidates.empty()) candidates = " none";
+  if (weak > 0) candidates += " (and " + std::to_string(weak) + " weak)";
+
+  SvgWriter svg;
+  drawHead(svg, "kelbow curve of " + name,
+           "kelbow curve of " + xmlText(shortened(block.dataName, kTitleChars)),
+           xmlText(shortened(resultFile, kSubtitleFileChars, true)) + ", block at line " +
+               std::to_string(block.markerLine) +
+               " \xE2\x80\x94 candidates, highest peak first:" + candidates);
+  drawFrame(svg, axis);
+  drawCurve(svg, axis, v);
 
   // Strong peaks: a filled dot and their K above it; weak ones: a small grey ring.
   auto strongMark = [&](double x, double y) {
@@ -362,6 +392,76 @@ std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>&
   svg.text(kRight - 178, kTop + 18, "start", "strong peak: a candidate K", "fill=\"#222\"");
   weakMark(kRight - 190, kTop + 34);
   svg.text(kRight - 178, kTop + 38, "start", "weak peak: noise", "fill=\"#222\"");
+  svg.raw("</g>\n</svg>\n");
+  return svg.take();
+}
+
+std::string renderChoiceChart(const ChoiceChart& chart) {
+  const auto& v = chart.values;
+  double lo = 0, hi = 0;
+  for (int t = 0; t < kKelbowValueCount; ++t) {
+    for (double x : {v[t], chart.low[t], chart.high[t]}) {
+      if (!std::isfinite(x)) continue;
+      lo = std::min(lo, x);
+      hi = std::max(hi, x);
+    }
+  }
+  const YAxis axis(lo, hi);
+  auto yOf = [&](double value) { return axis.yOf(value); };
+  auto clamp = [&](double value) { return std::clamp(value, axis.yLo, axis.yHi); };
+
+  SvgWriter svg;
+  const std::string name = xmlText(chart.dataName);
+  drawHead(svg, "kelbow curve of " + name + " against references without structure",
+           "kelbow curve of " + xmlText(shortened(chart.dataName, kTitleChars)),
+           xmlText(chart.subtitle));
+  drawFrame(svg, axis);
+
+  // The reference band: up the high edge, back down the low one.
+  std::string band;
+  for (int t = 0; t < kKelbowValueCount; ++t)
+    band +=
+        formatFixed(xOf(kFirstK + t), 2) + "," + formatFixed(yOf(clamp(chart.high[t])), 2) + " ";
+  for (int t = kKelbowValueCount - 1; t >= 0; --t)
+    band += formatFixed(xOf(kFirstK + t), 2) + "," + formatFixed(yOf(clamp(chart.low[t])), 2) +
+            (t ? " " : "");
+  svg.raw("<polygon class=\"reference-band\" fill=\"#d5d5d5\" fill-opacity=\"0.8\" points=\"" +
+          band + "\"/>\n");
+  drawCurve(svg, axis, v);
+
+  auto mark = [&](double x, double y, double r, const char* fill) {
+    svg.open("circle");
+    svg.attr("cx", x);
+    svg.attr("cy", y);
+    svg.attr("r", r);
+    svg.attr("fill", fill);
+    svg.closeEmpty();
+  };
+  svg.raw("<g class=\"supported\">\n");
+  for (int k : chart.supported) {
+    if (k < kFirstK || k > kLastK) continue;
+    const double x = xOf(k), y = yOf(v[k - kFirstK]);
+    const bool best = k == chart.recommended;
+    mark(x, y, best ? 7 : 5.5, best ? "#c0392b" : "#e67e22");
+    svg.text(x, y - 12, "middle",
+             best ? "K=" + std::to_string(k) + " recommended" : "K=" + std::to_string(k),
+             best ? "fill=\"#c0392b\" font-weight=\"bold\"" : "fill=\"#b35900\"");
+  }
+  svg.raw("</g>\n");
+
+  svg.raw("<g class=\"legend\">\n");
+  mark(kRight - 200, kTop + 14, 7, "#c0392b");
+  svg.text(kRight - 188, kTop + 18, "start", "recommended K", "fill=\"#222\"");
+  mark(kRight - 200, kTop + 34, 5.5, "#e67e22");
+  svg.text(kRight - 188, kTop + 38, "start", "also supported", "fill=\"#222\"");
+  svg.open("rect");
+  svg.attr("x", kRight - 207);
+  svg.attr("y", kTop + 47);
+  svg.attr("width", 14);
+  svg.attr("height", 10);
+  svg.attr("fill", "#d5d5d5");
+  svg.closeEmpty();
+  svg.text(kRight - 188, kTop + 57, "start", "references without structure", "fill=\"#222\"");
   svg.raw("</g>\n</svg>\n");
   return svg.take();
 }

@@ -30,4 +30,18 @@ std::string formatFixed(double value, int decimals);
 std::string renderKelbowChart(const KelbowBlock& block, const std::vector<Peak>& peaks,
                               std::string_view resultFile);
 
+// A kelbow curve against references without structure, as kelbow-choose draws
+// it: the band the references leave (values inside it are no evidence), the
+// curve, every supported K marked and the recommended one labelled.
+struct ChoiceChart {
+  std::string dataName;
+  std::array<double, kKelbowValueCount> values{};  // the table's, K = 2 .. 30
+  std::array<double, kKelbowValueCount> low{};     // the reference band at each K
+  std::array<double, kKelbowValueCount> high{};
+  std::vector<int> supported;  // K
+  int recommended = 1;         // 1: no cluster structure
+  std::string subtitle;        // plain text
+};
+std::string renderChoiceChart(const ChoiceChart& chart);
+
 }  // namespace kelbow

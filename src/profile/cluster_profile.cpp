@@ -94,30 +94,38 @@ std::vector<ClusterProfile> profileClusters(const ClusterCounts& counts,
   return out;
 }
 
+double adjustedRandIndex(const std::vector<std::vector<long long>>& table) {
+  long long n = 0;
+  std::vector<long long> columnSizes;
+  double index = 0, rowPairs = 0, columnPairs = 0;
+  for (const auto& row : table) {
+    if (columnSizes.size() < row.size()) columnSizes.resize(row.size(), 0);
+    long long size = 0;
+    for (size_t k = 0; k < row.size(); ++k) {
+      size += row[k];
+      columnSizes[k] += row[k];
+      index += pairs(row[k]);
+    }
+    n += size;
+    rowPairs += pairs(size);
+  }
+  for (long long s : columnSizes) columnPairs += pairs(s);
+  const double expected = n < 2 ? 0 : rowPairs * columnPairs / pairs(n);
+  const double maximum = (rowPairs + columnPairs) / 2;
+  return maximum == expected ? 1.0 : (index - expected) / (maximum - expected);
+}
+
 ClassAgreement compareWithClasses(const std::vector<int>& clusterOfRow,
                                   const std::vector<int>& classOfRow, int clusters, int classes) {
   ClassAgreement g;
   g.table.assign(clusters, std::vector<long long>(classes, 0));
   for (size_t r = 0; r < clusterOfRow.size(); ++r) ++g.table[clusterOfRow[r]][classOfRow[r]];
   const long long n = static_cast<long long>(clusterOfRow.size());
-  std::vector<long long> classSizes(classes, 0);
   long long majority = 0;
-  double index = 0, clusterPairs = 0, classPairs = 0;
-  for (const auto& row : g.table) {
-    long long size = 0;
-    for (int k = 0; k < classes; ++k) {
-      size += row[k];
-      classSizes[k] += row[k];
-      index += pairs(row[k]);
-    }
+  for (const auto& row : g.table)
     majority += row.empty() ? 0 : *std::max_element(row.begin(), row.end());
-    clusterPairs += pairs(size);
-  }
-  for (long long s : classSizes) classPairs += pairs(s);
   g.purity = n == 0 ? 0 : static_cast<double>(majority) / static_cast<double>(n);
-  const double expected = n < 2 ? 0 : clusterPairs * classPairs / pairs(n);
-  const double maximum = (clusterPairs + classPairs) / 2;
-  g.adjustedRandIndex = maximum == expected ? 1.0 : (index - expected) / (maximum - expected);
+  g.adjustedRandIndex = adjustedRandIndex(g.table);
   return g;
 }
 

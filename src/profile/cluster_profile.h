@@ -76,6 +76,12 @@ struct ClassAgreement {
   double adjustedRandIndex = 0;               // 1 for identical partitions, about 0 for chance
 };
 
+// The adjusted Rand index of two partitions given by their contingency table
+// (rows of one partition against columns of the other): 1 for identical
+// partitions, about 0 for chance; 1 when both are trivial alike (one block
+// each, or all singletons).
+double adjustedRandIndex(const std::vector<std::vector<long long>>& table);
+
 // `clusterOfRow` and `classOfRow` hold one index per row, below `clusters`
 // and `classes`. When both partitions are trivial alike (one block each, or
 // all singletons) the adjusted Rand index is taken as 1.

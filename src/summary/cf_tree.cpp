@@ -14,13 +14,6 @@ namespace kelbow {
 
 namespace {
 
-// Rows between two progress lines.
-constexpr int kProgressStep = 100;
-// Each progress line overwrites the previous one on a terminal.
-constexpr char kBackspaces[] =
-    "\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b"
-    "\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b";
-static_assert(sizeof kBackspaces - 1 == 79);
 // Bytes of a node page besides its entries.
 constexpr int kPageHeader = 5 + 10;
 // Smallest fan-out for which a split leaves a seed on each side.
@@ -28,43 +21,14 @@ constexpr int kMinFanOut = 3;
 
 }  // namespace
 
-CFTree::CFTree(DescriptionText& description, ByteSource& data, const std::string& dataFileName,
-               const std::string& /*treeFileName*/, float threshold, int nc, int f,
-               bool keepMembers)
-    : keepMembers(keepMembers) {
-  const int declaredRows = readDescription(description);
-  setUp(threshold, nc, f);
-  readData(data, dataFileName, declaredRows);
-}
-
-CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers)
-    : keepMembers(keepMembers) {
+CFTree::CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers,
+               std::string descriptionName)
+    : keepMembers(keepMembers), descriptionName_(std::move(descriptionName)) {
   applyDescription(desc);
   setUp(threshold, nc, f);
 }
 
 CFTree::~CFTree() = default;
-
-int CFTree::readDescription(DescriptionText& description) {
-  const std::unique_ptr<ByteSource> in = description.reader();
-  const std::string& name = description.fileName();
-  NumberReader numbers(*in);
-  TableDescription desc;
-  std::string err;
-  bool ok = readTableSize(numbers, name, desc, err);
-  if (ok) {
-    std::printf("rows=%d cols = %d\n", desc.rows, desc.attributeCount);
-    for (int a = 0; ok && a < desc.attributeCount; ++a) {
-      ok = readDomainSize(numbers, name, a, desc, err);
-      if (ok) std::printf("%d\n", desc.domainSizes[a]);
-    }
-  }
-  ok = ok && checkInformative(desc, name, err);
-  if (!ok) fatal(err + description.swappedFilesHint());
-  descriptionName_ = name;
-  applyDescription(desc);
-  return desc.rows;
-}
 
 void CFTree::applyDescription(const TableDescription& desc) {
   attributeCount = desc.attributeCount;
@@ -134,38 +98,36 @@ void CFTree::setUp(float newThreshold, int nc, int f) {
   rootBlock = root->block;
 }
 
-void CFTree::readData(ByteSource& data, const std::string& dataFileName, int declaredRows) {
-  RecordReader reader(data, dataFileName, domainSizes);
+bool CFTree::readRows(RowSource& rows, int declaredRows, Progress& progress, std::string& err) {
   std::vector<int> codes(attributeCount);
-  std::string err;
   for (;;) {
-    const RecordReader::Result r = reader.read(codes.data(), err);
-    if (r == RecordReader::Result::kEnd) break;
-    if (r == RecordReader::Result::kBad) fatal(err);
-    if (rowsInserted == INT_MAX)
-      fatal(dataFileName + ": record " + std::to_string(static_cast<long long>(rowsInserted) + 1) +
-            ": more than " + std::to_string(INT_MAX) + " records, the most the tool can count\n");
-    insertRow(codes.data());
-    if (rowsInserted % kProgressStep == 0) {
-      std::fputs(kBackspaces, stdout);
-      std::printf("inserting object %d", rowsInserted);
+    const RowSource::Result r = rows.read(codes.data(), err);
+    if (r == RowSource::Result::kEnd) break;
+    if (r == RowSource::Result::kBad) return false;
+    if (rowsInserted == INT_MAX) {
+      err = rows.fileName() + ": record " +
+            std::to_string(static_cast<long long>(rowsInserted) + 1) + ": more than " +
+            std::to_string(INT_MAX) + " records, the most the tool can count\n";
+      return false;
     }
+    if (rowsInserted == 0 && !memoryFits(err)) return false;
+    insertRow(codes.data());
+    if (rowsInserted % Progress::kRowStep == 0) progress.rowsInserted(rowsInserted);
   }
-  if (rowsInserted == 0) fatal(dataFileName + ": holds no records\n");
-  std::printf("\n");
+  if (rowsInserted == 0) {
+    err = rows.fileName() + ": holds no records\n";
+    return false;
+  }
+  progress.rowsDone(rowsInserted);
   // Every record is used whatever the description says, but a count that
   // differs often means a cut file or a wrong description.
   if (rowsInserted != declaredRows)
-    error(dataFileName + ": " + std::to_string(rowsInserted) +
-              " records read; the description declares " + std::to_string(declaredRows) + "\n",
-          false);
+    progress.note(rows.fileName() + ": " + std::to_string(rowsInserted) +
+                  " records read; the description declares " + std::to_string(declaredRows) + "\n");
+  return true;
 }
 
 void CFTree::insertRow(const int* codes) {
-  // Nothing of the size of a count table is allocated before the first row, so
-  // an empty data file is told at once, and a table too wide for the machine
-  // is refused before the tree grows.
-  if (rowsInserted == 0) checkMemory();
   // One entry serves every arriving row: only the previous row's slots need clearing.
   SummaryEntry& e = arriving_;
   if (e.tree == nullptr) e.init(valueCount, this);
@@ -191,20 +153,21 @@ double CFTree::memoryBound() const {
   return entries * (4.0 * valueCount + 16.0 * lanes.cells);
 }
 
-void CFTree::checkMemory() const {
+bool CFTree::memoryFits(std::string& err) const {
   const double pages = static_cast<double>(sysconf(_SC_PHYS_PAGES));
   const double pageBytes = static_cast<double>(sysconf(_SC_PAGESIZE));
-  if (pages <= 0 || pageBytes <= 0) return;
+  if (pages <= 0 || pageBytes <= 0) return true;
   const double physical = pages * pageBytes;
   const double need = memoryBound();
-  if (need <= physical) return;
+  if (need <= physical) return true;
   char line[256];
   std::snprintf(
       line, sizeof line,
       ": %d value slots: the summary tree would need up to %.1f GB of memory, more than the "
       "%.1f GB of this machine\n",
       valueCount, need / 1e9, physical / 1e9);
-  fatal((descriptionName_.empty() ? std::string("the table") : descriptionName_) + line);
+  err = (descriptionName_.empty() ? std::string("the table") : descriptionName_) + line;
+  return false;
 }
 
 void CFTree::insert(const SummaryEntry& e) {

@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
-#include "input/byte_source.h"
-#include "input/description_text.h"
+#include "common/progress.h"
 #include "input/table_reader.h"
 #include "input/tables.h"
 #include "summary/cf_node.h"
@@ -27,19 +26,25 @@ namespace kelbow {
 
 class CFTree {
  public:
-  // Reads the description from its start, then every record of `data` (the
-  // data file named dataFileName), and builds the tree (threshold: merge cost
-  // below which entries count as close; nc: leaf-entry budget; f: fan-out, at
-  // least 3). The tree file name is not used. Writes the description echo and
-  // the progress line to standard output, and a note to standard error when
-  // the records read are not as many as declared. Refuses bad input with one
-  // line on standard error and ends the process. With keepMembers the tree
-  // records which leaf entry every row went to (memberIndex, four bytes a row);
-  // without, it records nothing per row.
-  CFTree(DescriptionText& description, ByteSource& data, const std::string& dataFileName,
-         const std::string& treeFileName, float threshold, int nc, int f, bool keepMembers = false);
-  // An empty tree for a table described by `desc`; rows are added with insertRow.
-  CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers = true);
+  // An empty tree for a table described by `desc` (threshold: merge cost below
+  // which entries count as close; nc: leaf-entry budget; f: fan-out, at least
+  // 3). With keepMembers the tree records which leaf entry every row went to
+  // (memberIndex, four bytes a row); without, it records nothing per row.
+  // `descriptionName` names the table in the message of memoryFits.
+  CFTree(const TableDescription& desc, float threshold, int nc, int f, bool keepMembers = true,
+         std::string descriptionName = "");
+
+  // Inserts every row of `rows`, telling `progress` every Progress::kRowStep
+  // rows and at the end, and noting there when the rows read are not the
+  // `declaredRows`. False, with err set to one line, on a bad row, on a source
+  // that holds none or more than the tool can count, and when the tree would
+  // not fit in this machine's memory (checked at the first row, so that an
+  // empty source is told at once and a table too wide is refused before the
+  // tree grows).
+  bool readRows(RowSource& rows, int declaredRows, Progress& progress, std::string& err);
+
+  // False, with err set, when the tree's tables could not fit in this machine's memory.
+  bool memoryFits(std::string& err) const;
   ~CFTree();
   CFTree(const CFTree&) = delete;
   CFTree& operator=(const CFTree&) = delete;
@@ -58,10 +63,6 @@ class CFTree {
   CFNode* getNodeInMemory(int block);
   // True once the tree has maxLeaves leaves: from then on no leaf is made or split.
   bool isMemoryFull() const { return leafCount >= maxLeaves; }
-
-  // Reads and echoes the description from its start and builds the attribute
-  // tables; returns the declared row count. Bad content ends the process.
-  int readDescription(DescriptionText& description);
 
   // One new cluster summary per leaf entry (leaves in creation order, entries in
   // slot order) into out; returns their number. Cluster i holds {i} as its
@@ -124,8 +125,6 @@ class CFTree {
   void applyDescription(const TableDescription& desc);
   // Sizes the pages and makes the root leaf.
   void setUp(float threshold, int nc, int f);
-  // Ends the process when the tree's tables could not fit in this machine's memory.
-  void checkMemory() const;
   float largeCountLog(int k) const;
   mutable std::vector<float> largeLogs_;  // log2 (kLog2CacheSize + i), as far as filled
   std::string descriptionName_;           // for the messages about the table's size
@@ -133,8 +132,6 @@ class CFTree {
   std::vector<int> rowCells_;
   SummaryEntry arriving_;   // the entry of the row insertRow is inserting
   SummaryEntry inserting_;  // the entry insert is inserting from the root
-  // Reads every record of the data file and inserts it, with the progress line.
-  void readData(ByteSource& data, const std::string& dataFileName, int declaredRows);
 };
 
 }  // namespace kelbow

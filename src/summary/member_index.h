@@ -15,6 +15,8 @@ class MemberIndex {
  public:
   MemberIndex() = default;
   virtual ~MemberIndex() = default;
+  MemberIndex(MemberIndex&&) = default;
+  MemberIndex& operator=(MemberIndex&&) = default;
 
   // Records that `row` belongs to entry `id`; a later call for the same row
   // replaces the earlier one (a row that comes back through re-insertion and is

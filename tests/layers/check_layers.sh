@@ -11,7 +11,8 @@ declare -A floor=(
   [cluster]=2
   [merge]=3 [summary]=3
   [analysis]=4 [plot]=4 [csv]=4 [profile]=4
-  [app]=5
+  [choose]=5
+  [app]=6
 )
 bad=0
 while IFS= read -r file; do

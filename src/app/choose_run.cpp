@@ -1,0 +1,310 @@
+#include "app/choose_run.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/companion.h"
+#include "app/output_files.h"
+#include "app/status_progress.h"
+#include "choose/choose.h"
+#include "common/error.h"
+#include "common/json_text.h"
+#include "input/byte_source.h"
+#include "input/description_text.h"
+#include "plot/svg_chart.h"
+
+namespace kelbow {
+
+namespace {
+
+constexpr std::string_view kProgram = "kelbow-choose";
+
+constexpr std::string_view kHelp =
+    "Usage: kelbow-choose -d DATA -n DESC [OPTIONS]\n"
+    "Says how many clusters a table supports. Clusters the table exactly as kelbow does\n"
+    "(nothing is appended to DATA.kelbow), then reference tables without structure (every\n"
+    "column shuffled on its own: each value keeps its frequency, the dependence between\n"
+    "attributes is gone) and the table in other row orders, and compares the kelbow values\n"
+    "K by K. A number of clusters K is supported when the table's value at K stands at\n"
+    "least 3 reference standard deviations above the references at K and at its two\n"
+    "neighbours, at least 0.001 above their means, and at least a twentieth of the\n"
+    "table's highest value. The recommendation is the largest supported K (a smaller one\n"
+    "is a coarser grouping of its clusters); with none, the answer is \"no cluster\n"
+    "structure found\" (K = 1). The runs besides the first use every processor.\n"
+    "\n"
+    "Options:\n"
+    "  -d, --data DATA        the data file\n"
+    "  -n, --desc DESC        the description file\n"
+    "  -r, --references R     reference tables (default 10)\n"
+    "  -s, --orders S         other row orders, for the stability of each K (default 8\n"
+    "                         below 100,000 rows, 4 below 1,000,000, then 2; 0 for none)\n"
+    "      --seed N           seed of the references and the orders (default 1); the same\n"
+    "                         seed gives the same answer\n"
+    "      --reference-rows N rows of a reference table at most (default 100000)\n"
+    "  -j, --threads N        threads (default: every processor)\n"
+    "  -f, --format FORMAT    text (default) or json, on standard output\n"
+    "  -c, --chart FILE       the chart (default: DATA.choose.svg)\n"
+    "      --no-chart         write no chart\n"
+    "  -q, --quiet            no progress on standard error\n"
+    "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
+    "\n"
+    "Output (text): the recommendation, then one line per supported K with its evidence:\n"
+    "the table's kelbow value, the references' mean and standard deviation there, how many\n"
+    "standard deviations above, in how many other row orders K is supported too, and how\n"
+    "well their labels at K agree with the table's (mean adjusted Rand index).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the answer was printed (whether or not the table has structure)\n"
+    "  1  bad options or input, or the chart could not be written\n"
+    "\n"
+    "Examples:\n"
+    "  kelbow-choose -d critters.data -n critters.desc\n"
+    "  kelbow-choose -d big.data -n big.desc -f json --orders 0 > big.choice.json\n";
+
+enum LongOnly { kSeedOption = kFirstLongOnly, kReferenceRowsOption, kNoChartOption };
+
+struct ChooseOptions {
+  std::string data, desc;
+  bool haveData = false, haveDesc = false;
+  ChoiceSettings settings;
+  bool json = false;
+  std::string chart;
+  bool haveChart = false, noChart = false, quiet = false;
+};
+
+bool parseCount(const char* text, long long lo, long long hi, long long& v) {
+  char* end = nullptr;
+  errno = 0;
+  v = std::strtoll(text, &end, 10);
+  return end != text && *end == '\0' && errno == 0 && v >= lo && v <= hi;
+}
+
+Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
+  static const option kLong[] = {
+      {"data", required_argument, nullptr, 'd'},
+      {"desc", required_argument, nullptr, 'n'},
+      {"references", required_argument, nullptr, 'r'},
+      {"orders", required_argument, nullptr, 's'},
+      {"seed", required_argument, nullptr, kSeedOption},
+      {"reference-rows", required_argument, nullptr, kReferenceRowsOption},
+      {"threads", required_argument, nullptr, 'j'},
+      {"format", required_argument, nullptr, 'f'},
+      {"chart", required_argument, nullptr, 'c'},
+      {"no-chart", no_argument, nullptr, kNoChartOption},
+      {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersionOption},
+      {nullptr, 0, nullptr, 0}};
+  resetCompanionScan();
+  long long v = 0;
+  auto refuse = [&](const std::string& what) {
+    usageFailure(kProgram, what);
+    return Scan::kRefused;
+  };
+  for (int c; (c = getopt_long(argc, argv, ":d:n:r:s:j:f:c:qh", kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 'd':
+        o.data = ::optarg, o.haveData = true;
+        break;
+      case 'n':
+        o.desc = ::optarg, o.haveDesc = true;
+        break;
+      case 'r':
+        if (!parseCount(::optarg, 2, 1000, v))
+          return refuse("--references takes a number from 2 to 1000");
+        o.settings.references = static_cast<int>(v);
+        break;
+      case 's':
+        if (!parseCount(::optarg, 0, 1000, v))
+          return refuse("--orders takes a number from 0 to 1000");
+        o.settings.orders = static_cast<int>(v);
+        break;
+      case kSeedOption:
+        if (!parseCount(::optarg, 0, LLONG_MAX, v))
+          return refuse("--seed takes a whole number of 0 or more");
+        o.settings.seed = static_cast<std::uint64_t>(v);
+        break;
+      case kReferenceRowsOption:
+        if (!parseCount(::optarg, 1, INT_MAX, v))
+          return refuse("--reference-rows takes a number from 1 to 2147483647");
+        o.settings.referenceRows = v;
+        break;
+      case 'j':
+        if (!parseCount(::optarg, 1, 1024, v))
+          return refuse("--threads takes a number from 1 to 1024");
+        o.settings.threads = static_cast<int>(v);
+        break;
+      case 'f':
+        if (std::string_view(::optarg) == "json")
+          o.json = true;
+        else if (std::string_view(::optarg) != "text")
+          return refuse("--format takes text or json");
+        break;
+      case 'c':
+        o.chart = ::optarg, o.haveChart = true;
+        break;
+      case kNoChartOption:
+        o.noChart = true;
+        break;
+      case 'q':
+        o.quiet = true;
+        break;
+      default:
+        return commonOption(c, argv, kProgram, kHelp);
+    }
+  }
+  if (::optind < argc) return refuse(std::string("unexpected argument '") + argv[::optind] + "'");
+  if (!o.haveData || !o.haveDesc) return refuse("-d DATA and -n DESC are both required");
+  if (o.haveChart && o.noChart) return refuse("--chart and --no-chart exclude each other");
+  if (!o.haveChart) o.chart = o.data + ".choose.svg";
+  return Scan::kRun;
+}
+
+std::string fixed(double v, int decimals) { return jsonNumber(v, decimals); }
+
+std::string ordersText(const LevelEvidence& e, const Choice& c) {
+  if (c.orders == 0) return "-";
+  return std::to_string(e.ordersSupported) + "/" + std::to_string(c.orders);
+}
+
+std::string agreementText(const LevelEvidence& e) {
+  return e.agreement < -1 ? "-" : fixed(e.agreement, 3);
+}
+
+std::string padLeft(const std::string& s, std::size_t width) {
+  return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+std::string textAnswer(const Choice& c, const std::string& chart) {
+  std::string out;
+  if (c.k == 1) {
+    out += "no cluster structure found (K = 1): no number of clusters stands clearly above " +
+           std::to_string(c.references) + " reference tables without structure\n";
+  } else {
+    out += "recommended: " + std::to_string(c.k) + " clusters\n";
+    out += "supported K, the recommendation first (a smaller K groups its clusters coarser):\n";
+    out += "   K      value   reference mean +- sd          z   orders  agreement\n";
+    for (int k : c.candidates) {
+      const LevelEvidence& e = c.at(k);
+      out += padLeft(std::to_string(k), 4) + padLeft(fixed(e.value, 6), 11) +
+             padLeft(fixed(e.referenceMean, 6), 11) + " +- " + fixed(e.referenceSd, 6) +
+             padLeft(e.z > 99999 ? ">99999" : fixed(e.z, 1), 11) + padLeft(ordersText(e, c), 9) +
+             padLeft(agreementText(e), 11) + "\n";
+    }
+  }
+  out += std::to_string(c.rows) + " rows, " + std::to_string(c.startingClusters) +
+         " starting clusters; " + std::to_string(c.references) + " reference tables of " +
+         std::to_string(c.referenceRows) + " rows, " + std::to_string(c.orders) +
+         " other row orders, seed " + std::to_string(c.seed);
+  if (!chart.empty()) out += "; chart " + chart;
+  return out + "\n";
+}
+
+std::string evidenceJson(const LevelEvidence& e, const Choice& c) {
+  std::string o = "{\"k\": " + std::to_string(e.k) + ", \"value\": " + fixed(e.value, 9) +
+                  ", \"reference_mean\": " + fixed(e.referenceMean, 9) +
+                  ", \"reference_sd\": " + fixed(e.referenceSd, 9) + ", \"z\": " + fixed(e.z, 3) +
+                  ", \"supported\": " + (e.supported ? "true" : "false") +
+                  ", \"orders_supported\": " + std::to_string(e.ordersSupported) +
+                  ", \"orders\": " + std::to_string(c.orders) + ", \"agreement\": " +
+                  (e.agreement < -1 ? std::string("null") : fixed(e.agreement, 6));
+  return o + (e.k == c.k ? ", \"recommended\": true}" : ", \"recommended\": false}");
+}
+
+std::string jsonAnswer(const Choice& c, const std::string& data, const std::string& chart) {
+  std::string out =
+      "{\n  \"table\": " + jsonString(data) + ",\n  \"rows\": " + std::to_string(c.rows) +
+      ",\n  \"starting_clusters\": " + std::to_string(c.startingClusters) +
+      ",\n  \"k\": " + std::to_string(c.k) + ",\n  \"structure\": " + (c.k > 1 ? "true" : "false") +
+      ",\n  \"candidates\": [";
+  for (std::size_t i = 0; i < c.candidates.size(); ++i)
+    out += std::string(i ? ",\n    " : "\n    ") + evidenceJson(c.at(c.candidates[i]), c);
+  out += c.candidates.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"levels\": [";
+  for (std::size_t i = 0; i < c.levels.size(); ++i)
+    out += std::string(i ? ",\n    " : "\n    ") + evidenceJson(c.levels[i], c);
+  out += "\n  ],\n  \"references\": " + std::to_string(c.references) +
+         ",\n  \"reference_rows\": " + std::to_string(c.referenceRows) +
+         ",\n  \"orders\": " + std::to_string(c.orders) +
+         ",\n  \"seed\": " + std::to_string(c.seed) +
+         ",\n  \"chart\": " + (chart.empty() ? std::string("null") : jsonString(chart)) + "\n}\n";
+  return out;
+}
+
+ChoiceChart chartOf(const Choice& c, const std::string& data) {
+  ChoiceChart chart;
+  chart.dataName = data;
+  for (std::size_t i = 0; i < c.levels.size(); ++i) {
+    const LevelEvidence& e = c.levels[i];
+    chart.values[i] = e.value;
+    chart.low[i] = e.referenceMean - kChoiceMinZ * e.referenceSd;
+    chart.high[i] = e.referenceMean + kChoiceMinZ * e.referenceSd;
+  }
+  chart.supported = c.candidates;
+  chart.recommended = c.k;
+  std::string also;
+  for (int k : c.candidates)
+    if (k != c.k) also += (also.empty() ? "" : ", ") + std::to_string(k);
+  chart.subtitle = c.k == 1 ? "no cluster structure found"
+                            : "recommended: " + std::to_string(c.k) + " clusters" +
+                                  (also.empty() ? "" : "; also supported: " + also);
+  chart.subtitle += " (band: " + std::to_string(c.references) + " references, mean \xC2\xB1 3 sd)";
+  return chart;
+}
+
+}  // namespace
+
+int runChoose(int argc, char* argv[]) {
+  setProgramName("kelbow-choose");
+  installOutOfMemoryHandler();
+  ChooseOptions o;
+  const Scan scanned = scanOptions(argc, argv, o);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
+
+  DescriptionText description;
+  if (!description.open(o.desc))
+    return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
+  TableDescription desc;
+  std::string err;
+  {
+    const std::unique_ptr<ByteSource> in = description.reader();
+    if (!readDescription(*in, o.desc, desc, err)) {
+      error(err + description.swappedFilesHint(), false);
+      return kCompanionFailure;
+    }
+  }
+  const std::unique_ptr<ByteSource> data = openInput(o.data);
+  if (data == nullptr)
+    return companionFailure(kProgram, o.data + ": cannot open (" + std::strerror(errno) + ")");
+  RecordReader rows(*data, o.data, desc.domainSizes);
+
+  StatusProgress progress(kProgram, o.data, !o.quiet);
+  Choice choice;
+  Hierarchy table;
+  if (!chooseClusters(desc, rows, o.settings, progress, progress, choice, table, err)) {
+    progress.finish();
+    error(err, false);
+    return kCompanionFailure;
+  }
+  progress.finish();
+
+  if (!o.noChart) {
+    OutputFiles files;
+    if (!files.writeWhole(o.chart, renderChoiceChart(chartOf(choice, o.data)), err) ||
+        !files.commit(err))
+      return companionFailure(kProgram, err);
+  }
+  const std::string chart = o.noChart ? "" : o.chart;
+  return writeStandardOutput(
+      kProgram, o.json ? jsonAnswer(choice, o.data, chart) : textAnswer(choice, chart));
+}
+
+}  // namespace kelbow
