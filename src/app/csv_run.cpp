@@ -111,17 +111,6 @@ std::vector<std::string> splitList(std::string_view list) {
   }
 }
 
-bool parseDelimiter(std::string_view text, char& d) {
-  if (text == "tab" || text == "\\t" || text == "TAB") {
-    d = '\t';
-  } else if (text.size() == 1) {
-    d = text[0];
-  } else {
-    return false;
-  }
-  return d != '"' && d != '\n' && d != '\r';
-}
-
 Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
   static const option kLong[] = {{"output", required_argument, nullptr, 'o'},
                                  {"delimiter", required_argument, nullptr, 'd'},
