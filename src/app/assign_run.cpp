@@ -304,18 +304,20 @@ int Run::assignCsv() {
     bool numbered = true;
     for (int a = 0; a < attributes && numbered; ++a) {
       const std::string& n = e.names[a];
-      numbered = !n.empty() && n.size() < 10 && n.find_first_not_of("0123456789") == std::string::npos &&
-                 std::stoul(n) >= 1 && std::stoul(n) <= fields.size();
+      numbered = !n.empty() && n.size() < 10 &&
+                 n.find_first_not_of("0123456789") == std::string::npos && std::stoul(n) >= 1 &&
+                 std::stoul(n) <= fields.size();
       if (numbered) column[a] = std::stoul(n) - 1;
     }
     if (!numbered)
-      return fail(name + ": no column named " + absent + " in the first line (the model " +
-                  o_.model + " was made from a table with these columns)");
+      return fail(name + ": the first line names no column " + absent + " of the model " +
+                  o_.model);
   }
   const size_t width = fields.size();
   std::string line;
   if (header) {
-    for (size_t c = 0; c < width; ++c) line += (c ? std::string(1, d) : "") + csvField(fields[c], d);
+    for (size_t c = 0; c < width; ++c)
+      line += (c ? std::string(1, d) : "") + csvField(fields[c], d);
   } else {
     for (size_t c = 0; c < width; ++c) line += (c ? std::string(1, d) : "") + std::to_string(c + 1);
   }
@@ -361,14 +363,16 @@ int Run::assignTable() {
     }
   }
   if (desc.attributeCount != model_.attributeCount())
-    return fail(*o_.desc + ": " + std::to_string(desc.attributeCount) + " attributes, but the model " +
-                o_.model + " has " + std::to_string(model_.attributeCount()));
+    return fail(*o_.desc + ": " + std::to_string(desc.attributeCount) +
+                " attributes, but the model " + o_.model + " has " +
+                std::to_string(model_.attributeCount()));
   const std::unique_ptr<ByteSource> data = openInput(*o_.data);
   if (data == nullptr) return fail(*o_.data + ": cannot open (" + std::strerror(errno) + ")");
   RecordReader records(*data, *o_.data, desc.domainSizes);
   const Encoding& e = model_.encoding();
   std::string line;
-  for (int a = 0; a < model_.attributeCount(); ++a) line += (a ? "," : "") + csvField(e.names[a], ',');
+  for (int a = 0; a < model_.attributeCount(); ++a)
+    line += (a ? "," : "") + csvField(e.names[a], ',');
   buffer_ += line + addedColumns(model_.clusterCount(), o_.soft, ',');
   std::vector<int> codes(desc.attributeCount);
   std::string err;
@@ -385,8 +389,8 @@ int Run::assignTable() {
       line += (a ? "," : "") + std::to_string(codes[a]);
       // A code beyond the model's domain is a value training never saw.
       const bool seen = codes[a] < model_.domainSizes()[a];
-      known = take(a, seen ? codes[a] : -1, seen && lookup_->isMissing(e.values[a][codes[a]])) ||
-              known;
+      known =
+          take(a, seen ? codes[a] : -1, seen && lookup_->isMissing(e.values[a][codes[a]])) || known;
     }
     assignRow(known, ',', line);
     buffer_ += line;
@@ -405,9 +409,10 @@ int Run::finish(const std::string& name) {
     return fail(err);
   }
   if (o_.quiet) return 0;
-  std::string text = name + ": " + std::to_string(rows_) + " rows: " +
-                     std::to_string(rows_ - unassigned_) + " assigned, " +
-                     std::to_string(unassigned_) + " without a cluster (no value seen in training)";
+  std::string text = name + ": " + std::to_string(rows_) +
+                     " rows: " + std::to_string(rows_ - unassigned_) + " assigned, " +
+                     std::to_string(unassigned_) +
+                     " without a cluster (every value missing or unseen)";
   std::string columns;
   for (int a = 0; a < model_.attributeCount(); ++a)
     if (unseen_[a] > 0)

@@ -79,12 +79,7 @@ constexpr long long kIdentifierMinRows = 20;
 // Data lines are handed to the file in pieces of about this size.
 constexpr size_t kFlushBytes = 1 << 20;
 
-enum LongOnly {
-  kHeaderOption = kFirstLongOnly,
-  kNoHeaderOption,
-  kTrimOption,
-  kSplitOption
-};
+enum LongOnly { kHeaderOption = kFirstLongOnly, kNoHeaderOption, kTrimOption, kSplitOption };
 
 struct CsvOptions {
   std::string input;
@@ -270,7 +265,8 @@ bool Run::prepareOutputs(OutputFiles& outputs, std::string& err) {
   for (const char* ext : kTableFiles) {
     members.push_back(base + ext);
     if (outputs.isProtected(members.back())) {
-      err = members.back() + ": is the input FILE and is never written over; choose another NAME with -o";
+      err = members.back() +
+            ": is the input FILE and is never written over; choose another NAME with -o";
       return false;
     }
   }

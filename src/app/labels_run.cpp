@@ -138,7 +138,8 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
         errno = 0;
         const long n = std::strtol(::optarg, &end, 10);
         if (end == ::optarg || *end != '\0' || errno != 0 || n < 1 || n > INT_MAX) {
-          usageFailure(kProgram, std::string("--passes '") + ::optarg + "' is not a count of at least 1");
+          usageFailure(kProgram,
+                       std::string("--passes '") + ::optarg + "' is not a count of at least 1");
           return Scan::kRefused;
         }
         o.passes = static_cast<int>(n);
@@ -225,15 +226,15 @@ std::vector<int> refined(const HeldRows& rows, const std::vector<int>& domainSiz
   std::vector<int> labels(cut.size());
   for (size_t r = 0; r < cut.size(); ++r) labels[r] = cut[r] - 1;
   const RefineResult result = refine(rows, domainSizes, k, labels, passes);
+  long long changed = 0;
+  for (size_t r = 0; r < cut.size(); ++r) changed += labels[r] != cut[r] - 1;
   for (int& l : labels) ++l;
   labels = numberBySize(labels);
-  long long changed = 0;
-  for (size_t r = 0; r < cut.size(); ++r) changed += labels[r] != cut[r];
   const double n = static_cast<double>(cut.size());
   char line[256];
   std::snprintf(line, sizeof line,
                 "refined: expected entropy %.6f -> %.6f, %lld moves in %d passes (%s); %lld rows "
-                "in another cluster than the cut's",
+                "in another cluster than at the cut",
                 result.entropyBefore / n, result.entropyAfter / n, result.moved, result.passes,
                 result.settled ? "settled" : "pass limit reached", changed);
   companionFailure(kProgram, line);

@@ -42,7 +42,8 @@ Assignment Assigner::assign(const int* codes, std::vector<double>* shares) const
     // for the row is taken to be 2^b times less likely to hold it.
     const int m = layout_->informativeCount();
     double total = 0;
-    for (int c = 0; c < clusterCount(); ++c) total += (*shares)[c] = std::exp2(-m * (rise[c] - rise[best]));
+    for (int c = 0; c < clusterCount(); ++c)
+      total += (*shares)[c] = std::exp2(-m * (rise[c] - rise[best]));
     for (double& s : *shares) s /= total;
   }
   return result;

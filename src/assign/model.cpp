@@ -122,7 +122,8 @@ class ModelReader {
     if (!integer(*version, "\"version\"", v)) return false;
     if (v != Model::kFormatVersion)
       return fail(*version,
-                  "a model of format version " + version->text() + "; this version of kelbow reads version " +
+                  "a model of format version " + version->text() +
+                      "; this version of kelbow reads version " +
                       std::to_string(Model::kFormatVersion),
                   false);
     for (const auto& [key, value] : root.members())
@@ -215,8 +216,8 @@ class ModelReader {
             return fail(*values, named + ": with \"values_are_codes\" the values are 0, 1, ...");
       if (static_cast<float>(weight->number()) != attributeWeight(d))
         return fail(*weight, named + ": the weight " + weight->text() + " is not 1/log2 of its " +
-                                 std::to_string(d) + " values (" +
-                                 floatText(attributeWeight(d)) + ")");
+                                 std::to_string(d) + " values (" + floatText(attributeWeight(d)) +
+                                 ")");
       informative = informative || d > 1;
     }
     if (!informative) return fail(list, "every attribute has a single value");
@@ -284,8 +285,7 @@ class ModelReader {
 
 }  // namespace
 
-bool readModel(std::string_view text, const std::string& fileName, Model& model,
-               std::string& err) {
+bool readModel(std::string_view text, const std::string& fileName, Model& model, std::string& err) {
   JsonValue root;
   if (!parseJson(text, root, err)) {
     err = fileName + ": the model is damaged: " + err;
@@ -301,7 +301,8 @@ bool readModel(std::string_view text, const std::string& fileName, Model& model,
 ValueLookup::ValueLookup(const Encoding& encoding) {
   for (const auto& values : encoding.values) {
     codes_.emplace_back();
-    for (size_t v = 0; v < values.size(); ++v) codes_.back().emplace(values[v], static_cast<int>(v));
+    for (size_t v = 0; v < values.size(); ++v)
+      codes_.back().emplace(values[v], static_cast<int>(v));
   }
   for (const std::string& m : encoding.missing) missing_.emplace(m, 0);
 }
@@ -311,6 +312,8 @@ int ValueLookup::code(int a, std::string_view value) const {
   return it == codes_[a].end() ? -1 : it->second;
 }
 
-bool ValueLookup::isMissing(std::string_view value) const { return missing_.find(value) != missing_.end(); }
+bool ValueLookup::isMissing(std::string_view value) const {
+  return missing_.find(value) != missing_.end();
+}
 
 }  // namespace kelbow

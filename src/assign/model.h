@@ -68,8 +68,7 @@ std::string modelJson(const Model& model);
 // Reads a model written by modelJson, validating everything an assignment
 // relies on. On failure returns false with err "FILE: what" (or "FILE:LINE:
 // what"): damaged JSON, another format or version, counts that do not add up.
-bool readModel(std::string_view text, const std::string& fileName, Model& model,
-               std::string& err);
+bool readModel(std::string_view text, const std::string& fileName, Model& model, std::string& err);
 
 // Finds the code of a raw value of each attribute.
 class ValueLookup {

@@ -77,13 +77,15 @@ TEST(ModelTest, RefusesOtherFilesVersionsAndDamage) {
   EXPECT_EQ(refusal(replaced(text, "\"kind\": \"categories\"", "\"kind\": \"bins\"")),
             "m.json:8: attribute 1 'colour': the kind \"bins\" is not known; this version reads "
             "\"categories\"");
-  EXPECT_EQ(refusal(replaced(text, "\"weight\": 1,", "\"weight\": 0.5,")),
-            "m.json:9: attribute 2 'size \"xl\"': the weight 0.5 is not 1/log2 of its 2 values (1)");
+  EXPECT_EQ(
+      refusal(replaced(text, "\"weight\": 1,", "\"weight\": 0.5,")),
+      "m.json:9: attribute 2 'size \"xl\"': the weight 0.5 is not 1/log2 of its 2 values (1)");
   EXPECT_EQ(refusal(replaced(text, "\"rows\": 5,", "\"rows\": 5, \"rows\": 5,")),
             "m.json: the model is damaged: line 4: the member \"rows\" appears twice");
   EXPECT_EQ(refusal(replaced(text, "\"cluster\": 2", "\"cluster\": 3")),
             "m.json:16: cluster 2 is numbered 3");
-  EXPECT_EQ(refusal(text + "x"), "m.json: the model is damaged: line 22: something follows the value");
+  EXPECT_EQ(refusal(text + "x"),
+            "m.json: the model is damaged: line 22: something follows the value");
 }
 
 TEST(ModelTest, LooksUpRawValuesAndMarkers) {

@@ -32,7 +32,8 @@ struct Planted {
     for (int r = 0; r < n; ++r) {
       const int group = static_cast<int>(random() % k);
       std::vector<int> row;
-      for (int d : sizes) row.push_back(u(random) < noise ? static_cast<int>(random() % d) : group % d);
+      for (int d : sizes)
+        row.push_back(u(random) < noise ? static_cast<int>(random() % d) : group % d);
       table.rows.push_back(row);
       start.push_back((group + (u(random) < 0.3)) % k);
     }
@@ -56,7 +57,8 @@ std::vector<int> refineWithSummaries(const Planted& p, int k, int passes) {
     clusters.push_back(std::make_unique<ClusterSummary>(static_cast<int>(p.sizes.size()), single,
                                                         p.sizes.data(), logs.data()));
   std::vector<int> labels = p.start;
-  for (int r = 0; r < p.table.rowCount(); ++r) clusters[labels[r]]->addRow(p.table.rows[r].data(), r);
+  for (int r = 0; r < p.table.rowCount(); ++r)
+    clusters[labels[r]]->addRow(p.table.rows[r].data(), r);
   for (int pass = 0; pass < passes; ++pass) {
     for (int r = 0; r < p.table.rowCount(); ++r) {
       ClusterSummary& own = *clusters[labels[r]];

@@ -105,8 +105,7 @@ double ClusterRowCosts::entropy() const {
 }
 
 float ClusterRowCosts::weightedWith(int a, int code) const {
-  return layout_.wide(a) ? accumulator(a, code, 1, rows_ + 1)
-                         : with_[layout_.slotOffset(a) + code];
+  return layout_.wide(a) ? accumulator(a, code, 1, rows_ + 1) : with_[layout_.slotOffset(a) + code];
 }
 
 double ClusterRowCosts::increase(const int* codes) const {

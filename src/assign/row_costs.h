@@ -71,13 +71,13 @@ class ClusterRowCosts {
   const RowCostLayout& layout_;
   bool removals_;
   int rows_ = 0;
-  std::vector<int> counts_;        // per slot
-  std::vector<SlotCount> nonZero_;  // per slot order, codes relative to their attribute
+  std::vector<int> counts_;          // per slot
+  std::vector<SlotCount> nonZero_;   // per slot order, codes relative to their attribute
   std::vector<int> attributeStart_;  // first entry of each attribute in nonZero_ (A + 1)
-  std::vector<float> base_;     // per attribute, weighted, at rows_
-  float baseSum_ = 0.0f;        // S of the cluster
-  std::vector<float> with_;     // per slot: weighted, one more row of that value, rows_ + 1
-  std::vector<float> without_;  // per slot: weighted, one fewer, rows_ - 1 (removals only)
+  std::vector<float> base_;          // per attribute, weighted, at rows_
+  float baseSum_ = 0.0f;             // S of the cluster
+  std::vector<float> with_;          // per slot: weighted, one more row of that value, rows_ + 1
+  std::vector<float> without_;       // per slot: weighted, one fewer, rows_ - 1 (removals only)
 };
 
 }  // namespace kelbow

@@ -98,7 +98,8 @@ class JsonParser {
     if (at_ < s_.size() && s_[at_] == '}') return ++at_, true;
     for (;;) {
       blanks();
-      if (at_ == s_.size() || s_[at_] != '"') return wrong("a member name in double quotes expected");
+      if (at_ == s_.size() || s_[at_] != '"')
+        return wrong("a member name in double quotes expected");
       std::string key;
       if (!string(key)) return false;
       if (v.find(key) != nullptr) return wrong("the member \"" + key + "\" appears twice");

@@ -17,8 +17,8 @@ std::string refusal(const std::string& text) {
 TEST(JsonValueTest, ReadsNestedValuesWithTheirLines) {
   JsonValue v;
   std::string err;
-  ASSERT_TRUE(parseJson("{\"a\": [1, -2.5e1, true, null],\n \"b\": \"x\\u00e9\\ud83d\\ude00\\n\"}",
-                        v, err))
+  ASSERT_TRUE(
+      parseJson("{\"a\": [1, -2.5e1, true, null],\n \"b\": \"x\\u00e9\\ud83d\\ude00\\n\"}", v, err))
       << err;
   ASSERT_TRUE(v.isObject());
   const JsonValue* a = v.find("a");
