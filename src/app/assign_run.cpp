@@ -1,6 +1,7 @@
 #include "app/assign_run.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -140,10 +141,11 @@ Scan scanOptions(int argc, char* argv[], AssignOptions& o) {
   return Scan::kRun;
 }
 
+// v with six decimals, as printf's %.6f writes it.
 std::string fixed6(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.6f", v);
-  return buf;
+  char buf[400];
+  const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
+  return std::string(buf, r.ptr);
 }
 
 class Run {
