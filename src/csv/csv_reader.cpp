@@ -34,6 +34,7 @@ bool CsvReader::fill() {
   const size_t want = buffer_.size() - len_;
   const size_t got = std::fread(buffer_.data() + len_, 1, want, in_);
   len_ += got;
+  if (copy_ && got > 0) copy_({buffer_.data() + len_ - got, got});
   if (got < want) {
     eof_ = true;
     if (std::ferror(in_)) readError_ = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ class CsvReader {
   // unquoted fields and around the quotes of quoted ones.
   void setTrim(bool trim) { trim_ = trim; }
   char delimiter() const { return delimiter_; }
+  // Hands every block read from the stream to `copy` as well (the caller keeps
+  // a copy of an input it cannot read twice); an empty function stops that.
+  void setCopy(std::function<void(std::string_view)> copy) { copy_ = std::move(copy); }
 
   enum class Result { kRecord, kEnd, kBad };
 
@@ -62,6 +66,7 @@ class CsvReader {
 
   std::FILE* in_;
   std::string fileName_;
+  std::function<void(std::string_view)> copy_;
   std::vector<char> buffer_;
   size_t pos_ = 0;
   size_t len_ = 0;
