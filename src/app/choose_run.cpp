@@ -15,12 +15,12 @@
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
+#include "choose/choice_output.h"
 #include "choose/choose.h"
 #include "common/error.h"
 #include "common/json_text.h"
 #include "input/byte_source.h"
 #include "input/description_text.h"
-#include "plot/svg_chart.h"
 
 namespace kelbow {
 
@@ -210,17 +210,6 @@ std::string textAnswer(const Choice& c, const std::string& chart) {
   return out + "\n";
 }
 
-std::string evidenceJson(const LevelEvidence& e, const Choice& c) {
-  std::string o = "{\"k\": " + std::to_string(e.k) + ", \"value\": " + fixed(e.value, 9) +
-                  ", \"reference_mean\": " + fixed(e.referenceMean, 9) +
-                  ", \"reference_sd\": " + fixed(e.referenceSd, 9) + ", \"z\": " + fixed(e.z, 3) +
-                  ", \"supported\": " + (e.supported ? "true" : "false") +
-                  ", \"orders_supported\": " + std::to_string(e.ordersSupported) +
-                  ", \"orders\": " + std::to_string(c.orders) + ", \"agreement\": " +
-                  (e.agreement < -1 ? std::string("null") : fixed(e.agreement, 6));
-  return o + (e.k == c.k ? ", \"recommended\": true}" : ", \"recommended\": false}");
-}
-
 std::string jsonAnswer(const Choice& c, const std::string& data, const std::string& chart) {
   std::string out =
       "{\n  \"table\": " + jsonString(data) + ",\n  \"rows\": " + std::to_string(c.rows) +
@@ -239,27 +228,6 @@ std::string jsonAnswer(const Choice& c, const std::string& data, const std::stri
          ",\n  \"seed\": " + std::to_string(c.seed) +
          ",\n  \"chart\": " + (chart.empty() ? std::string("null") : jsonString(chart)) + "\n}\n";
   return out;
-}
-
-ChoiceChart chartOf(const Choice& c, const std::string& data) {
-  ChoiceChart chart;
-  chart.dataName = data;
-  for (std::size_t i = 0; i < c.levels.size(); ++i) {
-    const LevelEvidence& e = c.levels[i];
-    chart.values[i] = e.value;
-    chart.low[i] = e.referenceMean - kChoiceMinZ * e.referenceSd;
-    chart.high[i] = e.referenceMean + kChoiceMinZ * e.referenceSd;
-  }
-  chart.supported = c.candidates;
-  chart.recommended = c.k;
-  std::string also;
-  for (int k : c.candidates)
-    if (k != c.k) also += (also.empty() ? "" : ", ") + std::to_string(k);
-  chart.subtitle = c.k == 1 ? "no cluster structure found"
-                            : "recommended: " + std::to_string(c.k) + " clusters" +
-                                  (also.empty() ? "" : "; also supported: " + also);
-  chart.subtitle += " (band: " + std::to_string(c.references) + " references, mean \xC2\xB1 3 sd)";
-  return chart;
 }
 
 }  // namespace
@@ -308,7 +276,8 @@ int runChoose(int argc, char* argv[]) {
   StatusProgress progress(kProgram, o.data, !o.quiet);
   Choice choice;
   Hierarchy table;
-  const bool chosen = chooseClusters(desc, rows, o.settings, progress, progress, choice, table, err);
+  const bool chosen =
+      chooseClusters(desc, rows, o.settings, progress, progress, choice, table, err);
   progress.finish();
   if (!chosen) {
     error(err, false);
@@ -317,15 +286,15 @@ int runChoose(int argc, char* argv[]) {
 
   const std::string chart = o.noChart ? "" : o.chart;
   if (chartFile != nullptr) {
-    const std::string svg = renderChoiceChart(chartOf(choice, o.data));
+    const std::string svg = renderChoiceChart(choiceChart(choice, o.data));
     std::fwrite(svg.data(), 1, svg.size(), chartFile);
     if (!OutputFiles::close(std::exchange(chartFile, nullptr), o.chart, err))
       return companionFailure(kProgram, err);
   }
   // The answer goes out before the chart is put in place: when standard output
   // fails, no chart is left either.
-  if (writeStandardOutput(kProgram, o.json ? jsonAnswer(choice, o.data, chart)
-                                           : textAnswer(choice, chart)) != 0)
+  if (writeStandardOutput(
+          kProgram, o.json ? jsonAnswer(choice, o.data, chart) : textAnswer(choice, chart)) != 0)
     return kCompanionFailure;
   if (!files.commit(err)) return companionFailure(kProgram, err);
   return 0;

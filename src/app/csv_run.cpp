@@ -17,7 +17,11 @@ namespace kelbow {
 
 namespace {
 
-constexpr std::string_view kProgram = "kelbow-csv";
+// The name in every message: kelbow-csv's own, or that of a tool that encodes
+// through it (encodeCsvFor), which leaves out the closing "wrote" line.
+std::string_view kProgram = "kelbow-csv";
+bool gEncodingForCaller = false;
+CsvDecisions* gDecided = nullptr;  // where encodeCsvFor's caller hears the decisions
 
 constexpr std::string_view kHelp =
     "Usage: kelbow-csv [OPTIONS] FILE\n"
@@ -79,12 +83,7 @@ constexpr long long kIdentifierMinRows = 20;
 // Data lines are handed to the file in pieces of about this size.
 constexpr size_t kFlushBytes = 1 << 20;
 
-enum LongOnly {
-  kHeaderOption = kFirstLongOnly,
-  kNoHeaderOption,
-  kTrimOption,
-  kSplitOption
-};
+enum LongOnly { kHeaderOption = kFirstLongOnly, kNoHeaderOption, kTrimOption, kSplitOption };
 
 struct CsvOptions {
   std::string input;
@@ -281,7 +280,8 @@ bool Run::prepareOutputs(OutputFiles& outputs, std::string& err) {
   for (const char* ext : kTableFiles) {
     members.push_back(base + ext);
     if (outputs.isProtected(members.back())) {
-      err = members.back() + ": is the input FILE and is never written over; choose another NAME with -o";
+      err = members.back() +
+            ": is the input FILE and is never written over; choose another NAME with -o";
       return false;
     }
   }
@@ -357,6 +357,7 @@ int Run::go() {
       say(name_ +
           ": no header line (none detected; --header to take the first line as column names)");
   }
+  if (gDecided != nullptr) *gDecided = {reader.delimiter(), haveHeader};
   std::vector<std::string> names;
   if (haveHeader) {
     names = sample[0];
@@ -437,13 +438,24 @@ int Run::go() {
   std::string written = base + ".data, .desc, .codes, .names";
   if (o_.labels) written += ", .labels";
   if (o_.missing) written += ", .missing";
-  say("wrote " + written + ": " + std::to_string(encoder.rows()) + " rows, " +
-      std::to_string(encoder.attributeCount()) + " attributes, " + std::to_string(values) +
-      " values");
+  if (!gEncodingForCaller)
+    say("wrote " + written + ": " + std::to_string(encoder.rows()) + " rows, " +
+        std::to_string(encoder.attributeCount()) + " attributes, " + std::to_string(values) +
+        " values");
   return 0;
 }
 
 }  // namespace
+
+int encodeCsvFor(std::string_view program, int argc, char* argv[], CsvDecisions& decided) {
+  kProgram = program;
+  gEncodingForCaller = true;
+  gDecided = &decided;
+  CsvOptions options;
+  const Scan scanned = scanOptions(argc, argv, options);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
+  return Run(options).go();
+}
 
 int runCsv(int argc, char* argv[]) {
   startCompanion("kelbow-csv");

@@ -15,6 +15,7 @@
 
 #include "app/companion.h"
 #include "app/output_files.h"
+#include "app/table_text.h"
 #include "common/message_text.h"
 #include "input/table_reader.h"
 #include "profile/cluster_profile.h"
@@ -124,33 +125,6 @@ Scan scanOptions(int argc, char* argv[], ProfileOptions& o) {
   return Scan::kRun;
 }
 
-// The lines of a text file (the last one may lack its newline). Returns false,
-// with err, when the file cannot be read.
-bool readLines(const std::string& path, std::vector<std::string>& lines, std::string& err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    err = path + ": cannot open (" + std::strerror(errno) + ")";
-    return false;
-  }
-  lines.clear();
-  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
-  if (in.bad()) {
-    err = path + ": read error";
-    return false;
-  }
-  return true;
-}
-
-// The lines of a file of the table that may be missing: none when it is.
-bool readLinesIfThere(const std::string& path, std::optional<std::vector<std::string>>& lines,
-                      std::string& err) {
-  lines.emplace();
-  if (readLines(path, *lines, err)) return true;
-  if (errno != ENOENT) return false;
-  lines.reset();
-  return true;
-}
-
 // The files of a table, opened or read together so that they all come from
 // one run of kelbow-csv.
 struct TableFiles {
@@ -166,8 +140,6 @@ class Run {
  private:
   int fail(const std::string& message) { return companionFailure(kProgram, message); }
   bool openTable(const std::string& base, TableFiles& files, std::string& err);
-  bool readCodes(const std::string& path, const std::vector<std::string>& lines, std::string& err);
-  bool readNames(const std::string& path, const std::vector<std::string>& lines, std::string& err);
   bool readLabels(std::string& err);
   bool readClasses(std::string& err);
   bool readData(ByteSource& in, const std::string& path, ClusterCounts& counts, std::string& err);
@@ -178,54 +150,6 @@ class Run {
   std::vector<int> clusterOfRow_;
   std::vector<int> classOfRow_;
 };
-
-bool Run::readCodes(const std::string& path, const std::vector<std::string>& lines,
-                    std::string& err) {
-  const int attributes = desc_.attributeCount;
-  if (static_cast<int>(lines.size()) != attributes) {
-    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), attributes) + 1) + ": " +
-          std::to_string(lines.size()) + " lines, but the description declares " +
-          std::to_string(attributes) + " attributes";
-    return false;
-  }
-  report_.values.resize(attributes);
-  for (int a = 0; a < attributes; ++a) {
-    const std::string& line = lines[a];
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-      const size_t tab = line.find('\t', start);
-      fields.push_back(line.substr(start, tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    const std::string where = path + ":" + std::to_string(a + 1) + ": ";
-    if (fields[0] != std::to_string(a)) {
-      err = where + "the line should start with the attribute number " + std::to_string(a) +
-            " and a tab";
-      return false;
-    }
-    if (static_cast<int>(fields.size()) - 1 != desc_.domainSizes[a]) {
-      err = where + "attribute " + std::to_string(a) + " has " + std::to_string(fields.size() - 1) +
-            " values here, but the description gives it " + std::to_string(desc_.domainSizes[a]);
-      return false;
-    }
-    report_.values[a].assign(fields.begin() + 1, fields.end());
-  }
-  return true;
-}
-
-bool Run::readNames(const std::string& path, const std::vector<std::string>& lines,
-                    std::string& err) {
-  if (static_cast<int>(lines.size()) != desc_.attributeCount) {
-    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), desc_.attributeCount) + 1) +
-          ": " + std::to_string(lines.size()) + " names, but the description declares " +
-          std::to_string(desc_.attributeCount) + " attributes";
-    return false;
-  }
-  report_.attributeNames = lines;
-  return true;
-}
 
 bool Run::readLabels(std::string& err) {
   std::vector<std::string> lines;
@@ -334,9 +258,11 @@ int Run::go() {
     while (!err.empty() && err.back() == '\n') err.pop_back();
     if (!ok) return fail(err);
   }
-  if (files.codes && !readCodes(base + ".codes", *files.codes, err)) return fail(err);
+  if (files.codes && !parseCodes(base + ".codes", *files.codes, desc_, report_.values, err))
+    return fail(err);
   if (files.names) {
-    if (!readNames(base + ".names", *files.names, err)) return fail(err);
+    if (!parseNames(base + ".names", *files.names, desc_, report_.attributeNames, err))
+      return fail(err);
   } else {
     for (int a = 1; a <= desc_.attributeCount; ++a)
       report_.attributeNames.push_back(std::to_string(a));
@@ -348,12 +274,7 @@ int Run::go() {
       companionFailure(kProgram, "warning: " + base + ".missing is left aside: without " + base +
                                      ".codes the values are codes, not the markers it lists");
     } else {
-      const std::set<std::string> marked(markers.begin(), markers.end());
-      for (const auto& values : report_.values) {
-        std::vector<bool> m;
-        for (const std::string& v : values) m.push_back(marked.count(v) > 0);
-        isMissing.push_back(std::move(m));
-      }
+      isMissing = missingMarks(report_.values, markers);
     }
   }
   if (!readLabels(err)) return fail(err);

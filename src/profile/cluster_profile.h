@@ -49,6 +49,8 @@ struct ValueStanding {
   double share = 0;         // count / cluster size
   double overallShare = 0;  // rows of the table with this value / all rows
   double lift = 0;          // share / overallShare
+  double z = 0;             // over-representation in standard deviations (testValue)
+  double pValue = 1;        // its one-sided p-value; filled by testDistinctiveValues
 };
 
 struct ClusterProfile {

@@ -1,0 +1,96 @@
+#include "app/table_text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+namespace kelbow {
+
+bool readLines(const std::string& path, std::vector<std::string>& lines, std::string& err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err = path + ": cannot open (" + std::strerror(errno) + ")";
+    return false;
+  }
+  lines.clear();
+  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
+  if (in.bad()) {
+    err = path + ": read error";
+    return false;
+  }
+  return true;
+}
+
+bool readLinesIfThere(const std::string& path, std::optional<std::vector<std::string>>& lines,
+                      std::string& err) {
+  lines.emplace();
+  if (readLines(path, *lines, err)) return true;
+  if (errno != ENOENT) return false;
+  lines.reset();
+  return true;
+}
+
+bool parseCodes(const std::string& path, const std::vector<std::string>& lines,
+                const TableDescription& desc, std::vector<std::vector<std::string>>& values,
+                std::string& err) {
+  const int attributes = desc.attributeCount;
+  if (static_cast<int>(lines.size()) != attributes) {
+    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), attributes) + 1) + ": " +
+          std::to_string(lines.size()) + " lines, but the description declares " +
+          std::to_string(attributes) + " attributes";
+    return false;
+  }
+  values.resize(attributes);
+  for (int a = 0; a < attributes; ++a) {
+    const std::string& line = lines[a];
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+      const size_t tab = line.find('\t', start);
+      fields.push_back(line.substr(start, tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    const std::string where = path + ":" + std::to_string(a + 1) + ": ";
+    if (fields[0] != std::to_string(a)) {
+      err = where + "the line should start with the attribute number " + std::to_string(a) +
+            " and a tab";
+      return false;
+    }
+    if (static_cast<int>(fields.size()) - 1 != desc.domainSizes[a]) {
+      err = where + "attribute " + std::to_string(a) + " has " + std::to_string(fields.size() - 1) +
+            " values here, but the description gives it " + std::to_string(desc.domainSizes[a]);
+      return false;
+    }
+    values[a].assign(fields.begin() + 1, fields.end());
+  }
+  return true;
+}
+
+bool parseNames(const std::string& path, const std::vector<std::string>& lines,
+                const TableDescription& desc, std::vector<std::string>& names, std::string& err) {
+  if (static_cast<int>(lines.size()) != desc.attributeCount) {
+    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), desc.attributeCount) + 1) +
+          ": " + std::to_string(lines.size()) + " names, but the description declares " +
+          std::to_string(desc.attributeCount) + " attributes";
+    return false;
+  }
+  names = lines;
+  return true;
+}
+
+std::vector<std::vector<bool>> missingMarks(const std::vector<std::vector<std::string>>& values,
+                                            const std::vector<std::string>& markers) {
+  const std::set<std::string> marked(markers.begin(), markers.end());
+  std::vector<std::vector<bool>> out;
+  for (const auto& attribute : values) {
+    std::vector<bool> m;
+    for (const std::string& v : attribute) m.push_back(marked.count(v) > 0);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+}  // namespace kelbow
