@@ -35,6 +35,11 @@ section.cluster { border-left: 6px solid #ccc; padding-left: 1em; }
 svg { max-width: 100%; height: auto; }
 )";
 
+constexpr std::string_view kChartFont =
+    " font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"12\"";
+constexpr std::string_view kInlineFont =
+    " style=\"font-family: DejaVu Sans, Arial, sans-serif; font-size: 12px\"";
+
 std::string html(std::string_view text) { return xmlText(text); }
 
 std::string fixed(double v, int decimals) { return formatFixed(v, decimals); }
@@ -105,8 +110,11 @@ void choiceSection(const ClusterReport& r, std::string& out) {
   const Choice& c = r.choice;
   out += "<section id=\"choice\">\n<h2>How many clusters</h2>\n<figure id=\"chart\">\n";
   std::string svg = renderChoiceChart(choiceChart(c, r.inputName));
-  // Inline: the XML declaration belongs to a document of its own.
+  // Inline: the XML declaration belongs to a document of its own, and the
+  // font goes into a style, which HTML checkers know on an svg element.
   if (svg.starts_with("<?xml")) svg.erase(0, svg.find('\n') + 1);
+  const size_t font = svg.find(kChartFont);
+  if (font != std::string::npos) svg.replace(font, kChartFont.size(), kInlineFont);
   out += svg;
   out +=
       "</figure>\n<p class=\"note\">The curve is the table's kelbow value at each number of "

@@ -77,7 +77,7 @@ std::string renderDendrogramSvg(const Dendrogram& d, const std::vector<std::stri
   std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"dendrogram\" width=\"" +
                     formatFixed(kWidth, 0) + "\" height=\"" + formatFixed(kHeight, 0) +
                     "\" viewBox=\"0 0 " + formatFixed(kWidth, 0) + " " + formatFixed(kHeight, 0) +
-                    "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"11\">\n";
+                    "\" style=\"font-family: DejaVu Sans, Arial, sans-serif; font-size: 11px\">\n";
   out += "<title>the last merges of the hierarchy, cut at " + std::to_string(d.cut) +
          " clusters</title>\n";
   if (d.leaves == 0) return out + "</svg>\n";
