@@ -54,6 +54,8 @@ constexpr std::string_view kHelp =
     "  -f, --format FORMAT    text (default) or json, on standard output\n"
     "  -c, --chart FILE       the chart (default: DATA.choose.svg)\n"
     "      --no-chart         write no chart\n"
+    "      --record FILE      write the run's record to FILE (kelbow-labels --from FILE\n"
+    "                         labels any level from it without clustering again)\n"
     "  -q, --quiet            no progress on standard error\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -71,7 +73,7 @@ constexpr std::string_view kHelp =
     "  kelbow-choose -d critters.data -n critters.desc\n"
     "  kelbow-choose -d big.data -n big.desc -f json --orders 0 > big.choice.json\n";
 
-enum LongOnly { kSeedOption = kFirstLongOnly, kReferenceRowsOption, kNoChartOption };
+enum LongOnly { kSeedOption = kFirstLongOnly, kReferenceRowsOption, kNoChartOption, kRecordOption };
 
 struct ChooseOptions {
   std::string data, desc;
@@ -79,6 +81,7 @@ struct ChooseOptions {
   ChoiceSettings settings;
   bool json = false;
   std::string chart;
+  std::optional<std::string> record;
   bool haveChart = false, noChart = false, quiet = false;
 };
 
@@ -101,6 +104,7 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
       {"format", required_argument, nullptr, 'f'},
       {"chart", required_argument, nullptr, 'c'},
       {"no-chart", no_argument, nullptr, kNoChartOption},
+      {"record", required_argument, nullptr, kRecordOption},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption},
@@ -155,6 +159,9 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
         break;
       case kNoChartOption:
         o.noChart = true;
+        break;
+      case kRecordOption:
+        o.record = ::optarg;
         break;
       case 'q':
         o.quiet = true;
@@ -291,6 +298,8 @@ int runChoose(int argc, char* argv[]) {
     if (!OutputFiles::close(std::exchange(chartFile, nullptr), o.chart, err))
       return companionFailure(kProgram, err);
   }
+  if (o.record && !files.writeWhole(*o.record, table.record(), err))
+    return companionFailure(kProgram, err);
   // The answer goes out before the chart is put in place: when standard output
   // fails, no chart is left either.
   if (writeStandardOutput(

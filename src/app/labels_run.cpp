@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,13 +32,16 @@ constexpr std::string_view kProgram = "kelbow-labels";
 
 constexpr std::string_view kHelp =
     "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]]\n"
+    "       kelbow-labels --from RECORD -k K -o FILE\n"
     "Clusters the table exactly as kelbow does (nothing is appended to DATA.kelbow) and\n"
     "writes the cluster of every data row for K clusters. With -o: one file, one label per\n"
     "data row in row order, the clusters numbered 1..K by size, largest first (clusters of\n"
     "one size in the order of their first rows). Without -o: one snapshot file per level\n"
     "from K clusters down to 2, DATAf<F>nc<N>.hier<k> with labels 0..k-1 (F and N are 20\n"
     "and 800 on tables of 1500 rows or more, else 0 and 0), whose names are printed.\n"
-    "Progress goes to standard error.\n"
+    "Progress goes to standard error. With --from, the labels come from the record of a\n"
+    "run that kelbow-report or kelbow-choose wrote (--record): the table is not read and\n"
+    "not clustered again, and every level gives the labels of that one run.\n"
     "\n"
     "Options:\n"
     "  -d, --data DATA      the data file\n"
@@ -46,6 +51,8 @@ constexpr std::string_view kHelp =
     "                       output) instead of the snapshot files\n"
     "      --snapshots      with -o, write the snapshot files too (their names are printed\n"
     "                       unless the labels go to standard output)\n"
+    "      --from RECORD    take the clustering from a run's record instead (with -o;\n"
+    "                       without -d and -n)\n"
     "  -h, --help           show this help and exit\n"
     "      --version        show the version and exit\n"
     "\n"
@@ -61,9 +68,10 @@ constexpr std::string_view kHelp =
     "Examples:\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
-    "  kelbow-labels -d critters.data -n critters.desc -k 6\n";
+    "  kelbow-labels -d critters.data -n critters.desc -k 6\n"
+    "  kelbow-labels --from critters.run -k 2 -o critters.k2\n";
 
-enum LongOnly { kSnapshotsOption = kFirstLongOnly };
+enum LongOnly { kSnapshotsOption = kFirstLongOnly, kFromOption };
 
 bool parseClusters(const char* text, int& k) {
   char* end = nullptr;
@@ -77,7 +85,7 @@ bool parseClusters(const char* text, int& k) {
 struct LabelsOptions {
   std::string data, desc, clusters;
   bool haveData = false, haveDesc = false, haveClusters = false;
-  std::optional<std::string> output;
+  std::optional<std::string> output, from;
   bool snapshots = false;
 };
 
@@ -87,6 +95,7 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
                                  {"clusters", required_argument, nullptr, 'k'},
                                  {"output", required_argument, nullptr, 'o'},
                                  {"snapshots", no_argument, nullptr, kSnapshotsOption},
+                                 {"from", required_argument, nullptr, kFromOption},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersionOption},
                                  {nullptr, 0, nullptr, 0}};
@@ -108,6 +117,9 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
       case kSnapshotsOption:
         o.snapshots = true;
         break;
+      case kFromOption:
+        o.from = ::optarg;
+        break;
       default:
         return commonOption(c, argv, kProgram, kHelp);
     }
@@ -115,6 +127,14 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
   if (::optind < argc) {
     usageFailure(kProgram, std::string("unexpected argument '") + argv[::optind] + "'");
     return Scan::kRefused;
+  }
+  if (o.from) {
+    if (o.haveData || o.haveDesc || !o.haveClusters || !o.output || o.snapshots) {
+      usageFailure(kProgram,
+                   "--from RECORD goes with -k K and -o FILE, without -d, -n and --snapshots");
+      return Scan::kRefused;
+    }
+    return Scan::kRun;
   }
   if (!o.haveData || !o.haveDesc || !o.haveClusters) {
     usageFailure(kProgram, "-d DATA, -n DESC and -k K are all required");
@@ -135,6 +155,19 @@ void writeLabels(std::FILE* out, const Hierarchy& h, const std::vector<int>& ofS
     const int n = std::snprintf(line, sizeof line, "%d\n", ofStart[h.startOfRow(r)]);
     std::fwrite(line, 1, static_cast<size_t>(n), out);
   }
+}
+
+// The hierarchy of a run's record; false after reporting what is wrong.
+bool readRecord(const std::string& path, Hierarchy& h) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return companionFailure(kProgram, path + ": cannot open (" + std::strerror(errno) + ")"), false;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return companionFailure(kProgram, path + ": read error"), false;
+  std::string err;
+  if (!Hierarchy::fromRecord(bytes, h, err))
+    return companionFailure(kProgram, path + ": " + err), false;
+  return true;
 }
 
 }  // namespace
@@ -178,6 +211,7 @@ int runLabels(int argc, char* argv[]) {
   OutputFiles kept;
   kept.protect(o.data);
   kept.protect(o.desc);
+  if (o.from) kept.protect(*o.from);
   const bool toStdout = o.output && *o.output == "-";
   const bool snapshots = !o.output || o.snapshots;
   std::string err;
@@ -193,48 +227,56 @@ int runLabels(int argc, char* argv[]) {
     }
   } closer{labelsFile};
 
-  TableDescription declared;
-  {
-    DescriptionText description;
-    if (!description.open(o.desc))
-      return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
-    if (!readDeclaredSize(description, declared)) return kCompanionFailure;
-  }
-
-  TextProgress progress(stderr);
-  AnalysisSettings settings;
-  settings.keepRows = true;
   Hierarchy hierarchy;
   std::string snapshotBase;  // DATAf<F>nc<N>.hier
-  {
-    std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
-    EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), false, settings, progress);
-    if (!analysis.filesOpen()) {
-      error(analysis.openFailures(), false);
-      return kCompanionFailure;
-    }
-    tableLock.reset();
-    if (snapshots) {
-      // The snapshots' directory is tried before the clustering too.
-      OutputFiles probe;
-      std::FILE* f = probe.open(analysis.snapshotFileName(k), err);
-      if (f == nullptr) return companionFailure(kProgram, err);
-      std::fclose(f);
-    }
-    if (!loadStartingClusters(analysis, declared.rows, err)) {
-      progress.endLine();
-      error(err, false);
-      return kCompanionFailure;
-    }
-    if (k > analysis.clusterCount) {
+  if (o.from) {
+    if (!readRecord(*o.from, hierarchy)) return kCompanionFailure;
+    if (k > hierarchy.startCount())
       return companionFailure(kProgram, std::to_string(k) +
-                                            " clusters asked for, but the table starts from " +
-                                            std::to_string(analysis.clusterCount) + " clusters");
+                                            " clusters asked for, but the run started from " +
+                                            std::to_string(hierarchy.startCount()) + " clusters");
+  } else {
+    TableDescription declared;
+    {
+      DescriptionText description;
+      if (!description.open(o.desc))
+        return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
+      if (!readDeclaredSize(description, declared)) return kCompanionFailure;
     }
-    analysis.agglomerate(-1);
-    snapshotBase = analysis.snapshotFileName(0);
-    snapshotBase.pop_back();
-    hierarchy = Hierarchy::take(analysis);
+
+    TextProgress progress(stderr);
+    AnalysisSettings settings;
+    settings.keepRows = true;
+    {
+      std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
+      EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), false, settings, progress);
+      if (!analysis.filesOpen()) {
+        error(analysis.openFailures(), false);
+        return kCompanionFailure;
+      }
+      tableLock.reset();
+      if (snapshots) {
+        // The snapshots' directory is tried before the clustering too.
+        OutputFiles probe;
+        std::FILE* f = probe.open(analysis.snapshotFileName(k), err);
+        if (f == nullptr) return companionFailure(kProgram, err);
+        std::fclose(f);
+      }
+      if (!loadStartingClusters(analysis, declared.rows, err)) {
+        progress.endLine();
+        error(err, false);
+        return kCompanionFailure;
+      }
+      if (k > analysis.clusterCount) {
+        return companionFailure(kProgram, std::to_string(k) +
+                                              " clusters asked for, but the table starts from " +
+                                              std::to_string(analysis.clusterCount) + " clusters");
+      }
+      analysis.agglomerate(-1);
+      snapshotBase = analysis.snapshotFileName(0);
+      snapshotBase.pop_back();
+      hierarchy = Hierarchy::take(analysis);
+    }
   }
 
   std::vector<std::string> snapshotNames;

@@ -119,6 +119,42 @@ TEST_F(Report, ClustersFileKeepsEveryRecordWithTheLabelsOfOneRun) {
   EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a temporary was left behind";
 }
 
+TEST_F(Report, RecordGivesEveryLevelWithoutClusteringAgain) {
+  // Both roads: every row its own starting cluster, and the summary tree's.
+  for (const char* rows : {"300", "3000"}) {
+    ASSERT_EQ(
+        runTool(KELBOW_MAKE_TABLE_EXE, {"t", "5", rows, "8", "4", "0.2", "3"}, dir_.path()).status,
+        0);
+    const ToolRun chosen = runTool(KELBOW_CHOOSE_EXE,
+                                   {"-q", "-d", "t.data", "-n", "t.desc", "--no-chart", "-s", "0",
+                                    "-r", "2", "--record", "t.run"},
+                                   dir_.path());
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    for (const char* k : {"2", "5", "9"}) {
+      const ToolRun clustered = runTool(
+          KELBOW_LABELS_EXE, {"-d", "t.data", "-n", "t.desc", "-k", k, "-o", "a"}, dir_.path());
+      const ToolRun read =
+          runTool(KELBOW_LABELS_EXE, {"--from", "t.run", "-k", k, "-o", "b"}, dir_.path());
+      ASSERT_EQ(clustered.status, 0) << clustered.err;
+      ASSERT_EQ(read.status, 0) << read.err;
+      EXPECT_EQ(read.err, "");
+      EXPECT_EQ(dir_.read("a"), dir_.read("b")) << rows << " rows, k " << k;
+    }
+  }
+  std::string damaged = dir_.read("t.run");
+  damaged.resize(damaged.size() - 3);
+  dir_.write("cut.run", damaged);
+  const ToolRun cut =
+      runTool(KELBOW_LABELS_EXE, {"--from", "cut.run", "-k", "2", "-o", "c"}, dir_.path());
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.err.find("kelbow-labels: cut.run: the record holds "), 0u) << cut.err;
+  EXPECT_FALSE(dir_.exists("c"));
+  const ToolRun many =
+      runTool(KELBOW_LABELS_EXE, {"--from", "t.run", "-k", "795", "-o", "c"}, dir_.path());
+  EXPECT_EQ(many.err,
+            "kelbow-labels: 795 clusters asked for, but the run started from 794 clusters\n");
+}
+
 TEST_F(Report, FailuresLeaveNothingBehind) {
   fs::create_directory(dir_ / "tmp");
   struct Case {
