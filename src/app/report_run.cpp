@@ -618,8 +618,7 @@ int Run::go() {
     const std::string path = tableBase_ + ".labels";
     std::ifstream in(path, std::ios::binary);
     std::unordered_map<std::string, int> index;
-    std::vector<std::vector<long long>>& cells = classes.agreement.table;
-    cells.assign(report.k, {});
+    std::vector<std::vector<long long>> cells(report.k);
     std::string line;
     for (int r = 0; r < desc_.rows; ++r) {
       if (!std::getline(in, line))
@@ -631,10 +630,7 @@ int Run::go() {
       }
       ++cells[labels[r] - 1][it->second];
     }
-    long long majority = 0;
-    for (const auto& row : cells) majority += *std::max_element(row.begin(), row.end());
-    classes.agreement.purity = static_cast<double>(majority) / std::max(1, desc_.rows);
-    classes.agreement.adjustedRandIndex = adjustedRandIndex(cells);
+    classes.agreement = agreementOf(std::move(cells));
     report.classes = std::move(classes);
   }
 

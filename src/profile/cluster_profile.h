@@ -84,6 +84,9 @@ struct ClassAgreement {
 // each, or all singletons).
 double adjustedRandIndex(const std::vector<std::vector<long long>>& table);
 
+// Purity and adjusted Rand index of a contingency table ([cluster][class] row counts).
+ClassAgreement agreementOf(std::vector<std::vector<long long>> table);
+
 // `clusterOfRow` and `classOfRow` hold one index per row, below `clusters`
 // and `classes`. When both partitions are trivial alike (one block each, or
 // all singletons) the adjusted Rand index is taken as 1.
