@@ -284,6 +284,18 @@ Scan scanOptions(int argc, char* argv[], ReportOptions& o) {
   return Scan::kRun;
 }
 
+// The cluster 1 .. k of every row, read from the hierarchy (no copy of four
+// bytes a row besides the one the hierarchy holds).
+class RowLabels {
+ public:
+  RowLabels(const Hierarchy& h, int k) : h_(h), ofStart_(h.startNumbersBySize(k)) {}
+  int operator[](int r) const { return ofStart_[h_.startOfRow(r)]; }
+
+ private:
+  const Hierarchy& h_;
+  std::vector<int> ofStart_;
+};
+
 // Files of this run outside its output set: the encoded table and a copy of
 // standard input, under unpredictable names in the temporary directory,
 // removed when the run ends, however it ends.
@@ -330,9 +342,9 @@ class Run {
   bool spoolStandardInput(std::string& err);
   int encode();
   bool readTable(std::string& err);
-  bool countClusters(const std::vector<int>& labels, ClusterCounts& counts, std::string& err);
-  bool findTypicalRows(const std::vector<int>& labels, TypicalRows& typical, std::string& err);
-  bool writeClustersFile(std::FILE* out, const std::string& path, const std::vector<int>& labels,
+  bool countClusters(const RowLabels& labels, ClusterCounts& counts, std::string& err);
+  bool findTypicalRows(const RowLabels& labels, TypicalRows& typical, std::string& err);
+  bool writeClustersFile(std::FILE* out, const std::string& path, const RowLabels& labels,
                          std::string& err);
   std::string answer(const ClusterReport& r) const;
 
@@ -407,7 +419,7 @@ bool Run::readTable(std::string& err) {
 
 // Reads the table's rows once more, handing each with its cluster (0-based) to `each`.
 template <typename Each>
-bool eachRow(const std::string& path, const TableDescription& desc, const std::vector<int>& labels,
+bool eachRow(const std::string& path, const TableDescription& desc, const RowLabels& labels,
              std::string& err, Each each) {
   std::unique_ptr<ByteSource> in = openInput(path);
   if (in == nullptr) {
@@ -427,19 +439,19 @@ bool eachRow(const std::string& path, const TableDescription& desc, const std::v
   return true;
 }
 
-bool Run::countClusters(const std::vector<int>& labels, ClusterCounts& counts, std::string& err) {
+bool Run::countClusters(const RowLabels& labels, ClusterCounts& counts, std::string& err) {
   return eachRow(tableBase_ + ".data", desc_, labels, err,
                  [&](int, int c, const int* codes) { counts.add(c, codes); });
 }
 
-bool Run::findTypicalRows(const std::vector<int>& labels, TypicalRows& typical, std::string& err) {
+bool Run::findTypicalRows(const RowLabels& labels, TypicalRows& typical, std::string& err) {
   return eachRow(tableBase_ + ".data", desc_, labels, err,
                  [&](int r, int c, const int* codes) { typical.add(r, c, codes); });
 }
 
 // The input once more, record by record as it stands, each with its cluster
 // added as a last field; the header gets the column's name.
-bool Run::writeClustersFile(std::FILE* out, const std::string& path, const std::vector<int>& labels,
+bool Run::writeClustersFile(std::FILE* out, const std::string& path, const RowLabels& labels,
                             std::string& err) {
   std::FILE* in = std::fopen(source_.c_str(), "rb");
   if (in == nullptr) {
@@ -589,7 +601,7 @@ int Run::go() {
   if (report.k > table.startCount())
     return fail(name_ + ": -k " + std::to_string(report.k) + ": the table has only " +
                 std::to_string(table.startCount()) + " starting clusters");
-  const std::vector<int> labels = table.labels(report.k);
+  const RowLabels labels(table, report.k);
 
   ClusterCounts counts(report.k, desc_.domainSizes);
   if (!countClusters(labels, counts, err)) return fail(err);
@@ -607,7 +619,7 @@ int Run::go() {
   report.variables = rankVariables(counts, isMissing_);
   report.keyAttributes = keyAttributesOf(report.variables);
   TypicalRows typical(counts, o_.typical);
-  if (!findTypicalRows(labels, typical, err)) return fail(err);
+  if (o_.typical > 0 && !findTypicalRows(labels, typical, err)) return fail(err);
   for (int c = 0; c < report.k; ++c) report.typical.push_back(typical.of(c));
   report.dendrogram = buildDendrogram(table, kDendrogramLevels, report.k);
 

@@ -126,8 +126,24 @@ bool moreTypical(const TypicalRows::Row& x, const TypicalRows::Row& y) {
 
 }  // namespace
 
+namespace {
+
+// Largest clusters x slots table of log shares held; beyond it they are computed row by row.
+constexpr long long kLogShareCells = 1 << 20;
+
+}  // namespace
+
 TypicalRows::TypicalRows(const ClusterCounts& counts, int keep)
-    : counts_(counts), keep_(keep), best_(counts.clusters()) {}
+    : counts_(counts), keep_(keep), best_(counts.clusters()) {
+  for (int d : counts.domainSizes()) slots_ += d;
+  if (keep <= 0 || static_cast<long long>(slots_) * counts.clusters() > kLogShareCells) return;
+  logShare_.resize(static_cast<size_t>(slots_) * counts.clusters());
+  for (int c = 0; c < counts.clusters(); ++c)
+    for (int slot = 0; slot < slots_; ++slot)
+      logShare_[static_cast<size_t>(c) * slots_ + slot] =
+          std::log(std::max<long long>(counts.count(c, slot), 1) /
+                   static_cast<double>(std::max<long long>(counts.size(c), 1)));
+}
 
 void TypicalRows::add(long long row, int c, const int* codes) {
   if (keep_ <= 0) return;
@@ -135,9 +151,13 @@ void TypicalRows::add(long long row, int c, const int* codes) {
   const double size = static_cast<double>(counts_.size(c));
   double sum = 0;
   for (size_t a = 0; a < domains.size(); ++a) {
-    const long long n = counts_.count(c, counts_.slotOf(static_cast<int>(a), codes[a]));
-    // The row itself is counted, so n >= 1 whenever the counts hold it.
-    sum += std::log(std::max<long long>(n, 1) / size);
+    const int slot = counts_.slotOf(static_cast<int>(a), codes[a]);
+    if (!logShare_.empty()) {
+      sum += logShare_[static_cast<size_t>(c) * slots_ + slot];
+      continue;
+    }
+    // The row itself is counted, so the count is at least 1 whenever the counts hold it.
+    sum += std::log(std::max<long long>(counts_.count(c, slot), 1) / size);
   }
   Row candidate{row, domains.empty() ? 0 : sum / static_cast<double>(domains.size()), {}};
   std::vector<Row>& heap = best_[c];

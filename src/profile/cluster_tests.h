@@ -65,6 +65,8 @@ class TypicalRows {
  private:
   const ClusterCounts& counts_;
   int keep_;
+  int slots_ = 0;
+  std::vector<double> logShare_;        // [cluster][slot], when small enough to hold
   std::vector<std::vector<Row>> best_;  // per cluster, a heap with the least typical on top
 };
 

@@ -15,8 +15,10 @@ namespace {
 // Distinctive values named per cluster in the overview at the top of the page.
 constexpr int kOverviewValues = 3;
 // Colours of clusters 1, 2, ... (cycled): distinct on screen and in grey.
-const std::vector<std::string> kColours = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
-                                           "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+// A table in static storage: nothing of this file allocates before main.
+constexpr std::string_view kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+                                         "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+constexpr size_t kColourCount = std::size(kColours);
 
 constexpr std::string_view kStyle = R"(
 body { font-family: "DejaVu Sans", Arial, sans-serif; margin: 1.2em 2em; color: #222; max-width: 1100px; }
@@ -47,8 +49,8 @@ std::string fixed(double v, int decimals) { return formatFixed(v, decimals); }
 std::string percent(double share) { return fixed(100 * share, 1) + "%"; }
 
 std::string swatch(int cluster) {
-  return "<span class=\"swatch\" style=\"background:" + kColours[(cluster - 1) % kColours.size()] +
-         "\">&#160;</span>";
+  return "<span class=\"swatch\" style=\"background:" +
+         std::string(kColours[(cluster - 1) % kColourCount]) + "\">&#160;</span>";
 }
 
 std::string valueOf(const ClusterReport& r, int a, int code) {
@@ -201,7 +203,7 @@ void classesSection(const ClusterReport& r, std::string& out) {
 
 void clusterSection(const ClusterReport& r, const ClusterProfile& p, std::string& out) {
   const int number = p.cluster + 1;
-  const std::string& colour = kColours[(number - 1) % kColours.size()];
+  const std::string colour(kColours[(number - 1) % kColourCount]);
   out += "<section class=\"cluster\" id=\"cluster-" + std::to_string(number) +
          "\" style=\"border-color:" + colour + "\">\n<h2>Cluster " + std::to_string(number) +
          "</h2>\n<p>" + std::to_string(p.size) + " rows, " + percent(p.share) +

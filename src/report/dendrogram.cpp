@@ -73,7 +73,7 @@ Dendrogram buildDendrogram(const Hierarchy& h, int levels, int k) {
   return d;
 }
 
-std::string renderDendrogramSvg(const Dendrogram& d, const std::vector<std::string>& colours) {
+std::string renderDendrogramSvg(const Dendrogram& d, std::span<const std::string_view> colours) {
   std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"dendrogram\" width=\"" +
                     formatFixed(kWidth, 0) + "\" height=\"" + formatFixed(kHeight, 0) +
                     "\" viewBox=\"0 0 " + formatFixed(kWidth, 0) + " " + formatFixed(kHeight, 0) +
@@ -82,8 +82,8 @@ std::string renderDendrogramSvg(const Dendrogram& d, const std::vector<std::stri
          " clusters</title>\n";
   if (d.leaves == 0) return out + "</svg>\n";
   auto colour = [&](int cluster) {
-    return cluster <= 0 || colours.empty() ? std::string("#555")
-                                           : colours[(cluster - 1) % colours.size()];
+    return std::string(cluster <= 0 || colours.empty() ? "#555"
+                                                       : colours[(cluster - 1) % colours.size()]);
   };
   const double step = (kRight - kLeft) / d.leaves;
   std::vector<double> x(d.nodes.size());

@@ -4,7 +4,9 @@
 // clusters lies.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/hierarchy.h"
@@ -33,6 +35,6 @@ Dendrogram buildDendrogram(const Hierarchy& h, int levels, int k);
 // leaves along the bottom with bars sized by their rows and their cluster at
 // the cut, merges drawn at the number of clusters they leave, the cut as a
 // dashed line. `colours` gives the colour of cluster i at index i - 1 (cycled).
-std::string renderDendrogramSvg(const Dendrogram& d, const std::vector<std::string>& colours);
+std::string renderDendrogramSvg(const Dendrogram& d, std::span<const std::string_view> colours);
 
 }  // namespace kelbow

@@ -45,7 +45,8 @@ TEST(DendrogramTest, LeavesMergesAndTheCut) {
   EXPECT_EQ(two.nodes.size(), 3u);
   EXPECT_EQ(two.nodes[two.root].rows, 7);
 
-  const std::string svg = renderDendrogramSvg(d, {"#111", "#222"});
+  const std::string_view colours[] = {"#111", "#222"};
+  const std::string svg = renderDendrogramSvg(d, colours);
   EXPECT_TRUE(svg.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\""));
   EXPECT_EQ(svg.find("<?xml"), std::string::npos);
   EXPECT_NE(svg.find("cut: 2 clusters"), std::string::npos);
