@@ -5,11 +5,12 @@
 # From a CSV file in one command: kelbow-report on examples/critters.csv (400
 # rows, 4 planted clusters), which leaves the clustered table and a report; the
 # same road step by step: kelbow-csv, kelbow, kelbow-plot, kelbow-labels -o and
-# kelbow-profile; then kelbow and kelbow-plot on examples/planted4.data, already
-# in the tool's format.
+# kelbow-profile; the same road on examples/survey.csv, whose numbers are cut
+# into bins and whose dates become months; then kelbow and kelbow-plot on
+# examples/planted4.data, already in the tool's format.
 file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
-file(COPY ${SOURCE}/critters.csv ${SOURCE}/planted4.data ${SOURCE}/planted4.desc DESTINATION ${DIR})
+file(COPY ${SOURCE}/critters.csv ${SOURCE}/survey.csv ${SOURCE}/planted4.data ${SOURCE}/planted4.desc DESTINATION ${DIR})
 
 # step(NAME ARGS...): runs ${BIN}/NAME in DIR, prints the command line and both
 # streams (standard error first, as a terminal would show these runs), and stops
@@ -73,6 +74,19 @@ file(STRINGS ${DIR}/critters.k4 labels LIMIT_COUNT 5)
 list(JOIN labels "\n" labels)
 message("${labels}\n")
 step(kelbow-profile -c critters.labels critters critters.k4)
+
+message("== a table with numbers and dates\n")
+step(kelbow-csv --drop id --labels class --missing ",?" --dates joined=month survey.csv)
+set(PROGRESS survey.progress)
+step(kelbow -d survey.data -n survey.desc)
+unset(PROGRESS)
+step(kelbow-plot survey.data.kelbow)
+set(PROGRESS survey-labels.progress)
+set(PROGRESS_STREAM stderr)
+step(kelbow-labels -d survey.data -n survey.desc -k 4 -o survey.k4)
+unset(PROGRESS)
+unset(PROGRESS_STREAM)
+step(kelbow-profile -c survey.labels -t 3 survey survey.k4)
 
 message("== a table already in the tool's format\n")
 set(PROGRESS planted4.progress)

@@ -1,7 +1,8 @@
 // Writes a categorical table with planted clusters: in the tool's input format,
 // NAME.data (one record per line) and NAME.desc (rows, attributes, domain
 // sizes), or with --csv as a delimited text file NAME.csv with words for values,
-// a header, an identifier column, a few missing values and the planted class.
+// a header, an identifier column, a few missing values and the planted class;
+// with --csv --mixed, numeric and date columns come first, as in a census extract.
 //
 // Every cluster has a prototype record; each row copies its cluster's prototype
 // and replaces each code, with the given probability, by a uniformly drawn one.
@@ -51,6 +52,12 @@ constexpr const char* kHelp =
     "                     is drawn with weights K, K-1, ..., 1, so the clusters differ in size\n"
     "      --missing P    with --csv, each value is missing with probability P: '?' or an\n"
     "                     empty field, half and half (default 0)\n"
+    "      --mixed        with --csv, four typed columns after 'id': 'age' and 'hours'\n"
+    "                     (integers), 'income' (two decimals) and 'joined' (yyyy-mm-dd);\n"
+    "                     each cluster has a centre for each, a row's value lies near it or,\n"
+    "                     with probability NOISE, anywhere in the column's range, and the\n"
+    "                     month joined is the cluster's or, with probability NOISE, any\n"
+    "                     month\n"
     "      --weights W,W,...  draw the cluster of each row at random with these weights, one\n"
     "                     per cluster (without it, rows are dealt in turn in the tool's format)\n"
     "      --imbalance R  the same with weights falling geometrically from R to 1, so the\n"
@@ -79,6 +86,7 @@ constexpr const char* kHelp =
     "Examples:\n"
     "  kelbow-make-table planted4 4 300 24 6 0.15 4\n"
     "  kelbow-make-table --csv --missing 0.02 critters 4 400 8 5 0.15 7\n"
+    "  kelbow-make-table --csv --mixed survey 4 600 4 6 0.2 11\n"
     "  kelbow-make-table --labels --imbalance 8 --noise-columns 5 uneven 6 2000 25 5 0.3 1\n"
     "  kelbow-make-table --labels --nested 2 nest 6 900 20 4 0.2 3\n";
 
@@ -245,6 +253,92 @@ int drawCode(const Shape& shape, const Plan& plan, long long c, long long a, Ran
   return random.unit() < shape.noise ? random.below(plan.domains[a]) : plan.prototypes[c][a];
 }
 
+// A draw near 0 of spread about 1: the sum of four uniform draws, centred and
+// scaled (no library function, so the files are the same everywhere).
+double nearZero(Random& random) {
+  double sum = 0;
+  for (int i = 0; i < 4; ++i) sum += random.unit();
+  return (sum - 2.0) * 1.7320508075688772;
+}
+
+// One typed column of the mixed CSV mode: each cluster's centre is drawn from
+// [lo, hi]; a value lies `spread` (a share of the centre when `relative`)
+// around its cluster's centre, or with probability NOISE anywhere in [lo, hi].
+struct TypedColumn {
+  const char* name;
+  double lo, hi, spread;
+  bool relative;
+  int decimals;
+};
+constexpr TypedColumn kTypedColumns[] = {
+    {"age", 17, 90, 5, false, 0},
+    {"hours", 1, 99, 4, false, 0},
+    {"income", 5000, 200000, 0.15, true, 2},
+};
+constexpr int kFirstYear = 2010, kYears = 15;
+
+// NAME.csv of --csv --mixed: id, age, hours, income, joined, the attributes in
+// words, class. The draws follow those of the plan, so the other modes are as
+// they were.
+int writeMixedCsv(const std::string& name, const Shape& shape, const Plan& plan, double missing,
+                  Random& random) {
+  constexpr size_t kTyped = sizeof kTypedColumns / sizeof kTypedColumns[0];
+  std::vector<std::vector<double>> centres(shape.k, std::vector<double>(kTyped));
+  std::vector<int> months(shape.k);
+  for (long long c = 0; c < shape.k; ++c) {
+    for (size_t t = 0; t < kTyped; ++t)
+      centres[c][t] =
+          kTypedColumns[t].lo + random.unit() * (kTypedColumns[t].hi - kTypedColumns[t].lo);
+    months[c] = 1 + random.below(12);
+  }
+  // The file appears whole or not at all.
+  kelbow::OutputFiles outputs;
+  std::string err;
+  const std::string path = name + ".csv";
+  std::FILE* out = outputs.open(path, err);
+  if (out == nullptr) return cannotWrite(err);
+  std::string line = "id";
+  for (const TypedColumn& t : kTypedColumns) line += std::string(",") + t.name;
+  line += ",joined";
+  for (long long a = 0; a < shape.attributes; ++a) line += "," + attributeName(a);
+  line += ",class\n";
+  std::fputs(line.c_str(), out);
+  const int idWidth = static_cast<int>(std::to_string(shape.rows).size());
+  auto maybeMissing = [&](const std::string& value) {
+    line += ',';
+    if (missing > 0 && random.unit() < missing) {
+      if (random.below(2) == 0) line += '?';
+    } else {
+      line += value;
+    }
+  };
+  for (long long r = 0; r < shape.rows; ++r) {
+    const long long c = drawCluster(shape, true, r, random);
+    char text[64];
+    std::snprintf(text, sizeof text, "r%0*lld", idWidth, r + 1);
+    line = text;
+    for (size_t t = 0; t < kTyped; ++t) {
+      const TypedColumn& col = kTypedColumns[t];
+      double v = centres[c][t] +
+                 nearZero(random) * (col.relative ? col.spread * centres[c][t] : col.spread);
+      if (random.unit() < shape.noise) v = col.lo + random.unit() * (col.hi - col.lo);
+      v = v < col.lo ? col.lo : v > col.hi ? col.hi : v;
+      std::snprintf(text, sizeof text, "%.*f", col.decimals, v);
+      maybeMissing(text);
+    }
+    const int month = random.unit() < shape.noise ? 1 + random.below(12) : months[c];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", kFirstYear + random.below(kYears), month,
+                  1 + random.below(28));
+    maybeMissing(text);
+    for (long long a = 0; a < shape.attributes; ++a)
+      maybeMissing(valueWord(a, drawCode(shape, plan, c, a, random)));
+    line += "," + className(c) + "\n";
+    std::fputs(line.c_str(), out);
+  }
+  if (!kelbow::OutputFiles::close(out, path, err) || !outputs.commit(err)) return cannotWrite(err);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -259,7 +353,8 @@ int main(int argc, char* argv[]) {
     kNestShare,
     kNoiseColumns,
     kDomainMax,
-    kLabels
+    kLabels,
+    kMixed
   };
   static const option kLong[] = {{"csv", no_argument, nullptr, kCsv},
                                  {"missing", required_argument, nullptr, kMissing},
@@ -270,10 +365,11 @@ int main(int argc, char* argv[]) {
                                  {"noise-columns", required_argument, nullptr, kNoiseColumns},
                                  {"domain-max", required_argument, nullptr, kDomainMax},
                                  {"labels", no_argument, nullptr, kLabels},
+                                 {"mixed", no_argument, nullptr, kMixed},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersion},
                                  {nullptr, 0, nullptr, 0}};
-  bool csv = false, labels = false;
+  bool csv = false, labels = false, mixed = false;
   double missing = 0, imbalance = 0;
   Shape shape;
   opterr = 0;
@@ -304,6 +400,8 @@ int main(int argc, char* argv[]) {
       if (!parseInt(optarg, 2, 1000, shape.domainMax)) return usage("--domain-max needs 2..1000");
     } else if (c == kLabels) {
       labels = true;
+    } else if (c == kMixed) {
+      mixed = true;
     } else if (c == 'h') {
       return kelbow::printHelp(kProgram, kHelp);
     } else if (c == kVersion) {
@@ -313,6 +411,7 @@ int main(int argc, char* argv[]) {
     }
   }
   if (missing > 0 && !csv) return usage("--missing goes with --csv");
+  if (mixed && !csv) return usage("--mixed goes with --csv");
   if (labels && csv) return usage("--labels goes without --csv (the CSV file has a class column)");
   argv += optind - 1;
   argc -= optind - 1;
@@ -344,6 +443,7 @@ int main(int argc, char* argv[]) {
   Random random{static_cast<std::uint64_t>(seed)};
   const Plan plan = drawPlan(shape, random);
 
+  if (mixed) return writeMixedCsv(name, shape, plan, missing, random);
   // The files appear whole or not at all, and replace an earlier table whole.
   kelbow::OutputFiles outputs;
   std::string err;

@@ -49,9 +49,13 @@ constexpr std::string_view kHelp =
     "                         below 100,000 rows, 4 below 1,000,000, then 2; 0 for none)\n"
     "      --seed N           seed of the references and the orders (default 1); the same\n"
     "                         seed gives the same answer\n"
-    "      --reference-rows N rows of a reference table at most (default 100000)\n"
+    "      --reference-rows N rows of a reference table at most (default 50000)\n"
     "  -j, --threads N        threads (default: every processor)\n"
     "  -f, --format FORMAT    text (default) or json, on standard output\n"
+    "  -o, --output FILE      also write the label of every data row at the recommended K\n"
+    "                         to FILE (- for standard output, in place of the answer), as\n"
+    "                         kelbow-labels -o writes them: clusters numbered 1..K by size;\n"
+    "                         every row 1 when there is no structure\n"
     "  -c, --chart FILE       the chart (default: DATA.choose.svg)\n"
     "      --no-chart         write no chart\n"
     "      --record FILE      write the run's record to FILE (kelbow-labels --from FILE\n"
@@ -81,7 +85,7 @@ struct ChooseOptions {
   ChoiceSettings settings;
   bool json = false;
   std::string chart;
-  std::optional<std::string> record;
+  std::optional<std::string> output, record;
   bool haveChart = false, noChart = false, quiet = false;
 };
 
@@ -115,7 +119,7 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
     usageFailure(kProgram, what);
     return Scan::kRefused;
   };
-  for (int c; (c = getopt_long(argc, argv, ":d:n:r:s:j:f:c:qh", kLong, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":d:n:r:s:j:f:o:c:qh", kLong, nullptr)) != -1;) {
     switch (c) {
       case 'd':
         o.data = ::optarg, o.haveData = true;
@@ -153,6 +157,9 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
           o.json = true;
         else if (std::string_view(::optarg) != "text")
           return refuse("--format takes text or json");
+        break;
+      case 'o':
+        o.output = ::optarg;
         break;
       case 'c':
         o.chart = ::optarg, o.haveChart = true;
@@ -253,14 +260,18 @@ int runChoose(int argc, char* argv[]) {
   files.protect(o.desc);
   std::string err;
   std::FILE* chartFile = nullptr;
-  if (!o.noChart && (chartFile = files.open(o.chart, err)) == nullptr)
-    return companionFailure(kProgram, err);
+  std::FILE* labelsFile = nullptr;
   struct Closer {
     std::FILE*& f;
     ~Closer() {
       if (f != nullptr) std::fclose(f);
     }
-  } closer{chartFile};
+  } closeChart{chartFile}, closeLabels{labelsFile};
+  if (!o.noChart && (chartFile = files.open(o.chart, err)) == nullptr)
+    return companionFailure(kProgram, err);
+  const bool labelsToStdout = o.output && *o.output == "-";
+  if (o.output && !labelsToStdout && (labelsFile = files.open(*o.output, err)) == nullptr)
+    return companionFailure(kProgram, err);
 
   std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
   DescriptionText description;
@@ -298,13 +309,26 @@ int runChoose(int argc, char* argv[]) {
     if (!OutputFiles::close(std::exchange(chartFile, nullptr), o.chart, err))
       return companionFailure(kProgram, err);
   }
+  if (o.output) {
+    const std::vector<int> numbers =
+        choice.k > 1 ? table.startNumbersBySize(choice.k) : std::vector<int>(table.startCount(), 1);
+    std::FILE* out = labelsToStdout ? stdout : labelsFile;
+    char line[16];
+    for (int r = 0; r < table.rowCount(); ++r) {
+      const int n = std::snprintf(line, sizeof line, "%d\n", numbers[table.startOfRow(r)]);
+      std::fwrite(line, 1, static_cast<size_t>(n), out);
+    }
+    if (!labelsToStdout && !OutputFiles::close(std::exchange(labelsFile, nullptr), *o.output, err))
+      return companionFailure(kProgram, err);
+  }
   if (o.record && !files.writeWhole(*o.record, table.record(), err))
     return companionFailure(kProgram, err);
-  // The answer goes out before the chart is put in place: when standard output
-  // fails, no chart is left either.
-  if (writeStandardOutput(
-          kProgram, o.json ? jsonAnswer(choice, o.data, chart) : textAnswer(choice, chart)) != 0)
-    return kCompanionFailure;
+  // The answer goes out before the files are put in place: when standard
+  // output fails, no file is left either.
+  const std::string answer = labelsToStdout ? ""
+                             : o.json       ? jsonAnswer(choice, o.data, chart)
+                                            : textAnswer(choice, chart);
+  if (writeStandardOutput(kProgram, answer) != 0) return kCompanionFailure;
   if (!files.commit(err)) return companionFailure(kProgram, err);
   return 0;
 }

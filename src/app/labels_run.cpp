@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,11 +19,18 @@
 #include "analysis/hierarchy.h"
 #include "analysis/road.h"
 #include "app/companion.h"
+#include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/run.h"
+#include "app/table_files.h"
 #include "app/text_progress.h"
+#include "assign/model.h"
+#include "assign/refine.h"
+#include "choose/code_table.h"
 #include "common/error.h"
+#include "input/byte_source.h"
 #include "input/description_text.h"
+#include "input/table_reader.h"
 
 namespace kelbow {
 
@@ -31,7 +39,8 @@ namespace {
 constexpr std::string_view kProgram = "kelbow-labels";
 
 constexpr std::string_view kHelp =
-    "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]]\n"
+    "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]] [--refine]\n"
+    "                     [--model MODEL]\n"
     "       kelbow-labels --from RECORD -k K -o FILE\n"
     "Clusters the table exactly as kelbow does (nothing is appended to DATA.kelbow) and\n"
     "writes the cluster of every data row for K clusters. With -o: one file, one label per\n"
@@ -39,9 +48,13 @@ constexpr std::string_view kHelp =
     "one size in the order of their first rows). Without -o: one snapshot file per level\n"
     "from K clusters down to 2, DATAf<F>nc<N>.hier<k> with labels 0..k-1 (F and N are 20\n"
     "and 800 on tables of 1500 rows or more, else 0 and 0), whose names are printed.\n"
-    "Progress goes to standard error. With --from, the labels come from the record of a\n"
-    "run that kelbow-report or kelbow-choose wrote (--record): the table is not read and\n"
-    "not clustered again, and every level gives the labels of that one run.\n"
+    "With --refine the K clusters of -o and --model are refined: rows move one at a\n"
+    "time to the cluster whose entropy they raise least, pass after pass, and the\n"
+    "entropy before and after and the moves are told on standard error. --model writes\n"
+    "the model of the K clusters for kelbow-assign. Progress goes to standard error.\n"
+    "With --from, the labels come from the record of a run that kelbow-report or\n"
+    "kelbow-choose wrote (--record): the table is not read and not clustered again, and\n"
+    "every level gives the labels of that one run.\n"
     "\n"
     "Options:\n"
     "  -d, --data DATA      the data file\n"
@@ -51,8 +64,12 @@ constexpr std::string_view kHelp =
     "                       output) instead of the snapshot files\n"
     "      --snapshots      with -o, write the snapshot files too (their names are printed\n"
     "                       unless the labels go to standard output)\n"
-    "      --from RECORD    take the clustering from a run's record instead (with -o;\n"
-    "                       without -d and -n)\n"
+    "      --refine         refine the partition at K (needs -o or --model)\n"
+    "      --passes N       with --refine, at most N passes over the rows (default 20)\n"
+    "      --model MODEL    write the model of the K clusters (encoding from DATA's\n"
+    "                       .codes, .names and .missing when they exist) to MODEL\n"
+    "      --from RECORD    take the clustering from a run's record instead (with -k and\n"
+    "                       -o; without -d, -n, --snapshots, --refine and --model)\n"
     "  -h, --help           show this help and exit\n"
     "      --version        show the version and exit\n"
     "\n"
@@ -69,9 +86,17 @@ constexpr std::string_view kHelp =
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 6\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4 --refine \\\n"
+    "      --model critters.model\n"
     "  kelbow-labels --from critters.run -k 2 -o critters.k2\n";
 
-enum LongOnly { kSnapshotsOption = kFirstLongOnly, kFromOption };
+enum LongOnly {
+  kSnapshotsOption = kFirstLongOnly,
+  kRefineOption,
+  kPassesOption,
+  kModelOption,
+  kFromOption
+};
 
 bool parseClusters(const char* text, int& k) {
   char* end = nullptr;
@@ -85,8 +110,10 @@ bool parseClusters(const char* text, int& k) {
 struct LabelsOptions {
   std::string data, desc, clusters;
   bool haveData = false, haveDesc = false, haveClusters = false;
-  std::optional<std::string> output, from;
-  bool snapshots = false;
+  std::optional<std::string> output, model, from;
+  bool snapshots = false, refine = false;
+  int passes = kDefaultPassLimit;
+  bool havePasses = false;
 };
 
 Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
@@ -95,6 +122,9 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
                                  {"clusters", required_argument, nullptr, 'k'},
                                  {"output", required_argument, nullptr, 'o'},
                                  {"snapshots", no_argument, nullptr, kSnapshotsOption},
+                                 {"refine", no_argument, nullptr, kRefineOption},
+                                 {"passes", required_argument, nullptr, kPassesOption},
+                                 {"model", required_argument, nullptr, kModelOption},
                                  {"from", required_argument, nullptr, kFromOption},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersionOption},
@@ -117,6 +147,25 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
       case kSnapshotsOption:
         o.snapshots = true;
         break;
+      case kRefineOption:
+        o.refine = true;
+        break;
+      case kPassesOption: {
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(::optarg, &end, 10);
+        if (end == ::optarg || *end != '\0' || errno != 0 || n < 1 || n > INT_MAX) {
+          usageFailure(kProgram,
+                       std::string("--passes '") + ::optarg + "' is not a count of at least 1");
+          return Scan::kRefused;
+        }
+        o.passes = static_cast<int>(n);
+        o.havePasses = true;
+        break;
+      }
+      case kModelOption:
+        o.model = ::optarg;
+        break;
       case kFromOption:
         o.from = ::optarg;
         break;
@@ -129,9 +178,11 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
     return Scan::kRefused;
   }
   if (o.from) {
-    if (o.haveData || o.haveDesc || !o.haveClusters || !o.output || o.snapshots) {
+    if (o.haveData || o.haveDesc || !o.haveClusters || !o.output || o.snapshots || o.refine ||
+        o.model || o.havePasses) {
       usageFailure(kProgram,
-                   "--from RECORD goes with -k K and -o FILE, without -d, -n and --snapshots");
+                   "--from RECORD goes with -k K and -o FILE, without -d, -n, --snapshots, "
+                   "--refine and --model");
       return Scan::kRefused;
     }
     return Scan::kRun;
@@ -145,7 +196,24 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
                  "--snapshots goes with -o (without -o the snapshot files are written anyway)");
     return Scan::kRefused;
   }
+  if (o.refine && !o.output && !o.model) {
+    usageFailure(kProgram, "--refine goes with -o or --model (the snapshots are the hierarchy's)");
+    return Scan::kRefused;
+  }
+  if (o.havePasses && !o.refine) {
+    usageFailure(kProgram, "--passes goes with --refine");
+    return Scan::kRefused;
+  }
   return Scan::kRun;
+}
+
+// Writes one label per row, one a line.
+void writeRowLabels(std::FILE* out, const std::vector<int>& labels) {
+  char line[16];
+  for (int label : labels) {
+    const int n = std::snprintf(line, sizeof line, "%d\n", label);
+    std::fwrite(line, 1, static_cast<size_t>(n), out);
+  }
 }
 
 // Writes the label of every data row, ofStart[its starting cluster], one a line.
@@ -211,7 +279,9 @@ int runLabels(int argc, char* argv[]) {
   OutputFiles kept;
   kept.protect(o.data);
   kept.protect(o.desc);
-  if (o.from) kept.protect(*o.from);
+  std::string base = o.data;  // the table's other files are BASE.codes, ...
+  if (base.size() > 5 && base.ends_with(".data")) base.resize(base.size() - 5);
+  for (const char* ext : {".codes", ".names", ".missing", ".labels"}) kept.protect(base + ext);
   const bool toStdout = o.output && *o.output == "-";
   const bool snapshots = !o.output || o.snapshots;
   std::string err;
@@ -230,6 +300,7 @@ int runLabels(int argc, char* argv[]) {
   Hierarchy hierarchy;
   std::string snapshotBase;  // DATAf<F>nc<N>.hier
   if (o.from) {
+    kept.protect(*o.from);
     if (!readRecord(*o.from, hierarchy)) return kCompanionFailure;
     if (k > hierarchy.startCount())
       return companionFailure(kProgram, std::to_string(k) +
@@ -293,12 +364,47 @@ int runLabels(int argc, char* argv[]) {
     for (int level = k + 1; level <= hierarchy.startCount(); ++level)
       kept.removeAtCommit(snapshotBase + std::to_string(level));
   }
+  std::vector<int> labels;  // refined, or the cut's when a model needs them
+  if (o.refine || o.model) {
+    std::unique_ptr<CodeTable> table;
+    if (!readCodeTable(o.desc, o.data, table, err)) {
+      while (!err.empty() && err.back() == '\n') err.pop_back();
+      return companionFailure(kProgram, err);
+    }
+    if (table->rowCount() != hierarchy.rowCount())
+      return companionFailure(kProgram, o.data + ": changed while it was read (" +
+                                            std::to_string(table->rowCount()) + " rows, then " +
+                                            std::to_string(hierarchy.rowCount()) + ")");
+    const HeldRows rows(*table);
+    labels = hierarchy.labels(k);
+    const std::vector<int>& sizes = table->description().domainSizes;
+    if (o.refine) {
+      std::string what;
+      labels = refineCut(rows, sizes, k, labels, o.passes, what);
+      companionFailure(kProgram, what);
+    }
+    if (o.model) {
+      Encoding encoding;
+      if (!readEncoding(base, sizes, encoding, err)) return companionFailure(kProgram, err);
+      std::vector<int> zeroBased(labels);
+      for (int& l : zeroBased) --l;
+      if (!kept.writeWhole(*o.model, modelJson(trainModel(rows, std::move(encoding), k, zeroBased)),
+                           err))
+        return companionFailure(kProgram, err);
+    }
+  }
   if (o.output) {
     const std::vector<int> numbers = hierarchy.startNumbersBySize(k);
     if (toStdout) {
-      writeLabels(stdout, hierarchy, numbers);
+      if (o.refine)
+        writeRowLabels(stdout, labels);
+      else
+        writeLabels(stdout, hierarchy, numbers);
     } else {
-      writeLabels(labelsFile, hierarchy, numbers);
+      if (o.refine)
+        writeRowLabels(labelsFile, labels);
+      else
+        writeLabels(labelsFile, hierarchy, numbers);
       if (!OutputFiles::close(std::exchange(labelsFile, nullptr), *o.output, err))
         return companionFailure(kProgram, err);
     }

@@ -15,7 +15,7 @@
 
 #include "app/companion.h"
 #include "app/output_files.h"
-#include "app/table_text.h"
+#include "app/table_files.h"
 #include "common/message_text.h"
 #include "input/table_reader.h"
 #include "profile/cluster_profile.h"
@@ -319,10 +319,12 @@ int Run::go() {
     while (!err.empty() && err.back() == '\n') err.pop_back();
     if (!ok) return fail(err);
   }
-  if (files.codes && !parseCodes(base + ".codes", *files.codes, desc_, report_.values, err))
+  if (files.codes &&
+      !parseCodes(base + ".codes", *files.codes, desc_.domainSizes, report_.values, err))
     return fail(err);
   if (files.names) {
-    if (!parseNames(base + ".names", *files.names, desc_, report_.attributeNames, err))
+    if (!parseNames(base + ".names", *files.names, desc_.attributeCount, report_.attributeNames,
+                    err))
       return fail(err);
   } else {
     for (int a = 1; a <= desc_.attributeCount; ++a)
@@ -335,7 +337,12 @@ int Run::go() {
       companionFailure(kProgram, "warning: " + base + ".missing is left aside: without " + base +
                                      ".codes the values are codes, not the markers it lists");
     } else {
-      isMissing = missingMarks(report_.values, markers);
+      const std::set<std::string> marked(markers.begin(), markers.end());
+      for (const auto& values : report_.values) {
+        std::vector<bool> m;
+        for (const std::string& v : values) m.push_back(marked.count(v) > 0);
+        isMissing.push_back(std::move(m));
+      }
     }
   }
   if (!scanLabels(err)) return fail(err);

@@ -19,9 +19,12 @@
 
 #include "app/companion.h"
 #include "app/csv_run.h"
+#include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
-#include "app/table_text.h"
+#include "app/table_files.h"
+#include "assign/model.h"
+#include "assign/refine.h"
 #include "choose/choose.h"
 #include "common/error.h"
 #include "common/temporary_files.h"
@@ -63,6 +66,13 @@ constexpr std::string_view kHelp =
     "  -m, --missing LIST     markers of a missing value, separated by commas\n"
     "      --trim             strip blanks around unquoted fields\n"
     "      --split-chars COL  one attribute per character of this column\n"
+    "      --names LIST       the column names, separated by commas\n"
+    "      --categorical COLS keep these columns as categories, whatever they hold\n"
+    "      --bins N, --bins COL=N, --cut COL=E1,E2,..\n"
+    "                         how numeric columns are cut into bins (default 6 bins)\n"
+    "      --dates COL=PARTS  make categories of this date column (month, weekday, ...)\n"
+    "      --decimal-comma, --decimal-point, --day-first\n"
+    "                         how numbers and dates are read\n"
     "Options of the choice (as kelbow-choose's):\n"
     "  -k, --clusters K       report K clusters (2 to 30) whatever the recommendation\n"
     "  -r, --references R     reference tables (default 10)\n"
@@ -79,6 +89,11 @@ constexpr std::string_view kHelp =
     "      --record FILE      write the clustering's record to FILE as well (kelbow-labels\n"
     "                         --from FILE labels any level from it without clustering again)\n"
     "      --table NAME       keep the encoded table as NAME.data, NAME.desc, ...\n"
+    "      --refine           refine the K clusters as kelbow-labels --refine does (rows\n"
+    "                         move to the cluster whose entropy they raise least; the\n"
+    "                         table is held in memory for it)\n"
+    "      --passes N         with --refine, at most N passes over the rows (default 20)\n"
+    "      --model FILE       write the model of the K clusters for kelbow-assign\n"
     "  -q, --quiet            no progress, and no notes on the encoding\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -104,6 +119,30 @@ enum LongOnly {
   kTypicalOption,
   kRecordOption,
   kTableOption,
+  kRefineOption,
+  kPassesOption,
+  kModelOption,
+  // kelbow-csv's options that are handed on as they are.
+  kNamesOption,
+  kCategoricalOption,
+  kBinsOption,
+  kCutOption,
+  kDatesOption,
+  kDecimalCommaOption,
+  kDecimalPointOption,
+  kDayFirstOption,
+};
+
+// The kelbow-csv options handed on as they are, by their code.
+constexpr std::pair<int, const char*> kHandedOn[] = {
+    {kNamesOption, "--names"},
+    {kCategoricalOption, "--categorical"},
+    {kBinsOption, "--bins"},
+    {kCutOption, "--cut"},
+    {kDatesOption, "--dates"},
+    {kDecimalCommaOption, "--decimal-comma"},
+    {kDecimalPointOption, "--decimal-point"},
+    {kDayFirstOption, "--day-first"},
 };
 
 constexpr int kDefaultTop = 5;
@@ -128,7 +167,10 @@ struct ReportOptions {
   bool ordersGiven = false;
   ChoiceSettings settings;
   int top = kDefaultTop, typical = kDefaultTypical;
-  std::optional<std::string> record, table;
+  std::optional<std::string> record, table, model;
+  bool refine = false;
+  int passes = kDefaultPassLimit;
+  bool passesGiven = false;
   bool quiet = false;
 };
 
@@ -159,6 +201,14 @@ Scan scanOptions(int argc, char* argv[], ReportOptions& o) {
       {"missing", required_argument, nullptr, 'm'},
       {"trim", no_argument, nullptr, kTrimOption},
       {"split-chars", required_argument, nullptr, kSplitOption},
+      {"names", required_argument, nullptr, kNamesOption},
+      {"categorical", required_argument, nullptr, kCategoricalOption},
+      {"bins", required_argument, nullptr, kBinsOption},
+      {"cut", required_argument, nullptr, kCutOption},
+      {"dates", required_argument, nullptr, kDatesOption},
+      {"decimal-comma", no_argument, nullptr, kDecimalCommaOption},
+      {"decimal-point", no_argument, nullptr, kDecimalPointOption},
+      {"day-first", no_argument, nullptr, kDayFirstOption},
       {"clusters", required_argument, nullptr, 'k'},
       {"references", required_argument, nullptr, 'r'},
       {"orders", required_argument, nullptr, 's'},
@@ -170,6 +220,9 @@ Scan scanOptions(int argc, char* argv[], ReportOptions& o) {
       {"typical", required_argument, nullptr, kTypicalOption},
       {"record", required_argument, nullptr, kRecordOption},
       {"table", required_argument, nullptr, kTableOption},
+      {"refine", no_argument, nullptr, kRefineOption},
+      {"passes", required_argument, nullptr, kPassesOption},
+      {"model", required_argument, nullptr, kModelOption},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption},
@@ -265,10 +318,29 @@ Scan scanOptions(int argc, char* argv[], ReportOptions& o) {
       case kTableOption:
         o.table = ::optarg;
         break;
+      case kRefineOption:
+        o.refine = true;
+        break;
+      case kPassesOption:
+        if (!parseCount(::optarg, 1, INT_MAX, v))
+          return refuse("--passes takes a number of at least 1");
+        o.passes = static_cast<int>(v);
+        o.passesGiven = true;
+        break;
+      case kModelOption:
+        o.model = ::optarg;
+        break;
       case 'q':
         o.quiet = true;
         break;
       default:
+        if (const auto* on = std::find_if(std::begin(kHandedOn), std::end(kHandedOn),
+                                          [&](const auto& h) { return h.first == c; });
+            on != std::end(kHandedOn)) {
+          o.csv.push_back(on->second);
+          if (::optarg != nullptr) o.csv.push_back(::optarg);
+          break;
+        }
         return commonOption(c, argv, kProgram, kHelp);
     }
   }
@@ -281,19 +353,24 @@ Scan scanOptions(int argc, char* argv[], ReportOptions& o) {
   }
   if (o.prefix.empty() || o.prefix.back() == '/') return refuse("the output PREFIX names no file");
   if (o.table && o.table->empty()) return refuse("the --table NAME is empty");
+  if (o.passesGiven && !o.refine) return refuse("--passes goes with --refine");
   return Scan::kRun;
 }
 
-// The cluster 1 .. k of every row, read from the hierarchy (no copy of four
-// bytes a row besides the one the hierarchy holds).
+// The cluster 1 .. k of every row: read from the hierarchy (no copy of four
+// bytes a row besides the one the hierarchy holds), or the refined labels.
 class RowLabels {
  public:
-  RowLabels(const Hierarchy& h, int k) : h_(h), ofStart_(h.startNumbersBySize(k)) {}
-  int operator[](int r) const { return ofStart_[h_.startOfRow(r)]; }
+  RowLabels(const Hierarchy& h, int k, std::vector<int> refined)
+      : h_(h), ofStart_(h.startNumbersBySize(k)), refined_(std::move(refined)) {}
+  int operator[](int r) const {
+    return refined_.empty() ? ofStart_[h_.startOfRow(r)] : refined_[r];
+  }
 
  private:
   const Hierarchy& h_;
   std::vector<int> ofStart_;
+  std::vector<int> refined_;  // empty unless refined
 };
 
 // Files of this run outside its output set: the encoded table and a copy of
@@ -355,8 +432,7 @@ class Run {
   Scratch scratch_;
   CsvDecisions decided_;
   TableDescription desc_;
-  std::vector<std::string> names_;
-  std::vector<std::vector<std::string>> values_;  // escaped, as the codes file holds them
+  Encoding encoding_;  // names, raw values and missing markers of the table
   std::vector<std::vector<bool>> isMissing_;
 };
 
@@ -405,15 +481,15 @@ bool Run::readTable(std::string& err) {
   const bool ok = readDescription(*in, tableBase_ + ".desc", desc_, err);
   while (!err.empty() && err.back() == '\n') err.pop_back();
   if (!ok) return false;
-  std::vector<std::string> lines;
-  if (!readLines(tableBase_ + ".codes", lines, err) ||
-      !parseCodes(tableBase_ + ".codes", lines, desc_, values_, err) ||
-      !readLines(tableBase_ + ".names", lines, err) ||
-      !parseNames(tableBase_ + ".names", lines, desc_, names_, err))
-    return false;
-  std::optional<std::vector<std::string>> markers;
-  if (!readLinesIfThere(tableBase_ + ".missing", markers, err)) return false;
-  if (markers) isMissing_ = missingMarks(values_, *markers);
+  if (!readEncoding(tableBase_, desc_.domainSizes, encoding_, err)) return false;
+  if (encoding_.missing.empty()) return true;
+  for (const auto& values : encoding_.values) {
+    std::vector<bool> marked;
+    for (const std::string& v : values)
+      marked.push_back(std::find(encoding_.missing.begin(), encoding_.missing.end(), v) !=
+                       encoding_.missing.end());
+    isMissing_.push_back(std::move(marked));
+  }
   return true;
 }
 
@@ -536,6 +612,7 @@ std::string Run::answer(const ClusterReport& r) const {
   }
   out += "wrote " + r.clustersFile + ", " + r.htmlFile + ", " + r.jsonFile;
   if (!r.recordFile.empty()) out += ", " + r.recordFile;
+  if (!r.modelFile.empty()) out += ", " + r.modelFile;
   if (o_.table) out += ", " + *o_.table + ".data (and the table's other files)";
   return out + "\n";
 }
@@ -549,8 +626,9 @@ int Run::go() {
   report.htmlFile = o_.prefix + ".report.html";
   report.jsonFile = o_.prefix + ".report.json";
   if (o_.record) report.recordFile = *o_.record;
-  for (const std::string* path :
-       {&report.clustersFile, &report.htmlFile, &report.jsonFile, &report.recordFile}) {
+  if (o_.model) report.modelFile = *o_.model;
+  for (const std::string* path : {&report.clustersFile, &report.htmlFile, &report.jsonFile,
+                                  &report.recordFile, &report.modelFile}) {
     if (!path->empty() && files.isProtected(*path))
       return fail(*path +
                   ": is the input FILE and is never written over; choose another -o PREFIX");
@@ -601,18 +679,37 @@ int Run::go() {
   if (report.k > table.startCount())
     return fail(name_ + ": -k " + std::to_string(report.k) + ": the table has only " +
                 std::to_string(table.startCount()) + " starting clusters");
-  const RowLabels labels(table, report.k);
+  std::vector<int> refined;
+  if (o_.refine || o_.model) {
+    std::unique_ptr<CodeTable> held;
+    if (!readCodeTable(tableBase_ + ".desc", tableBase_ + ".data", held, err)) {
+      while (!err.empty() && err.back() == '\n') err.pop_back();
+      return fail(err);
+    }
+    const HeldRows rows(*held);
+    std::vector<int> labels = table.labels(report.k);
+    if (o_.refine) {
+      labels = refineCut(rows, desc_.domainSizes, report.k, labels, o_.passes, report.refinement);
+      if (!o_.quiet) companionFailure(kProgram, report.refinement);
+    }
+    if (o_.model) {
+      for (int& l : labels) --l;
+      if (!files.writeWhole(*o_.model, modelJson(trainModel(rows, encoding_, report.k, labels)),
+                            err))
+        return fail(err);
+      for (int& l : labels) ++l;
+    }
+    if (o_.refine) refined = std::move(labels);
+  }
+  const RowLabels labels(table, report.k, std::move(refined));
 
   ClusterCounts counts(report.k, desc_.domainSizes);
   if (!countClusters(labels, counts, err)) return fail(err);
   report.inputName = name_;
   report.version = kVersion;
   report.rows = desc_.rows;
-  for (const std::string& n : names_) report.attributeNames.push_back(unescapeValue(n));
-  for (const auto& attribute : values_) {
-    report.values.emplace_back();
-    for (const std::string& v : attribute) report.values.back().push_back(unescapeValue(v));
-  }
+  report.attributeNames = encoding_.names;
+  report.values = encoding_.values;
   report.isMissing = isMissing_;
   report.clusters = profileClusters(counts, isMissing_, o_.top);
   testDistinctiveValues(counts, report.clusters);

@@ -30,6 +30,8 @@ std::string evidenceJson(const LevelEvidence& e, const Choice& c) {
       "{\"k\": " + std::to_string(e.k) + ", \"value\": " + jsonNumber(e.value, 9) +
       ", \"reference_mean\": " + jsonNumber(e.referenceMean, 9) +
       ", \"reference_sd\": " + jsonNumber(e.referenceSd, 9) + ", \"z\": " + jsonNumber(e.z, 3) +
+      ", \"reduction\": " + jsonNumber(e.reduction, 9) +
+      ", \"reference_reduction\": " + jsonNumber(e.referenceReduction, 9) +
       ", \"supported\": " + (e.supported ? "true" : "false") +
       ", \"orders_supported\": " + std::to_string(e.ordersSupported) +
       ", \"orders\": " + std::to_string(c.orders) +

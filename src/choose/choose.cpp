@@ -22,20 +22,25 @@ namespace {
 constexpr int kFirstK = 2;
 constexpr int kLastK = kKelbowValues + 1;  // 30
 
-// The support rule. A K is supported when the table's kelbow value there is
-//  - at least kMinZ reference standard deviations above the references' mean,
-//    at K and at both its neighbours: the greedy merge finds sham structure in
-//    tables without any too, and where its small peaks fall moves by one K from
-//    run to run, so a value must clear all three;
-//  - at least kMinExcess above the highest of those three means (a difference of
+// The support rule. A K is supported by a run when
+//  - its kelbow value at K stands at least kMinZ reference standard deviations
+//    and at least kMinExcess above the references' mean at K (a difference of
 //    normalised expected entropies: below it the rise is too small to matter,
-//    however steady the references are), and
-//  - at least kMinShareOfTop of the table's highest value at any K.
+//    however steady the references are), and is at least kMinShareOfTop of the
+//    run's highest value at any K: the curve has a real corner at K; and
+//  - its expected entropy falls from 1 to K clusters at least kMinReduction
+//    times as far as the references' does: the clusters at K hold structure,
+//    not the sham corners the greedy merge finds in tables without any too
+//    (those fall as far as the references, give or take a tenth).
 // K = 30 is never supported: its value needs the curve at 33 clusters, and a
 // rise there may go on.
 constexpr double kMinZ = kChoiceMinZ;
 constexpr double kMinExcess = 0.001;
 constexpr double kMinShareOfTop = 0.05;
+constexpr double kMinReduction = 1.4;
+// A K is recommended when at least this share of the runs (the table in its
+// own order and in the other orders) supports it.
+constexpr double kStableShare = 2.0 / 3.0;
 // Reference spreads below this are taken as this, so that a z stays finite when
 // every reference gives the same value.
 constexpr double kMinSd = 1e-9;
@@ -52,19 +57,52 @@ std::vector<double> kelbowValues(const float* curve) {
 
 // Which K of `values` (one per K = 2 .. 30) the rule supports, against the
 // references' mean and spread at each K.
-std::vector<bool> supportedLevels(const std::vector<double>& values,
-                                  const std::vector<double>& mean, const std::vector<double>& sd) {
-  const int last = static_cast<int>(values.size()) - 1;  // K = 30, never supported
-  const double top = *std::max_element(values.begin(), values.end() - 1);
-  std::vector<bool> out(values.size(), false);
-  for (int i = 0; i < last; ++i) {
-    double bar = -HUGE_VAL, base = -HUGE_VAL;
-    for (int j = std::max(0, i - 1); j <= std::min(last - 1, i + 1); ++j) {
-      bar = std::max(bar, mean[j] + kMinZ * std::max(sd[j], kMinSd));
-      base = std::max(base, mean[j]);
+// What the references say at every K: the mean and spread of their kelbow
+// values, and how far their mean expected entropy falls from 1 to K clusters.
+struct ReferenceLevels {
+  std::vector<double> mean, sd, reduction;
+};
+
+ReferenceLevels referenceLevels(const std::vector<std::vector<float>>& references) {
+  ReferenceLevels r{std::vector<double>(kKelbowValues, 0), std::vector<double>(kKelbowValues, 0),
+                    std::vector<double>(kKelbowValues, 0)};
+  const int n = static_cast<int>(references.size());
+  if (n == 0) return r;
+  std::vector<std::vector<double>> values;
+  for (const auto& c : references) values.push_back(kelbowValues(c.data()));
+  for (int i = 0; i < kKelbowValues; ++i) {
+    double curveAtOne = 0, curveAtK = 0;
+    for (int j = 0; j < n; ++j) {
+      r.mean[i] += values[j][i];
+      curveAtOne += references[j][1];
+      curveAtK += references[j][i + kFirstK];
     }
-    out[i] =
-        values[i] >= bar && values[i] - base >= kMinExcess && values[i] >= kMinShareOfTop * top;
+    r.mean[i] /= n;
+    r.reduction[i] = (curveAtOne - curveAtK) / n;
+    for (const auto& v : values) r.sd[i] += (v[i] - r.mean[i]) * (v[i] - r.mean[i]);
+    r.sd[i] = n > 1 ? std::sqrt(r.sd[i] / (n - 1)) : 0;
+  }
+  return r;
+}
+
+// How many times as far as the references' the curve falls from 1 to K clusters.
+double reductionRatio(const float* curve, const ReferenceLevels& refs, int i) {
+  const double own = static_cast<double>(curve[1]) - curve[i + kFirstK];
+  const double theirs = refs.reduction[i];
+  if (theirs > 0) return own / theirs;
+  return own > 0 ? HUGE_VAL : 0;
+}
+
+// Which K = 2 .. 30 a run with this curve supports.
+std::vector<bool> supportedLevels(const float* curve, const ReferenceLevels& refs) {
+  const std::vector<double> values = kelbowValues(curve);
+  const int last = kKelbowValues - 1;  // K = 30, never supported
+  const double top = *std::max_element(values.begin(), values.end() - 1);
+  std::vector<bool> out(kKelbowValues, false);
+  for (int i = 0; i < last; ++i) {
+    const double excess = values[i] - refs.mean[i];
+    out[i] = excess >= kMinZ * std::max(refs.sd[i], kMinSd) && excess >= kMinExcess &&
+             values[i] >= kMinShareOfTop * top && reductionRatio(curve, refs, i) >= kMinReduction;
   }
   return out;
 }
@@ -102,38 +140,45 @@ int defaultOrders(long long rows) {
 
 void judge(const float* curve, const std::vector<std::vector<float>>& references,
            const std::vector<std::vector<float>>& orderCurves, Choice& choice) {
+  const ReferenceLevels refs = referenceLevels(references);
   const std::vector<double> values = kelbowValues(curve);
-  const int r = static_cast<int>(references.size());
-  std::vector<double> mean(kKelbowValues, 0), sd(kKelbowValues, 0);
-  std::vector<std::vector<double>> refValues;
-  for (const auto& c : references) refValues.push_back(kelbowValues(c.data()));
-  for (int i = 0; i < kKelbowValues; ++i) {
-    for (const auto& v : refValues) mean[i] += v[i];
-    if (r > 0) mean[i] /= r;
-    for (const auto& v : refValues) sd[i] += (v[i] - mean[i]) * (v[i] - mean[i]);
-    sd[i] = r > 1 ? std::sqrt(sd[i] / (r - 1)) : 0;
-  }
-  const std::vector<bool> supported = supportedLevels(values, mean, sd);
+  const std::vector<bool> supported = supportedLevels(curve, refs);
   choice.levels.assign(kKelbowValues, {});
   for (int i = 0; i < kKelbowValues; ++i) {
     LevelEvidence& e = choice.levels[i];
     e.k = i + kFirstK;
     e.value = values[i];
-    e.referenceMean = mean[i];
-    e.referenceSd = sd[i];
-    e.z = (values[i] - mean[i]) / std::max(sd[i], kMinSd);
+    e.referenceMean = refs.mean[i];
+    e.referenceSd = refs.sd[i];
+    e.z = (values[i] - refs.mean[i]) / std::max(refs.sd[i], kMinSd);
+    e.reduction = static_cast<double>(curve[1]) - curve[i + kFirstK];
+    e.referenceReduction = refs.reduction[i];
     e.supported = supported[i];
   }
   for (const auto& c : orderCurves) {
-    const std::vector<bool> there = supportedLevels(kelbowValues(c.data()), mean, sd);
+    const std::vector<bool> there = supportedLevels(c.data(), refs);
     for (int i = 0; i < kKelbowValues; ++i) choice.levels[i].ordersSupported += there[i];
   }
-  // The recommendation: the finest supported K. A coarser supported K is a
-  // grouping of the finer clusters (nested structure): both are listed.
+  // The candidates are the K the table supports in its own order, finest
+  // first. The recommendation is the finest of them that holds in most row
+  // orders (a corner that comes and goes with the order of the rows is a split
+  // of one cluster that the merge happened to find), or the finest when none
+  // does. A coarser candidate groups the recommended clusters (nested
+  // structure): both are listed.
   choice.candidates.clear();
   for (int k = kLastK; k >= kFirstK; --k)
     if (choice.at(k).supported) choice.candidates.push_back(k);
+  const double runs = 1.0 + static_cast<double>(orderCurves.size());
   choice.k = choice.candidates.empty() ? 1 : choice.candidates.front();
+  for (int k : choice.candidates) {
+    if ((1 + choice.at(k).ordersSupported) >= kStableShare * runs - 1e-9) {
+      choice.k = k;
+      break;
+    }
+  }
+  // The recommendation first.
+  std::stable_partition(choice.candidates.begin(), choice.candidates.end(),
+                        [&](int k) { return k == choice.k; });
 }
 
 bool chooseClusters(const TableDescription& desc, RowSource& rows, const ChoiceSettings& settings,

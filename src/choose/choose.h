@@ -8,7 +8,8 @@
 // when the table's kelbow value at K stands clearly above what the references
 // give there (rule in supportedAt); when no K is, the answer is that the table
 // has no cluster structure (K = 1). The runs besides the first are independent
-// and spread over threads.
+// and spread over threads. The rule, its thresholds and how they were chosen
+// are set out in choose.cpp and docs/CHOOSING.md.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,10 @@ struct ChoiceSettings {
   std::uint64_t seed = 1;
   int threads = 0;  // 0: every processor this process may use
   // Rows of a reference table at most (never below the large-table road's
-  // threshold when the table takes that road): beyond some 10^5 rows a
-  // structureless table's curve no longer changes with its size.
-  long long referenceRows = 100000;
+  // threshold when the table takes that road): beyond some 5 x 10^4 rows a
+  // structureless table's curve changes little with its size, and a smaller
+  // reference makes the test stricter, not looser.
+  long long referenceRows = 50000;
 };
 
 inline constexpr int kDefaultReferences = 10;
@@ -44,7 +46,9 @@ struct LevelEvidence {
   double value = 0;          // the table's kelbow value (line K - 1 of the block)
   double referenceMean = 0;  // the references' values at K
   double referenceSd = 0;
-  double z = 0;  // (value - referenceMean) / referenceSd, bounded (see kMaxZ)
+  double z = 0;                   // (value - referenceMean) / referenceSd
+  double reduction = 0;           // the table's expected entropy at 1 cluster less at K
+  double referenceReduction = 0;  // the same of the references, on average
   bool supported = false;
   int ordersSupported = 0;  // other row orders in which K is supported too
   double agreement = -2;    // mean adjusted Rand index of those orders' labels

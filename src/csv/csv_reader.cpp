@@ -34,6 +34,7 @@ bool CsvReader::fill() {
   const size_t want = buffer_.size() - len_;
   const size_t got = std::fread(buffer_.data() + len_, 1, want, in_);
   len_ += got;
+  if (copy_ && got > 0) copy_({buffer_.data() + len_ - got, got});
   if (got < want) {
     eof_ = true;
     if (std::ferror(in_)) readError_ = true;
@@ -191,6 +192,29 @@ DelimiterGuess detectDelimiter(std::string_view head, bool whole, bool trim) {
 std::string delimiterName(char d) {
   if (d == '\t') return "tab";
   return std::string("'") + d + "'";
+}
+
+bool parseDelimiter(std::string_view text, char& d) {
+  if (text == "tab" || text == "\\t" || text == "TAB") {
+    d = '\t';
+  } else if (text.size() == 1) {
+    d = text[0];
+  } else {
+    return false;
+  }
+  return d != '"' && d != '\n' && d != '\r';
+}
+
+std::string csvField(std::string_view field, char delimiter) {
+  bool quote = false;
+  for (char c : field) quote = quote || c == delimiter || c == '"' || c == '\n' || c == '\r';
+  if (!quote) return std::string(field);
+  std::string out = "\"";
+  for (char c : field) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
 }
 
 }  // namespace kelbow

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ class CsvReader {
   std::string_view lineEnd() const { return std::string_view(raw_).substr(rawFields_); }
   // Whether the input started with a UTF-8 byte order mark (passed over).
   bool hadByteOrderMark() const { return byteOrderMark_; }
+  // Hands every block read from the stream to `copy` as well (the caller keeps
+  // a copy of an input it cannot read twice); an empty function stops that.
+  void setCopy(std::function<void(std::string_view)> copy) { copy_ = std::move(copy); }
 
   enum class Result { kRecord, kEnd, kBad };
 
@@ -70,6 +74,7 @@ class CsvReader {
 
   std::FILE* in_;
   std::string fileName_;
+  std::function<void(std::string_view)> copy_;
   std::vector<char> buffer_;
   size_t pos_ = 0;
   size_t len_ = 0;
@@ -98,6 +103,14 @@ struct DelimiterGuess {
 // of `head` into the same number (at least 2) of fields, the most fields
 // winning and ',' then ';' then TAB breaking ties. Falls back to ','.
 DelimiterGuess detectDelimiter(std::string_view head, bool whole, bool trim);
+
+// A delimiter named on a command line: one byte, or "tab" (also "TAB", "\\t");
+// never a quote or a line end.
+bool parseDelimiter(std::string_view text, char& d);
+
+// One field of a record to write: as it is, or between double quotes (inner
+// quotes doubled) when it holds the delimiter, a quote or a line end.
+std::string csvField(std::string_view field, char delimiter);
 
 // The printable name of a delimiter for messages: ',' ';' "tab" or the byte.
 std::string delimiterName(char d);

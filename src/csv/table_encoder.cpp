@@ -1,5 +1,6 @@
 #include "csv/table_encoder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <set>
@@ -41,8 +42,40 @@ TableEncoder::TableEncoder(std::vector<ColumnRole> roles, std::vector<std::strin
                            long long valueLimit, long namesLine)
     : roles_(std::move(roles)),
       names_(std::move(names)),
+      bins_(roles_.size()),
+      marks_(roles_.size(), DecimalMark::kPoint),
+      dates_(roles_.size()),
       valueLimit_(valueLimit),
       namesLine_(namesLine) {}
+
+void TableEncoder::setBins(size_t col, ValueBins bins, DecimalMark mark) {
+  roles_[col] = ColumnRole::kBinned;
+  bins_[col] = std::move(bins);
+  marks_[col] = mark;
+}
+
+void TableEncoder::setDateParts(size_t col, std::vector<DatePart> parts,
+                                std::vector<std::vector<int>> values, bool dayFirst) {
+  roles_[col] = ColumnRole::kDateParts;
+  dates_[col] = {std::move(parts), std::move(values), dayFirst};
+}
+
+void TableEncoder::stopCoding(size_t a) {
+  if (std::find(stopped_.begin(), stopped_.end(), a) != stopped_.end()) return;
+  values_ -= static_cast<long long>(codes_[a].values().size());
+  codes_[a] = AttributeCodes();
+  stopped_.push_back(a);
+}
+
+bool TableEncoder::stopped(size_t a) const {
+  return std::find(stopped_.begin(), stopped_.end(), a) != stopped_.end();
+}
+
+bool TableEncoder::isMissing(std::string_view value) const {
+  for (const std::string& m : missing_)
+    if (m == value) return true;
+  return false;
+}
 
 bool TableEncoder::layOut(const std::vector<std::string>& fields, std::string& err) {
   splitLengths_.assign(roles_.size(), 0);
@@ -50,6 +83,20 @@ bool TableEncoder::layOut(const std::vector<std::string>& fields, std::string& e
     if (roles_[col] == ColumnRole::kAttribute) {
       attributeNames_.push_back(names_[col]);
       attributeColumns_.push_back(col);
+      codes_.emplace_back();
+    } else if (roles_[col] == ColumnRole::kBinned) {
+      attributeNames_.push_back(names_[col]);
+      attributeColumns_.push_back(col);
+      AttributeCodes& c = codes_.emplace_back();
+      for (int b = 0; b < bins_[col].size(); ++b) c.code(bins_[col].label(b));
+    } else if (roles_[col] == ColumnRole::kDateParts) {
+      const DateColumn& d = dates_[col];
+      for (size_t i = 0; i < d.parts.size(); ++i) {
+        attributeNames_.push_back(names_[col] + "." + std::string(datePartName(d.parts[i])));
+        attributeColumns_.push_back(col);
+        AttributeCodes& c = codes_.emplace_back();
+        for (int v : d.values[i]) c.code(datePartLabel(d.parts[i], v));
+      }
     } else if (roles_[col] == ColumnRole::kSplit) {
       splitLengths_[col] = fields[col].size();
       if (splitLengths_[col] == 0) {
@@ -59,10 +106,15 @@ bool TableEncoder::layOut(const std::vector<std::string>& fields, std::string& e
       for (size_t i = 1; i <= splitLengths_[col]; ++i) {
         attributeNames_.push_back(names_[col] + "[" + std::to_string(i) + "]");
         attributeColumns_.push_back(col);
+        codes_.emplace_back();
       }
     }
   }
-  codes_.resize(attributeNames_.size());
+  for (const AttributeCodes& c : codes_) values_ += static_cast<long long>(c.values().size());
+  if (values_ > valueLimit_) {
+    err = "more than " + std::to_string(valueLimit_) + " values in the bins and date parts";
+    return false;
+  }
   laidOut_ = true;
   return true;
 }
@@ -91,7 +143,16 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
     }
   }
   size_t a = 0;
+  auto put = [&](int c) {
+    if (a > 0) data += ' ';
+    appendCode(data, c);
+    ++a;
+  };
   auto codeOf = [&](std::string_view value, size_t col) {
+    if (!stopped_.empty() && std::find(stopped_.begin(), stopped_.end(), a) != stopped_.end()) {
+      put(0);
+      return true;
+    }
     const size_t before = codes_[a].values().size();
     const int c = codes_[a].code(value);
     if (codes_[a].values().size() > before && ++values_ > valueLimit_) {
@@ -99,9 +160,7 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
             " distinct values in all columns; the tool accepts at most that many value slots";
       return false;
     }
-    if (a > 0) data += ' ';
-    appendCode(data, c);
-    ++a;
+    put(c);
     return true;
   };
   for (size_t col = 0; col < roles_.size(); ++col) {
@@ -120,6 +179,46 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
         for (size_t i = 0; i < value.size(); ++i)
           if (!codeOf(std::string_view(value).substr(i, 1), col)) return false;
         break;
+      case ColumnRole::kBinned: {
+        double x;
+        if (isMissing(value)) {
+          if (!codeOf(value, col)) return false;
+        } else if (parseNumber(value, marks_[col], x)) {
+          put(bins_[col].binOf(x));
+        } else {
+          err = where(fileName, positions[col]) + "'" + escapeValue(value) + "' in column '" +
+                names_[col] + "' is no number";
+          return false;
+        }
+        break;
+      }
+      case ColumnRole::kDateParts: {
+        const DateColumn& d = dates_[col];
+        DateText text;
+        CalendarDate date;
+        if (isMissing(value)) {
+          for (size_t i = 0; i < d.parts.size(); ++i)
+            if (!codeOf(value, col)) return false;
+        } else if (parseDateText(value, text) && resolveDate(text, d.dayFirst, date)) {
+          for (size_t i = 0; i < d.parts.size(); ++i) {
+            const std::vector<int>& values = d.values[i];
+            const int v = datePartValue(d.parts[i], date);
+            const auto it = std::lower_bound(values.begin(), values.end(), v);
+            if (it == values.end() || *it != v) {
+              err = where(fileName, positions[col]) + "the " +
+                    std::string(datePartName(d.parts[i])) + " of '" + escapeValue(value) +
+                    "' in column '" + names_[col] + "' was not there in the first reading";
+              return false;
+            }
+            put(static_cast<int>(it - values.begin()));
+          }
+        } else {
+          err = where(fileName, positions[col]) + "'" + escapeValue(value) + "' in column '" +
+                names_[col] + "' is no date";
+          return false;
+        }
+        break;
+      }
       case ColumnRole::kLabels:
         labels += escapeValue(value);
         labels += '\n';

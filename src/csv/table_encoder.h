@@ -1,7 +1,10 @@
 // Turning the records of a delimited file into the tool's table: every kept
 // column becomes an attribute whose raw values are coded 0, 1, ... in order of
-// first appearance, top to bottom. kelbow-csv feeds it one record at a time and
-// writes the lines it returns, so memory grows with the distinct values only.
+// first appearance, top to bottom; a binned column's values are coded by their
+// bin, lowest first, and a date column becomes one attribute per date part,
+// coded in the part's order. Missing markers follow those codes in order of
+// first appearance. kelbow-csv feeds it one record at a time and writes the
+// lines it returns, so memory grows with the distinct values only.
 #pragma once
 
 #include <optional>
@@ -11,7 +14,9 @@
 #include <vector>
 
 #include "common/value_escape.h"
+#include "csv/cell_syntax.h"
 #include "csv/csv_reader.h"
+#include "csv/value_bins.h"
 
 namespace kelbow {
 
@@ -21,6 +26,8 @@ enum class ColumnRole {
   kSplit,      // one attribute per character (equal-length strings)
   kDrop,       // left out
   kLabels,     // kept aside, one raw value per row
+  kBinned,     // one attribute: the bin of each number (setBins)
+  kDateParts,  // one attribute per date part (setDateParts)
 };
 
 // The codes of one attribute.
@@ -47,6 +54,23 @@ class TableEncoder {
   TableEncoder(std::vector<ColumnRole> roles, std::vector<std::string> names, long long valueLimit,
                long namesLine);
 
+  // Cuts column `col` into `bins`; its numbers are read with `mark`.
+  void setBins(size_t col, ValueBins bins, DecimalMark mark);
+  // Makes column `col` one attribute per part of `parts`, named COL.part,
+  // coded in the order of `values[i]`, the values part i takes (slashed dates
+  // read day first with `dayFirst`).
+  void setDateParts(size_t col, std::vector<DatePart> parts, std::vector<std::vector<int>> values,
+                    bool dayFirst);
+  // The markers of a missing value: a binned or date column codes them as they are.
+  void setMissing(std::vector<std::string> markers) { missing_ = std::move(markers); }
+
+  // Stops coding attribute `a` to save its memory: its codes are forgotten
+  // and its cells written as 0. The data written from then on is not the
+  // table's (complete() turns false); the caller encodes again.
+  void stopCoding(size_t a);
+  bool complete() const { return stopped_.empty(); }
+  bool stopped(size_t a) const;
+
   // Codes one record. Appends its data line ("c c c\n") to `data` and, when a
   // column is kept as labels, its escaped value and a newline to `labels`.
   // On a bad record returns false with err "FILE:LINE:COLUMN: what".
@@ -70,8 +94,21 @@ class TableEncoder {
   // Lays out the attributes; the first record fixes the length of split columns.
   bool layOut(const std::vector<std::string>& fields, std::string& err);
 
+  bool isMissing(std::string_view value) const;
+
+  struct DateColumn {
+    std::vector<DatePart> parts;
+    std::vector<std::vector<int>> values;
+    bool dayFirst = false;
+  };
+
   std::vector<ColumnRole> roles_;
   std::vector<std::string> names_;
+  std::vector<ValueBins> bins_;     // per file column; used when binned
+  std::vector<DecimalMark> marks_;  // per file column; used when binned
+  std::vector<DateColumn> dates_;   // per file column; used for date parts
+  std::vector<std::string> missing_;
+  std::vector<size_t> stopped_;  // attributes no longer coded
   long long valueLimit_;
   bool laidOut_ = false;
   std::vector<size_t> splitLengths_;  // per file column; 0 unless split

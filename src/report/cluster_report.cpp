@@ -83,7 +83,11 @@ void header(const ClusterReport& r, std::string& out) {
     out += "<strong>" + std::to_string(r.k) + " clusters</strong> recommended";
   }
   out += ". " + std::to_string(r.rows) + " rows, " + std::to_string(r.attributeNames.size()) +
-         " attributes.</p>\n</header>\n";
+         " attributes.</p>\n";
+  if (!r.refinement.empty())
+    out += "<p class=\"note\">The clusters were refined after the cut of the hierarchy (" +
+           html(r.refinement) + "); the dendrogram shows the cut.</p>\n";
+  out += "</header>\n";
 }
 
 void overview(const ClusterReport& r, std::string& out) {
@@ -424,9 +428,10 @@ std::string renderReportJson(const ClusterReport& r) {
   } else {
     o += ",\n  \"classes\": null";
   }
+  o += ",\n  \"refinement\": " + file(r.refinement);
   o += ",\n  \"files\": {\"clusters\": " + file(r.clustersFile) +
        ", \"html\": " + file(r.htmlFile) + ", \"json\": " + file(r.jsonFile) +
-       ", \"record\": " + file(r.recordFile) + "}\n}\n";
+       ", \"record\": " + file(r.recordFile) + ", \"model\": " + file(r.modelFile) + "}\n}\n";
   return o;
 }
 

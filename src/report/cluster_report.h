@@ -42,8 +42,11 @@ struct ClusterReport {
   };
   std::optional<Classes> classes;
 
+  // What refinement did, one line, when the clusters were refined ("" when not).
+  std::string refinement;
+
   // The files written beside the report, as they are shown (may be empty).
-  std::string clustersFile, jsonFile, htmlFile, recordFile;
+  std::string clustersFile, jsonFile, htmlFile, recordFile, modelFile;
 };
 
 // How many attributes have their modes shown per cluster.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -48,14 +49,37 @@ TEST_F(Companions, BadCsvGetsOneLineAndLeavesNothingBehind) {
       {"id,v\n", {"--header"}, "t.csv:2: no data rows after the header line"},
       {"id,v\nx,1\n",
        {"--header", "--drop", "w"},
-       "t.csv:1: --drop w: no such column (the file has 2 columns)"},
+       "t.csv:1: --drop w: no such column (the file has 2 columns: id, v)"},
       {"id,v\nx,1\n",
        {"--labels", "3"},
-       "t.csv:1: --labels 3: no such column (the file has 2 columns)"},
+       "t.csv:1: --labels 3: no such column (the file has 2 columns: id, v)"},
       {"s\nAB\nABC\n",
        {"--header", "--split-chars", "s"},
        "t.csv:3:1: the value of column 's' has 3 characters, but on line 2 it has 2"},
       {"a,b\n", {"-x", "1,2"}, "t.csv:1: no column is left as an attribute"},
+      {"1,2\n3,4\n",
+       {"--drop", "b"},
+       "t.csv:1: --drop b: no such column (the file has 2 columns and no header; --names gives "
+       "them names)"},
+      {"1,2\n3,4\n",
+       {"--names", "a,b,c"},
+       "t.csv:1: --names gives 3 names, but the file has 2 columns"},
+      {"w,n\nx,1\ny,2\nz,3\n",
+       {"--header", "--bins", "w=4"},
+       "t.csv:2:1: --bins w=4: column 1 'w' holds 'x', which is no number"},
+      {"w,n\nx,1\ny,2\nz,3\n",
+       {"--header", "--dates", "n=month"},
+       "t.csv:2:3: --dates n=month: column 2 'n' holds '1', which is no date"},
+      {"d\n2024-01-05\n2024-01-06\n",
+       {"--header", "--dates", "d=hour"},
+       "t.csv:1: --dates d=hour: column 1 'd' holds dates without a time of day: no hour"},
+      {"d\n2024-01-05\n2024-01-06\n",
+       {"--header"},
+       "t.csv:1: no column is left as an attribute (the dates are left out; --dates makes "
+       "categories of them)"},
+      {"a,b\n1,2\n",
+       {"--header", "--categorical", "a", "--bins", "a=3"},
+       "t.csv:1: --bins a=3: column 1 'a' is already given to --categorical a"},
   };
   for (const Case& c : cases) {
     dir_.write("t.csv", c.text);
@@ -91,8 +115,11 @@ TEST_F(Companions, DecisionsAndSuspectColumnsAreSaidOnStandardError) {
       "kelbow-csv: (standard input): line 1 is a header (detected: column 2: 'colour' is none of "
       "the values "
       "that repeat below it; --no-header to read it as data)\n"
-      "kelbow-csv: warning: (standard input): column 1 'key' has 24 distinct values in 24 rows: an "
-      "identifier? --drop key leaves it out\n"
+      "kelbow-csv: warning: (standard input): column 1 'key' holds 24 distinct codes like 'k0' in "
+      "24 rows: an identifier; --drop key leaves it out\n"
+      "kelbow-csv: (standard input): kept as categories: key, colour\n"
+      "kelbow-csv: (standard input): numbers with at most 20 distinct values kept as categories: "
+      "'size; cm' (--bins 'COL=N' cuts one into N bins)\n"
       "kelbow-csv: wrote out.data, .desc, .codes, .names: 24 rows, 3 attributes, 28 values\n");
   EXPECT_EQ(dir_.read("out.names"), "key\ncolour\nsize; cm\n");
   EXPECT_EQ(dir_.read("out.desc"), "24 3\n24\n2\n2\n");
@@ -107,6 +134,105 @@ TEST_F(Companions, DecisionsAndSuspectColumnsAreSaidOnStandardError) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("Usage: kelbow-csv [OPTIONS] FILE\n", 0), 0u);
   EXPECT_NE(r.out.find("\nExit status:\n"), std::string::npos);
+}
+
+// The warnings' suggestions as they stand on standard error: "--drop X", "--missing X",
+// "--dates X", "--decimal-comma", each followed by what it does.
+std::vector<std::string> suggestions(const std::string& err) {
+  static const std::regex kSuggestion(
+      "(--(?:drop|missing|dates) (?:'[^']*'|[^ ']+)|--decimal-comma) (?:leaves|reads|makes)");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(err.begin(), err.end(), kSuggestion), end; it != end; ++it)
+    if (std::find(out.begin(), out.end(), (*it)[1].str()) == out.end()) out.push_back((*it)[1]);
+  return out;
+}
+
+// Runs kelbow-csv through the shell with `options` pasted as they are.
+ToolRun pasted(const TempDir& dir, const std::string& options, const std::string& input) {
+  return runTool("/bin/sh",
+                 {"-c", std::string("'") + KELBOW_CSV_EXE + "' " + options + " " + input},
+                 dir.path(), "sh");
+}
+
+// A spreadsheet export: semicolons, decimal commas with thousands separators,
+// dotted dates, customer codes, free text, a column name with blanks and
+// parentheses, a constant column.
+TEST_F(Companions, AEuropeanExportIsReadAndEverySuggestionPastes) {
+  std::string text = "Kunde;Datum;Umsatz (EUR);Region;Bemerkung (intern);Mandant\n";
+  const char* regions[] = {"Nord", "Süd", "West"};
+  for (int i = 0; i < 40; ++i)
+    text += "K" + std::to_string(100 + i) + ";" + std::to_string(1 + i % 28) + "." +
+            std::to_string(1 + i % 12) + ".2023;" + (i % 7 == 0 ? "-" : "") +
+            std::to_string(1 + i % 9) + "." + std::to_string(100 + 17 * i) + "," +
+            std::to_string(10 + i) + ";" + regions[i % 3] + ";Kunde ruft wegen Lieferung " +
+            std::to_string(i) + " an;01\n";
+  dir_.write("export.csv", text);
+  ToolRun r = pasted(dir_, "", "export.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(
+      r.err.find("export.csv: decimal mark ',' (detected: '-1.100,10' is a number only with a "
+                 "decimal comma; --decimal-point to read '.')\n"),
+      std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("column 3 'Umsatz (EUR)': numbers from -9695.45 to 9542.36 (40 distinct)"),
+            std::string::npos)
+      << r.err;
+  const std::vector<std::string> advice = suggestions(r.err);
+  EXPECT_EQ(advice, (std::vector<std::string>{"--drop Kunde", "--dates Datum=month,weekday",
+                                              "--drop 'Bemerkung (intern)'", "--drop Mandant"}))
+      << r.err;
+  std::istringstream codes(dir_.read("export.codes"));
+  std::string line;
+  std::getline(codes, line);  // Kunde
+  std::getline(codes, line);  // Umsatz, ascending bins
+  EXPECT_EQ(line.rfind("1\t[-9695.45, 1400)\t[1400, ", 0), 0u) << line;
+
+  std::string options;
+  for (const std::string& a : advice) options += a + " ";
+  r = pasted(dir_, options + "-o pasted", "export.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  EXPECT_EQ(dir_.read("pasted.names"), "Datum.month\nDatum.weekday\nUmsatz (EUR)\nRegion\n");
+  EXPECT_EQ(dir_.read("pasted.codes").substr(0, 41),
+            "0\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct");
+
+  // The same file without its header, named on the command line.
+  dir_.write("bare.csv", text.substr(text.find('\n') + 1));
+  r = csv({"-q", "--names", "kunde,datum,umsatz,region,text,mandant", "--drop", "kunde,text",
+           "--categorical", "umsatz", "bare.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir_.read("bare.names"), "umsatz\nregion\nmandant\n");
+  EXPECT_EQ(dir_.read("bare.desc"), "40 3\n40\n3\n1\n");
+}
+
+// Past 65,536 distinct values a measure's edges come from the sketch and its
+// codes from the second reading; a column of as many timestamps is left out.
+TEST_F(Companions, ManyDistinctNumbersAreBinnedFromTheSketch) {
+  constexpr int kRows = 80000;
+  std::string text = "x,t,w\n";
+  for (int i = 0; i < kRows; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%d.5,2024-01-01T%02d:%02d:%02d.%d,%s\n", (i * 7919) % kRows,
+                  i / 3600 % 24, i / 60 % 60, i % 60, i / 86400, i % 2 ? "a" : "b");
+    text += line;
+  }
+  dir_.write("big.csv", text);
+  const ToolRun r = csv({"big.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("column 1 'x': numbers from 0.5 to 79999.5 (more than 65536 distinct): 6 "
+                       "bins"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("column 2 't' holds dates (yyyy-mm-dd hh:mm): left out"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(dir_.read("big.desc"), "80000 2\n6\n2\n");
+  // The values are uniform: each bin holds about a sixth of the rows.
+  std::istringstream data(dir_.read("big.data"));
+  std::map<int, long> perBin;
+  int bin, word;
+  while (data >> bin >> word) ++perBin[bin];
+  ASSERT_EQ(perBin.size(), 6u);
+  for (const auto& [b, n] : perBin) EXPECT_NEAR(n, kRows / 6.0, kRows * 0.01) << b;
 }
 
 // How each raw source file becomes the set in ../shared/data.
@@ -262,6 +388,55 @@ TEST_F(Companions, ProfileRanksVariablesTestsValuesAndLeavesWideModesOut) {
   r = runTool(KELBOW_PROFILE_EXE, {"-c", "long", "t", "t.k3"}, dir_.path(), "kelbow-profile");
   EXPECT_EQ(r.err, "kelbow-profile: long:201: 201 classes, but the table has 200 rows\n");
   EXPECT_EQ(r.out, "");
+}
+
+// The walk-through's road on the shipped mixed table: the suggestions of a
+// plain run, pasted, give binned numbers and months; the planted groups come
+// back; a pipe gives the same table through a temporary copy.
+TEST_F(Companions, TheMixedTableRoadBinsNumbersAndFindsThePlantedGroups) {
+  fs::copy_file(fs::path(KELBOW_SOURCE_DIR) / "examples" / "survey.csv", dir_ / "survey.csv");
+  ToolRun r = csv({"--labels", "class", "survey.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> advice = suggestions(r.err);
+  EXPECT_EQ(advice, (std::vector<std::string>{"--drop id", "--missing ',?'"})) << r.err;
+  r = pasted(dir_, "--force --labels class " + advice[0] + " " + advice[1], "survey.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(suggestions(r.err), std::vector<std::string>{"--dates joined=month,weekday"}) << r.err;
+  r = pasted(dir_, "-q --force --labels class --drop id --missing ',?' --dates joined=month",
+             "survey.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir_.read("survey.names"),
+            "age\nhours\nincome\njoined.month\ncolour\nshape\nsize\ntexture\n");
+  const std::string codes = dir_.read("survey.codes");
+  EXPECT_EQ(codes.substr(0, codes.find('\n')),
+            "0\t[17, 36)\t[36, 42)\t[42, 48)\t[48, 83)\t[83, 90)\t[90, 90]\t\t?");
+
+  r = runTool(
+      "/bin/sh",
+      {"-c", std::string("cat survey.csv | '") + KELBOW_CSV_EXE +
+                 "' --labels class --drop id --missing ',?' --dates joined=month -o piped -"},
+      dir_.path(), "sh");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("(standard input): read a second time from a temporary copy"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(dir_.read("piped.data") == dir_.read("survey.data"));
+  EXPECT_EQ(dir_.read("piped.codes"), codes);
+
+  r = kelbow({"-d", "survey.data", "-n", "survey.desc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = runTool(KELBOW_LABELS_EXE,
+              {"-d", "survey.data", "-n", "survey.desc", "-k", "4", "-o", "survey.k4"}, dir_.path(),
+              "kelbow-labels");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = runTool(KELBOW_PROFILE_EXE, {"-c", "survey.labels", "survey", "survey.k4"}, dir_.path(),
+              "kelbow-profile");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("modes: age = ["), std::string::npos) << r.out;
+  const size_t ari = r.out.find("adjusted Rand index ");
+  ASSERT_NE(ari, std::string::npos);
+  EXPECT_GE(std::stod(r.out.substr(ari + 20)), 0.9) << r.out;
 }
 
 }  // namespace

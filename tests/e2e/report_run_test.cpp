@@ -155,6 +155,35 @@ TEST_F(Report, RecordGivesEveryLevelWithoutClusteringAgain) {
             "kelbow-labels: 795 clusters asked for, but the run started from 794 clusters\n");
 }
 
+TEST_F(Report, RefinesAndWritesTheModelAsKelbowLabelsDoes) {
+  // Noisy enough that refinement moves rows.
+  ASSERT_EQ(runTool(KELBOW_MAKE_TABLE_EXE, {"--csv", "h", "4", "600", "10", "4", "0.45", "3"},
+                    dir_.path())
+                .status,
+            0);
+  const ToolRun r = report(
+      {"-k", "4", "--drop", "id", "--labels", "class", "--refine", "--model", "r.model", "h.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("kelbow-report: refined: expected entropy 0.727954 -> 0.715445, 61 moves"),
+            std::string::npos)
+      << r.err;
+  ASSERT_EQ(
+      runTool(KELBOW_CSV_EXE, {"-q", "--drop", "id", "--labels", "class", "h.csv"}, dir_.path())
+          .status,
+      0);
+  const ToolRun labels = runTool(
+      KELBOW_LABELS_EXE,
+      {"-d", "h.data", "-n", "h.desc", "-k", "4", "-o", "l.k4", "--refine", "--model", "l.model"},
+      dir_.path());
+  ASSERT_EQ(labels.status, 0) << labels.err;
+  EXPECT_EQ(dir_.read("r.model"), dir_.read("l.model"));
+  std::string refined;
+  for (const std::string& line : lines(dir_.read("h.clusters.csv")))
+    refined += line.substr(line.rfind(',') + 1) + "\n";
+  EXPECT_EQ(refined, "cluster\n" + dir_.read("l.k4"));
+  EXPECT_NE(dir_.read("h.report.json").find("\"refinement\": \"refined: "), std::string::npos);
+}
+
 TEST_F(Report, FailuresLeaveNothingBehind) {
   fs::create_directory(dir_ / "tmp");
   struct Case {
@@ -163,7 +192,7 @@ TEST_F(Report, FailuresLeaveNothingBehind) {
       {"a,b\n1,2\n\"3,4\n", "",
        "kelbow-report: t.csv:3:1: the quoted field 1 is not closed before the end of the file\n"},
       {"a,b\n1,2\n", "--drop c",
-       "kelbow-report: t.csv:1: --drop c: no such column (the file has 2 columns)\n"},
+       "kelbow-report: t.csv:1: --drop c: no such column (the file has 2 columns: a, b)\n"},
       {"a,b\n1,2\n3,4\n", "-o nowhere/t",
        "kelbow-report: nowhere/t.clusters.csv: cannot create (No such file or directory)\n"},
       {"a,b\n1,2\n3,4\n", "-k 31",

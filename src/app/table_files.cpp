@@ -1,10 +1,11 @@
-#include "app/table_text.h"
+#include "app/table_files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <set>
+
+#include "common/value_escape.h"
 
 namespace kelbow {
 
@@ -33,16 +34,16 @@ bool readLinesIfThere(const std::string& path, std::optional<std::vector<std::st
 }
 
 bool parseCodes(const std::string& path, const std::vector<std::string>& lines,
-                const TableDescription& desc, std::vector<std::vector<std::string>>& values,
+                const std::vector<int>& domainSizes, std::vector<std::vector<std::string>>& values,
                 std::string& err) {
-  const int attributes = desc.attributeCount;
+  const int attributes = static_cast<int>(domainSizes.size());
   if (static_cast<int>(lines.size()) != attributes) {
     err = path + ":" + std::to_string(std::min<size_t>(lines.size(), attributes) + 1) + ": " +
           std::to_string(lines.size()) + " lines, but the description declares " +
           std::to_string(attributes) + " attributes";
     return false;
   }
-  values.resize(attributes);
+  values.assign(attributes, {});
   for (int a = 0; a < attributes; ++a) {
     const std::string& line = lines[a];
     std::vector<std::string> fields;
@@ -59,9 +60,9 @@ bool parseCodes(const std::string& path, const std::vector<std::string>& lines,
             " and a tab";
       return false;
     }
-    if (static_cast<int>(fields.size()) - 1 != desc.domainSizes[a]) {
+    if (static_cast<int>(fields.size()) - 1 != domainSizes[a]) {
       err = where + "attribute " + std::to_string(a) + " has " + std::to_string(fields.size() - 1) +
-            " values here, but the description gives it " + std::to_string(desc.domainSizes[a]);
+            " values here, but the description gives it " + std::to_string(domainSizes[a]);
       return false;
     }
     values[a].assign(fields.begin() + 1, fields.end());
@@ -69,28 +70,40 @@ bool parseCodes(const std::string& path, const std::vector<std::string>& lines,
   return true;
 }
 
-bool parseNames(const std::string& path, const std::vector<std::string>& lines,
-                const TableDescription& desc, std::vector<std::string>& names, std::string& err) {
-  if (static_cast<int>(lines.size()) != desc.attributeCount) {
-    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), desc.attributeCount) + 1) +
-          ": " + std::to_string(lines.size()) + " names, but the description declares " +
-          std::to_string(desc.attributeCount) + " attributes";
+bool parseNames(const std::string& path, const std::vector<std::string>& lines, int attributes,
+                std::vector<std::string>& names, std::string& err) {
+  if (static_cast<int>(lines.size()) != attributes) {
+    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), attributes) + 1) + ": " +
+          std::to_string(lines.size()) + " names, but the description declares " +
+          std::to_string(attributes) + " attributes";
     return false;
   }
   names = lines;
   return true;
 }
 
-std::vector<std::vector<bool>> missingMarks(const std::vector<std::vector<std::string>>& values,
-                                            const std::vector<std::string>& markers) {
-  const std::set<std::string> marked(markers.begin(), markers.end());
-  std::vector<std::vector<bool>> out;
-  for (const auto& attribute : values) {
-    std::vector<bool> m;
-    for (const std::string& v : attribute) m.push_back(marked.count(v) > 0);
-    out.push_back(std::move(m));
+bool readEncoding(const std::string& base, const std::vector<int>& domainSizes, Encoding& encoding,
+                  std::string& err) {
+  std::optional<std::vector<std::string>> codes, names, missing;
+  if (!readLinesIfThere(base + ".codes", codes, err) ||
+      !readLinesIfThere(base + ".names", names, err) ||
+      !readLinesIfThere(base + ".missing", missing, err))
+    return false;
+  encoding = Encoding::ofCodes(domainSizes);
+  const int attributes = static_cast<int>(domainSizes.size());
+  if (codes) {
+    if (!parseCodes(base + ".codes", *codes, domainSizes, encoding.values, err)) return false;
+    for (auto& values : encoding.values)
+      for (std::string& v : values) v = unescapeValue(v);
+    encoding.valuesAreCodes = false;
+    if (missing)
+      for (const std::string& m : *missing) encoding.missing.push_back(unescapeValue(m));
   }
-  return out;
+  if (names) {
+    if (!parseNames(base + ".names", *names, attributes, encoding.names, err)) return false;
+    for (std::string& n : encoding.names) n = unescapeValue(n);
+  }
+  return true;
 }
 
 }  // namespace kelbow
