@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/choice_options.h"
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
@@ -89,13 +90,6 @@ struct ChooseOptions {
   bool haveChart = false, noChart = false, quiet = false;
 };
 
-bool parseCount(const char* text, long long lo, long long hi, long long& v) {
-  char* end = nullptr;
-  errno = 0;
-  v = std::strtoll(text, &end, 10);
-  return end != text && *end == '\0' && errno == 0 && v >= lo && v <= hi;
-}
-
 Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
   static const option kLong[] = {
       {"data", required_argument, nullptr, 'd'},
@@ -114,7 +108,6 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
       {"version", no_argument, nullptr, kVersionOption},
       {nullptr, 0, nullptr, 0}};
   resetCompanionScan();
-  long long v = 0;
   auto refuse = [&](const std::string& what) {
     usageFailure(kProgram, what);
     return Scan::kRefused;
@@ -128,29 +121,13 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
         o.desc = ::optarg, o.haveDesc = true;
         break;
       case 'r':
-        if (!parseCount(::optarg, 2, 1000, v))
-          return refuse("--references takes a number from 2 to 1000");
-        o.settings.references = static_cast<int>(v);
-        break;
       case 's':
-        if (!parseCount(::optarg, 0, 1000, v))
-          return refuse("--orders takes a number from 0 to 1000");
-        o.settings.orders = static_cast<int>(v);
-        break;
-      case kSeedOption:
-        if (!parseCount(::optarg, 0, LLONG_MAX, v))
-          return refuse("--seed takes a whole number of 0 or more");
-        o.settings.seed = static_cast<std::uint64_t>(v);
-        break;
-      case kReferenceRowsOption:
-        if (!parseCount(::optarg, 1, INT_MAX, v))
-          return refuse("--reference-rows takes a number from 1 to 2147483647");
-        o.settings.referenceRows = v;
-        break;
       case 'j':
-        if (!parseCount(::optarg, 1, 1024, v))
-          return refuse("--threads takes a number from 1 to 1024");
-        o.settings.threads = static_cast<int>(v);
+      case kSeedOption:
+      case kReferenceRowsOption:
+        if (const std::string why = setChoiceOption(longName(kLong, c), ::optarg, o.settings);
+            !why.empty())
+          return refuse(why);
         break;
       case 'f':
         if (std::string_view(::optarg) == "json")

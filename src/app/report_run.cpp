@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/choice_options.h"
 #include "app/companion.h"
 #include "app/csv_run.h"
 #include "app/held_rows.h"
@@ -174,13 +175,6 @@ struct ReportOptions {
   bool quiet = false;
 };
 
-bool parseCount(const char* text, long long lo, long long hi, long long& v) {
-  char* end = nullptr;
-  errno = 0;
-  v = std::strtoll(text, &end, 10);
-  return end != text && *end == '\0' && errno == 0 && v >= lo && v <= hi;
-}
-
 // FILE without its last extension, in FILE's own directory.
 std::string withoutExtension(const std::string& file) {
   const size_t slash = file.rfind('/');
@@ -275,30 +269,14 @@ Scan scanOptions(int argc, char* argv[], ReportOptions& o) {
         o.k = static_cast<int>(v);
         break;
       case 'r':
-        if (!parseCount(::optarg, 2, 1000, v))
-          return refuse("--references takes a number from 2 to 1000");
-        o.settings.references = static_cast<int>(v);
-        break;
       case 's':
-        if (!parseCount(::optarg, 0, 1000, v))
-          return refuse("--orders takes a number from 0 to 1000");
-        o.settings.orders = static_cast<int>(v);
-        o.ordersGiven = true;
-        break;
-      case kSeedOption:
-        if (!parseCount(::optarg, 0, LLONG_MAX, v))
-          return refuse("--seed takes a whole number of 0 or more");
-        o.settings.seed = static_cast<std::uint64_t>(v);
-        break;
-      case kReferenceRowsOption:
-        if (!parseCount(::optarg, 1, INT_MAX, v))
-          return refuse("--reference-rows takes a number from 1 to 2147483647");
-        o.settings.referenceRows = v;
-        break;
       case 'j':
-        if (!parseCount(::optarg, 1, 1024, v))
-          return refuse("--threads takes a number from 1 to 1024");
-        o.settings.threads = static_cast<int>(v);
+      case kSeedOption:
+      case kReferenceRowsOption:
+        if (const std::string why = setChoiceOption(longName(kLong, c), ::optarg, o.settings);
+            !why.empty())
+          return refuse(why);
+        if (c == 's') o.ordersGiven = true;
         break;
       case 'o':
         o.prefix = ::optarg, haveOutput = true;
