@@ -526,7 +526,10 @@ bool Run::writeClustersFile(std::FILE* out, const std::string& path, const RowLa
   bool ok = true;
   while (ok && (got = reader.next(fields, positions, err)) == CsvReader::Result::kRecord) {
     if (record == 0 && reader.hadByteOrderMark()) text += "\xEF\xBB\xBF";
-    if (record >= records) break;
+    if (record >= records) {
+      ++record;  // one more than the first reading found
+      break;
+    }
     if (!lineEndSeen && !reader.lineEnd().empty()) lineEnd = reader.lineEnd(), lineEndSeen = true;
     text += reader.recordBytes();
     text += decided_.delimiter;
