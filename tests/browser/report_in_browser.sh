@@ -30,6 +30,9 @@ if command -v tidy >/dev/null 2>&1; then
 else
   echo "tidy is not installed: only the XML check was made"
 fi
+if command -v python3 >/dev/null 2>&1; then
+  python3 -m json.tool "$work/critters.report.json" >/dev/null || fail "the JSON report does not parse"
+fi
 # Nothing is fetched: no source or link but the page's own anchors.
 if grep -Eo '(src|href)="[^#"][^"]*"' "$page" >"$work/links"; then
   fail "the page loads from outside: $(cat "$work/links")"
