@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "app/csv_run.h"
 #include "app/table_files.h"
 #include "common/version.h"
+#include "input/kelbow_block.h"
 
 namespace py = pybind11;
 using kelbow::Fit;
@@ -133,15 +136,16 @@ Fit fitTable(const Table& table, int k, int references, int orders, std::uint64_
   return f;
 }
 
-// The kelbow block's values as it prints them ("%f"), read back as float32.
+// The values of the kelbow block, written as kelbow writes it and read back
+// as kelbow-plot reads it, as float32.
 py::array_t<float> blockFloats(const Fit& f) {
-  const std::vector<double> values = f.kelbowValues();
-  py::array_t<float> out(static_cast<py::ssize_t>(values.size()));
-  for (size_t i = 0; i < values.size(); ++i) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%f", values[i]);
-    out.mutable_at(i) = std::strtof(text, nullptr);
-  }
+  std::istringstream block(f.kelbowBlock());
+  kelbow::KelbowBlock read;
+  std::string err;
+  if (!kelbow::parseKelbowBlock(block, "block", std::nullopt, &read, &err)) refuse(err);
+  py::array_t<float> out(static_cast<py::ssize_t>(read.values.size()));
+  for (size_t i = 0; i < read.values.size(); ++i)
+    out.mutable_at(i) = static_cast<float>(read.values[i]);
   return out;
 }
 
@@ -291,6 +295,7 @@ PYBIND11_MODULE(_kelbow, m) {
           "candidates", [](const Fit& f) { return f.choice().candidates; },
           "The supported K, the recommendation first.")
       .def_property_readonly("curve", &blockFloats, "The kelbow block's 29 values (K = 2..30).")
+      .def_property_readonly("kelbow_block", &Fit::kelbowBlock, "The kelbow block's text.")
       .def_property_readonly("kelbow_values", &Fit::kelbowValues,
                              "The 29 values in double precision, before printing.")
       .def_property_readonly(

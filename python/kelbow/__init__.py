@@ -91,6 +91,9 @@ class KElbow:
     ----------------------
     curve_ : numpy.ndarray of float32, 29 values
         The kelbow block's values for K = 2..30 as the block states them.
+    kelbow_block_ : str
+        The block as kelbow appends it to DATA.kelbow (the data-file line
+        names the table: the DataFrame or the codes).
     candidates_ : pandas.DataFrame
         The supported K (the recommendation first) with their evidence.
     evidence_ : pandas.DataFrame
@@ -211,6 +214,7 @@ class KElbow:
         self._table_ = table
         self._frame = frame
         self.curve_ = np.asarray(fitted.curve, dtype=np.float32)
+        self.kelbow_block_ = fitted.kelbow_block
         self.recommended_k_ = fitted.recommended
         self.k_ = fitted.k
         self.labels_ = np.asarray(fitted.labels)

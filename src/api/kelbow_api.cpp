@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "api/held_rows.h"
@@ -157,6 +160,19 @@ std::vector<double> Fit::kelbowValues() const {
   std::vector<double> values;
   for (int t = 1; t <= kKelbowValues; ++t) values.push_back(kelbowValue(hierarchy_.curveData(), t));
   return values;
+}
+
+std::string Fit::kelbowBlock() const {
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  if (out == nullptr) throw std::bad_alloc();
+  writeKelbowBlock(out, table_.name(), hierarchy_.curveData());
+  const bool closed = std::fclose(out) == 0;
+  std::string text = closed && buffer != nullptr ? std::string(buffer, size) : std::string();
+  std::free(buffer);
+  if (!closed) throw std::bad_alloc();
+  return text;
 }
 
 bool Fit::labelsAt(int k, std::vector<int>& out, std::string& err) const {

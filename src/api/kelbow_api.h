@@ -99,6 +99,9 @@ class Fit {
   // The 29 values of the kelbow block, K = 2..30, in double precision (the
   // block prints them with six decimals).
   std::vector<double> kelbowValues() const;
+  // The kelbow block as kelbow appends it for this table (the table's name as
+  // its data-file line): input/kelbow_block.h reads it back.
+  std::string kelbowBlock() const;
   // The cluster 1..k() of every row, numbered by size, largest first
   // (refined when the settings asked for it).
   const std::vector<int>& labels() const { return labels_; }
