@@ -122,6 +122,39 @@ def test_frame_is_encoded_as_kelbow_csv_encodes_the_file(tmp_path):
     assert np.array_equal(loaded.predict(codes), model.predict(codes))
 
 
+def test_numbers_and_dates_are_typed_and_binned_as_kelbow_csv_does(tmp_path):
+    # The file's texts, with kelbow-csv's options handed on.
+    csv = os.path.join(EXAMPLES, "survey.csv")
+    frame = pd.read_csv(csv, dtype=str, keep_default_na=False).drop(columns=["id"])
+    tool("kelbow-csv", "--quiet", "--drop", "id", "--bins", "4", "--dates", "joined=year,month",
+         "-m", "?,", "-o", str(tmp_path / "survey"), csv)
+    base = str(tmp_path / "survey")
+    model = kelbow.KElbow(k=3, references=2, orders=0, bins=4, missing=["?", ""],
+                          dates={"joined": ["year", "month"]}).fit(frame)
+    assert same_block(model, kelbow_block(tmp_path, base))
+    assert np.array_equal(model.labels_, tool_labels(tmp_path, base, 3))
+    assert model.feature_names_in_ == (tmp_path / "survey.names").read_text().splitlines()
+
+    # pandas' own dtypes: numbers binned, a datetime column split into parts,
+    # a category column and a missing cell as categories.
+    rng = np.random.default_rng(3)
+    typed = pd.DataFrame({
+        "age": rng.integers(18, 90, 300),
+        "income": rng.normal(5e4, 1e4, 300).round(2),
+        "when": pd.Timestamp("2020-01-01") + pd.to_timedelta(rng.integers(0, 700, 300), "D"),
+        "kind": pd.Categorical(rng.choice(["a", "b", "c"], 300)),
+        "note": rng.choice(["x", "y", None], 300),
+    })
+    fitted = kelbow.KElbow(k=2, references=2, orders=0, dates={"when": "month"},
+                           bins={"age": 3}).fit(typed)
+    names = fitted.feature_names_in_
+    assert names == ["age", "income", "when.month", "kind", "note"]
+    values = dict(zip(names, fitted._table_.values))
+    assert len(values["age"]) == 3 and len(values["income"]) == 6
+    assert all(v.startswith("[") or v.startswith("(") for v in values["income"])
+    assert sorted(values["kind"]) == ["a", "b", "c"] and "" in values["note"]
+
+
 def test_profile_and_report(tmp_path):
     frame = pd.read_csv(os.path.join(EXAMPLES, "critters.csv"), dtype=str,
                         keep_default_na=False)
