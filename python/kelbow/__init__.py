@@ -360,6 +360,9 @@ def _write_whole(path, text):
     directory = os.path.dirname(os.path.abspath(path))
     fd, temporary = tempfile.mkstemp(prefix=".kelbow-", dir=directory)
     try:
+        mask = os.umask(0o22)
+        os.umask(mask)
+        os.fchmod(fd, 0o666 & ~mask)  # as a file the tools write, not mkstemp's 0600
         with os.fdopen(fd, "wb") as f:
             f.write(text.encode("utf-8", errors="surrogateescape"))
         os.replace(temporary, path)
