@@ -145,12 +145,12 @@ Scan scanOptions(int argc, char* argv[], AssignOptions& o) {
   return Scan::kRun;
 }
 
-// v with six decimals, as printf's %.6f writes it.
-std::string fixed6(double v) {
+// Appends v with six decimals, as printf's %.6f writes it.
+void appendFixed6(std::string& out, double v) {
   char buf[400];
   const std::to_chars_result r =
       std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
-  return std::string(buf, r.ptr);
+  out.append(buf, r.ptr);
 }
 
 class Run {
@@ -234,9 +234,17 @@ void Run::assignRow(bool known, char d, std::string& line) {
     return;
   }
   const Assignment got = assigner_->assign(codes_.data(), o_.soft ? &shares_ : nullptr);
-  line += d + std::to_string(got.cluster + 1) + d + fixed6(got.margin);
+  char number[16];
+  const std::to_chars_result r = std::to_chars(number, number + sizeof number, got.cluster + 1);
+  line += d;
+  line.append(number, r.ptr);
+  line += d;
+  appendFixed6(line, got.margin);
   if (o_.soft)
-    for (double s : shares_) line += d + fixed6(s);
+    for (double s : shares_) {
+      line += d;
+      appendFixed6(line, s);
+    }
   line += '\n';
 }
 
@@ -309,18 +317,16 @@ int Run::assignCsv() {
     if (fields.size() != width)
       return fail(name + ":" + std::to_string(lineNumber) + ": " + std::to_string(fields.size()) +
                   " fields, but the first line has " + std::to_string(width));
-    line.clear();
     for (size_t c = 0; c < width; ++c) {
-      if (c) line += d;
-      line += csvField(fields[c], d);
+      if (c) buffer_ += d;
+      appendCsvField(buffer_, fields[c], d);
     }
     bool known = false;
     for (int a = 0; a < attributes; ++a) {
       const RowCoder::Code got = coder_->code(a, fields[coder_->column(a)]);
       known = take(a, got.code, got.missing) || known;
     }
-    assignRow(known, d, line);
-    buffer_ += line;
+    assignRow(known, d, buffer_);
     if (!flush(false, err)) return fail(err);
   }
   if (!flush(true, err)) return fail(err);
@@ -359,17 +365,17 @@ int Run::assignTable() {
       return fail(err);
     }
     if (got == RecordReader::Result::kEnd) break;
-    line.clear();
     bool known = false;
     for (int a = 0; a < desc.attributeCount; ++a) {
-      line += (a ? "," : "") + std::to_string(codes[a]);
+      if (a) buffer_ += ',';
+      char number[16];
+      buffer_.append(number, std::to_chars(number, number + sizeof number, codes[a]).ptr);
       // A code beyond the model's domain is a value training never saw.
       const bool seen = codes[a] < model_.domainSizes()[a];
       known =
           take(a, seen ? codes[a] : -1, seen && coder_->isMissing(e.values[a][codes[a]])) || known;
     }
-    assignRow(known, ',', line);
-    buffer_ += line;
+    assignRow(known, ',', buffer_);
     if (!flush(false, err)) return fail(err);
   }
   if (!flush(true, err)) return fail(err);
