@@ -20,7 +20,6 @@
 #include "api/held_rows.h"
 #include "api/kelbow_api.h"
 #include "app/csv_run.h"
-#include "app/table_files.h"
 #include "common/version.h"
 #include "input/kelbow_block.h"
 

@@ -21,7 +21,6 @@
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/run.h"
-#include "app/table_files.h"
 #include "app/text_progress.h"
 #include "assign/model.h"
 #include "assign/refine.h"

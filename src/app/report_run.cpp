@@ -23,7 +23,6 @@
 #include "app/csv_run.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
-#include "app/table_files.h"
 #include "assign/model.h"
 #include "assign/refine.h"
 #include "choose/choose.h"
@@ -383,7 +382,8 @@ class Scratch {
 };
 
 // The files kelbow-csv writes for a table NAME.
-constexpr const char* kTableFiles[] = {".data", ".desc", ".codes", ".names", ".labels", ".missing"};
+constexpr const char* kTableFiles[] = {".data",   ".desc",    ".codes",   ".names",
+                                       ".labels", ".missing", ".encoding"};
 
 class Run {
  public:
