@@ -237,13 +237,8 @@ kelbow::Model modelOf(const std::string& text, const std::string& name) {
   return m;
 }
 
-py::tuple assign(const kelbow::Model& m, const Codes& codes) {
-  if (codes.ndim() != 2) refuse("the rows must form a 2-D array (rows x attributes)");
-  std::vector<kelbow::Assignment> placed;
-  std::string err;
-  if (!kelbow::assignCodes(m, codes.data(), codes.shape(0), static_cast<int>(codes.shape(1)),
-                           placed, err))
-    refuse(err);
+// Cluster 1..k (0: none) and margin of each placed row.
+py::tuple assignments(const std::vector<kelbow::Assignment>& placed) {
   py::array_t<std::int32_t> cluster(static_cast<py::ssize_t>(placed.size()));
   py::array_t<double> margin(static_cast<py::ssize_t>(placed.size()));
   for (size_t i = 0; i < placed.size(); ++i) {
@@ -251,6 +246,24 @@ py::tuple assign(const kelbow::Model& m, const Codes& codes) {
     margin.mutable_at(i) = placed[i].margin;
   }
   return py::make_tuple(cluster, margin);
+}
+
+py::tuple assign(const kelbow::Model& m, const Codes& codes) {
+  if (codes.ndim() != 2) refuse("the rows must form a 2-D array (rows x attributes)");
+  std::vector<kelbow::Assignment> placed;
+  std::string err;
+  if (!kelbow::assignCodes(m, codes.data(), codes.shape(0), static_cast<int>(codes.shape(1)),
+                           placed, err))
+    refuse(err);
+  return assignments(placed);
+}
+
+py::tuple assignCells(const kelbow::Model& m, const std::vector<std::string>& header,
+                      const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+  std::vector<kelbow::Assignment> placed;
+  std::string err;
+  if (!kelbow::assignCells(m, header, rows, name, placed, err)) refuse(err);
+  return assignments(placed);
 }
 
 }  // namespace
@@ -354,7 +367,10 @@ PYBIND11_MODULE(_kelbow, m) {
           "json", [](const kelbow::Model& md) { return kelbow::modelJson(md); },
           "The model file's text.")
       .def("assign", &assign, py::arg("codes"),
-           "Cluster 1..k (0: none) and margin of every row of codes (-1: a value never seen).");
+           "Cluster 1..k (0: none) and margin of every row of codes (-1: a value never seen).")
+      .def("assign_cells", &assignCells, py::arg("header"), py::arg("rows"), py::arg("name"),
+           "Cluster 1..k (0: none) and margin of every row of text cells, coded as kelbow-assign "
+           "codes a CSV file's fields.");
   m.def("read_model", &modelOf, py::arg("text"), py::arg("name"),
         "The Model of a model file's text; name stands for the file in messages.");
 }

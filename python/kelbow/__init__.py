@@ -21,6 +21,8 @@ labels and the model are those of kelbow, kelbow-labels and kelbow-labels
 the line the tools print.
 """
 
+import csv
+import io
 import os
 import tempfile
 import warnings
@@ -42,7 +44,7 @@ def _is_frame(x):
 def _frame_to_csv(frame, path):
     """Writes a frame as kelbow-csv reads a file: a header, commas, no index."""
     frame.to_csv(path, index=False, header=[str(c) for c in frame.columns],
-                 lineterminator="\n", date_format=None)
+                 lineterminator="\n")
 
 
 def _pandas():
@@ -252,42 +254,32 @@ class KElbow:
 
     # New rows ------------------------------------------------------------
 
-    def _codes_of(self, X):
-        """X coded as the model codes its training rows; -1 for a value the
-        training never saw or a missing marker."""
-        model = self.model_
-        if not _is_frame(X):
-            codes = np.asarray(X)
-            if codes.ndim != 2 or not np.issubdtype(codes.dtype, np.integer):
-                raise ValueError("X must be a pandas DataFrame or a 2-D integer array of codes")
-            return np.ascontiguousarray(codes, dtype=np.int32)
-        names = list(model.names)
-        columns = [str(c) for c in X.columns]
-        absent = [n for n in names if n not in columns]
-        if absent:
-            raise ValueError(f"{_NAME}: no column " + ", ".join(f"'{n}'" for n in absent) +
-                             " of the model")
-        missing = set(model.missing)
-        codes = np.empty((X.shape[0], len(names)), dtype=np.int32)
-        for a, (name, values) in enumerate(zip(names, model.values)):
-            lookup = {v: c for c, v in enumerate(values) if v not in missing}
-            cells = X[X.columns[columns.index(name)]]
-            text = cells.astype(object).where(cells.notna(), "").astype(str)
-            codes[:, a] = [lookup.get(v, -1) for v in text]
-        return codes
+    def _assign(self, X):
+        """Cluster and margin of every row of X, as kelbow-assign places the
+        rows of a CSV file: a DataFrame's cells as the file of the frame holds
+        them, coded through the model's record of how each attribute was made
+        (bins, date parts, split columns); an array as codes of the model."""
+        if _is_frame(X):
+            text = X.to_csv(index=False, header=[str(c) for c in X.columns], lineterminator="\n")
+            rows = list(csv.reader(io.StringIO(text)))
+            return self.model_.assign_cells(rows[0], rows[1:], _NAME)
+        codes = np.asarray(X)
+        if codes.ndim != 2 or not np.issubdtype(codes.dtype, np.integer):
+            raise ValueError("X must be a pandas DataFrame or a 2-D integer array of codes")
+        return self.model_.assign(np.ascontiguousarray(codes, dtype=np.int32))
 
     def predict(self, X):
         """The cluster 1..k_ of every row of X (0 when no value of a row was
         seen in training), as kelbow-assign places it."""
         self._check_fitted()
-        clusters, _ = self.model_.assign(self._codes_of(X))
+        clusters, _ = self._assign(X)
         return np.asarray(clusters)
 
     def predict_margin(self, X):
         """predict(X) and each row's margin (the second-least rise of a
         cluster's entropy value minus the least)."""
         self._check_fitted()
-        clusters, margins = self.model_.assign(self._codes_of(X))
+        clusters, margins = self._assign(X)
         return np.asarray(clusters), np.asarray(margins)
 
     # What the clusters are -----------------------------------------------

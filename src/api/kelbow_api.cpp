@@ -9,6 +9,7 @@
 
 #include "api/held_rows.h"
 #include "common/version.h"
+#include "csv/row_coder.h"
 #include "merge/kelbow_output.h"
 #include "profile/cluster_profile.h"
 #include "profile/cluster_tests.h"
@@ -248,6 +249,38 @@ bool assignCodes(const Model& model, const std::int32_t* codes, long long rows, 
   for (long long r = 0; r < rows; ++r) {
     for (int a = 0; a < attributes; ++a) row[a] = std::max(-1, codes[r * attributes + a]);
     out.push_back(assigner.assign(row.data()));
+  }
+  return true;
+}
+
+bool assignCells(const Model& model, const std::vector<std::string>& header,
+                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
+                 std::vector<Assignment>& out, std::string& err) {
+  const Encoding& e = model.encoding();
+  RowCoder found(e.source, e.names, e.values, e.missing);
+  if (!found.findColumns(header, err) || !found.firstIsHeader()) {
+    if (err.empty()) err = "the columns are not named as the model's attributes";
+    err = name + ": " + err + " of the model";
+    return false;
+  }
+  const Assigner assigner(model);
+  std::vector<int> codes(model.attributeCount());
+  out.clear();
+  out.reserve(rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (rows[r].size() != header.size()) {
+      err = name + ": row " + std::to_string(r + 1) + " has " + std::to_string(rows[r].size()) +
+            " fields, but the header " + std::to_string(header.size());
+      return false;
+    }
+    bool known = false;
+    for (int a = 0; a < model.attributeCount(); ++a) {
+      const RowCoder::Code got = found.code(a, rows[r][found.column(a)]);
+      // A missing marker keeps its training code but makes no row known.
+      codes[a] = got.code;
+      known = (got.code >= 0 && !got.missing) || known;
+    }
+    out.push_back(known ? assigner.assign(codes.data()) : Assignment{});
   }
   return true;
 }

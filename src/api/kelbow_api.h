@@ -145,4 +145,15 @@ bool fit(const Table& table, const FitSettings& settings, Fit& out, std::string&
 bool assignCodes(const Model& model, const std::int32_t* codes, long long rows, int attributes,
                  std::vector<Assignment>& out, std::string& err);
 
+// The cluster of each row of text cells, coded as kelbow-assign codes the
+// fields of a CSV file (csv/row_coder.h: the model's record of how kelbow-csv
+// made each attribute, its bins, date parts and split columns): `header`
+// names the columns and `rows` holds each row's fields in their order. A row
+// none of whose values training saw gets cluster -1. False, with err "NAME:
+// what" (NAME standing for the rows), when the header lacks a column of the
+// model or a row has another number of fields.
+bool assignCells(const Model& model, const std::vector<std::string>& header,
+                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
+                 std::vector<Assignment>& out, std::string& err);
+
 }  // namespace kelbow
