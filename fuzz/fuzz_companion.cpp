@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   // kelbow-csv: the options from the first byte, the CSV file from the rest.
   writeFile("t.csv", std::string_view(reinterpret_cast<const char*>(bytes), size));
   const bool force = flags & 1, labels = flags & 2;
-  for (const char* ext : {".data", ".desc", ".codes", ".names", ".labels", ".missing"})
+  for (const char* ext : {".data", ".desc", ".codes", ".names", ".labels", ".missing", ".encoding"})
     if (flags & 4) writeFile(std::string("t") + ext, earlier);
   std::vector<std::string> args = {"kelbow-csv", "-q"};
   if (force) args.push_back("--force");
@@ -142,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const auto before = directory();
   const int status = run(kelbow::runCsv, args);
   if ((flags & 4) && !force) KELBOW_FUZZ_CHECK(status == 1);
-  checkFiles(before, status, {"t.data", "t.desc", "t.codes", "t.names", "t.labels", "t.missing"});
+  checkFiles(before, status,
+             {"t.data", "t.desc", "t.codes", "t.names", "t.labels", "t.missing", "t.encoding"});
   if (status == 0) {
     // One run's whole table: as many records as the description declares.
     const std::string desc = readFile("t.desc");
