@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/csv_run.h"
 #include "app/choose_run.h"
+#include "app/csv_run.h"
 #include "app/labels_run.h"
 #include "app/plot_run.h"
 #include "app/profile_run.h"
@@ -226,9 +226,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   writeFile("t.data", p[1]);
   if (flags & 4) writeFile("t.k", earlier);
   if (flags & 8) writeFile("t.svg", earlier);
-  std::vector<std::string> args = {"kelbow-choose", "-q", "-d", "t.data", "-n", "t.desc",
-                                   "-r", "2", "-s", std::to_string(flags % 3), "-j",
-                                   (flags & 16) ? "2" : "1", "-o", "t.k", "-c", "t.svg"};
+  std::vector<std::string> args = {"kelbow-choose",
+                                   "-q",
+                                   "-d",
+                                   "t.data",
+                                   "-n",
+                                   "t.desc",
+                                   "-r",
+                                   "2",
+                                   "-s",
+                                   std::to_string(flags % 3),
+                                   "-j",
+                                   (flags & 16) ? "2" : "1",
+                                   "-o",
+                                   "t.k",
+                                   "-c",
+                                   "t.svg"};
   if (flags & 32) args.insert(args.end(), {"-f", "json"});
   const auto before = directory();
   const int status = run(kelbow::runChoose, args);

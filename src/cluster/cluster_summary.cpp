@@ -111,7 +111,8 @@ void ClusterSummary::merge(const ClusterSummary& other, float cost) {
   counts_ = std::move(sum);
   rowCount = rowCount + other.rowCount;
   // Kept as a sum rather than recounted: (cost + E(other)) + E(this), rounded once.
-  storedEntropy = static_cast<float>((static_cast<double>(cost) + other.storedEntropy) + storedEntropy);
+  storedEntropy =
+      static_cast<float>((static_cast<double>(cost) + other.storedEntropy) + storedEntropy);
   if (!other.members.empty()) members.insert(other.members.begin(), other.members.end());
 }
 

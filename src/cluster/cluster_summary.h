@@ -66,7 +66,7 @@ class ClusterSummary {
   // Row-level operations of the incremental procedures.
   void addRow(const int* codes, int rowNumber);
   void removeRow(const int* codes, int rowNumber);  // fatal on a non-member or negative count
-  int randomMember() const;                          // needs at least one member
+  int randomMember() const;                         // needs at least one member
   void setStoredEntropy(float value) { storedEntropy = value; }
   float rowProbability(const int* codes) const;
   double squaredCountsPerRow() const;
@@ -80,12 +80,12 @@ class ClusterSummary {
 
   // The fields are the cluster's record; the merge loop reads storedEntropy and
   // id, the tree's extraction fills members directly.
-  float storedEntropy = 0.0f;      // E as kept by initFromCounts or merge
-  float scratchSum = 0.0f;         // weighted sum of the last evaluation
+  float storedEntropy = 0.0f;  // E as kept by initFromCounts or merge
+  float scratchSum = 0.0f;     // weighted sum of the last evaluation
   int rowCount = 0;
-  int informativeCount = 0;        // attributes with more than one value: the divisor m
-  int id = -1;                     // -1 when not filled or merged away
-  MemberSet members;               // row numbers, ascending
+  int informativeCount = 0;  // attributes with more than one value: the divisor m
+  int id = -1;               // -1 when not filled or merged away
+  MemberSet members;         // row numbers, ascending
 
  private:
   // Sets the count of `slot`, keeping the entries in slot order and non-zero.

@@ -158,13 +158,15 @@ using ClusterSummaryDeathTest = ClusterSummaryTest;
 TEST_F(ClusterSummaryDeathTest, RemovingANonMemberIsFatal) {
   auto s = row(0, 2, 5);
   const int codes[2] = {0, 2};
-  EXPECT_EXIT(s->removeRow(codes, 6), testing::ExitedWithCode(1), "the item is not in the cluster$");
+  EXPECT_EXIT(s->removeRow(codes, 6), testing::ExitedWithCode(1),
+              "the item is not in the cluster$");
 }
 
 TEST_F(ClusterSummaryDeathTest, RemovingARowWhoseCodesItDoesNotHoldIsFatal) {
   auto s = row(0, 2, 5);
   const int codes[2] = {1, 2};
-  EXPECT_EXIT(s->removeRow(codes, 5), testing::ExitedWithCode(1), "error: removing item from summary\n$");
+  EXPECT_EXIT(s->removeRow(codes, 5), testing::ExitedWithCode(1),
+              "error: removing item from summary\n$");
 }
 
 TEST_F(ClusterSummaryDeathTest, LabelsOfMismatchedRowCountAreFatal) {

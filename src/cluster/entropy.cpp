@@ -60,8 +60,7 @@ double ClusterSummary::entropy() {
 float ClusterSummary::unionSum(const ClusterSummary& other) const {
   const SlotCount* c = counts_.data();
   const SlotCount* o = other.counts_.data();
-  return weightedSum(c, c + counts_.size(), o, o + other.counts_.size(),
-                     rowCount + other.rowCount);
+  return weightedSum(c, c + counts_.size(), o, o + other.counts_.size(), rowCount + other.rowCount);
 }
 
 double ClusterSummary::unionEntropy(const ClusterSummary& other) {
@@ -77,7 +76,8 @@ double ClusterSummary::entropyWithRow(const int* codes) {
     offset += gDomainSizes[a];
   }
   const SlotCount* c = counts_.data();
-  scratchSum = weightedSum(c, c + counts_.size(), row.data(), row.data() + row.size(), rowCount + 1);
+  scratchSum =
+      weightedSum(c, c + counts_.size(), row.data(), row.data() + row.size(), rowCount + 1);
   return -static_cast<double>(scratchSum) / informativeCount;
 }
 

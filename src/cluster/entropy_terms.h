@@ -12,7 +12,8 @@ namespace kelbow {
 
 // acc + k (log2 k - log2 n), with countLog = log2Count(k) and rowLog = log2Count(n).
 inline float addCountTerm(float acc, int k, float countLog, double rowLog) {
-  return static_cast<float>(static_cast<double>(k) * (static_cast<double>(countLog) - rowLog) + acc);
+  return static_cast<float>(static_cast<double>(k) * (static_cast<double>(countLog) - rowLog) +
+                            acc);
 }
 inline float addCountTerm(float acc, int k, double rowLog) {
   return addCountTerm(acc, k, log2Count(k), rowLog);

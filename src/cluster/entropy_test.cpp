@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "cluster/cluster_summary.h"
@@ -21,9 +21,7 @@ namespace {
 // and the rows A = (0, 2), B = (1, 2), D = (0, 0).
 class EntropyTest : public TwoAttributeFixture {};
 
-TEST_F(EntropyTest, OneRowClusterHasEntropyZero) {
-  EXPECT_EQ(row(0, 2, 0)->entropy(), 0.0);
-}
+TEST_F(EntropyTest, OneRowClusterHasEntropyZero) { EXPECT_EQ(row(0, 2, 0)->entropy(), 0.0); }
 
 TEST_F(EntropyTest, UnionsOfTheThreeRowExampleAreExact) {
   auto a = row(0, 2, 0), b = row(1, 2, 1), d = row(0, 0, 2);
@@ -91,7 +89,8 @@ TEST_F(EntropyTest, IdenticalRowsMergeAtNoCost) {
 TEST_F(EntropyTest, OneValuedAttributesContributeNothingWhateverTheirWeight) {
   resetAttributeContext();
   const std::vector<int> withConstant{2, 1, 3};
-  const std::vector<float> oddWeights{1.0f, 5.0f, 0.63092977f};  // a weight the test on d = 1 must ignore
+  const std::vector<float> oddWeights{1.0f, 5.0f,
+                                      0.63092977f};  // a weight the test on d = 1 must ignore
   gWeights = oddWeights.data();
   auto make = [&](int a0, int a2) {
     auto s = std::make_unique<ClusterSummary>(3, 1, withConstant.data(), logs.data());
@@ -155,27 +154,34 @@ TEST_F(EntropyTest, SparseEvaluationsMatchTheDenseSumBitForBit) {
     const int single = static_cast<int>(std::count(table.domains.begin(), table.domains.end(), 1));
     std::vector<std::unique_ptr<ClusterSummary>> clusters;
     for (int r = 0; r < 60;) {  // clusters of 1, 2, 3, ... rows, and one empty
-      clusters.push_back(std::make_unique<ClusterSummary>(attributes, single, table.domains.data(), nullptr));
+      clusters.push_back(
+          std::make_unique<ClusterSummary>(attributes, single, table.domains.data(), nullptr));
       for (int k = 0; k < static_cast<int>(clusters.size()) && r < 60; ++k, ++r)
         clusters.back()->addRow(table.rows[r].data(), r);
     }
-    clusters.push_back(std::make_unique<ClusterSummary>(attributes, single, table.domains.data(), nullptr));
+    clusters.push_back(
+        std::make_unique<ClusterSummary>(attributes, single, table.domains.data(), nullptr));
     const int m = attributes - single;
     for (auto& x : clusters) {
       const std::vector<int> dx = x->denseCounts();
       if (x->rowCount >= 2) {
         EXPECT_EQ(bits(static_cast<float>(x->entropy())),
-                  bits(static_cast<float>(-static_cast<double>(referenceSum(dx, x->rowCount, table.domains, w)) / m)));
+                  bits(static_cast<float>(
+                      -static_cast<double>(referenceSum(dx, x->rowCount, table.domains, w)) / m)));
       }
       std::vector<int> plus = dx;
-      for (int a = 0, offset = 0; a < attributes; offset += table.domains[a++]) ++plus[offset + table.rows[0][a]];
-      EXPECT_EQ(bits(static_cast<float>(x->entropyWithRow(table.rows[0].data()))),
-                bits(static_cast<float>(-static_cast<double>(referenceSum(plus, x->rowCount + 1, table.domains, w)) / m)));
+      for (int a = 0, offset = 0; a < attributes; offset += table.domains[a++])
+        ++plus[offset + table.rows[0][a]];
+      EXPECT_EQ(
+          bits(static_cast<float>(x->entropyWithRow(table.rows[0].data()))),
+          bits(static_cast<float>(
+              -static_cast<double>(referenceSum(plus, x->rowCount + 1, table.domains, w)) / m)));
       for (auto& y : clusters) {
         std::vector<int> both = dx;
         const std::vector<int> dy = y->denseCounts();
         for (std::size_t v = 0; v < both.size(); ++v) both[v] += dy[v];
-        ASSERT_EQ(bits(x->unionSum(*y)), bits(referenceSum(both, x->rowCount + y->rowCount, table.domains, w)))
+        ASSERT_EQ(bits(x->unionSum(*y)),
+                  bits(referenceSum(both, x->rowCount + y->rowCount, table.domains, w)))
             << "rows " << x->rowCount << " and " << y->rowCount;
       }
     }

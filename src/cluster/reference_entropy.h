@@ -25,7 +25,8 @@ inline float referenceSum(const std::vector<int>& counts, int n, const std::vect
       for (int v = 0; v < domains[a]; ++v) {
         const int k = counts[offset + v];
         if (k != 0)
-          acc = static_cast<float>(static_cast<double>(k) * (static_cast<double>(logs[k]) - logs[n]) + acc);
+          acc = static_cast<float>(
+              static_cast<double>(k) * (static_cast<double>(logs[k]) - logs[n]) + acc);
       }
       acc = static_cast<float>(static_cast<double>(acc) * weights[a]);
       sum = static_cast<float>(static_cast<double>(acc) + sum);

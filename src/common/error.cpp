@@ -94,5 +94,4 @@ void guardStandardDescriptors() {
 
 void installOutOfMemoryHandler() { std::set_new_handler(outOfMemory); }
 
-
 }  // namespace kelbow

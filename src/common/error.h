@@ -43,5 +43,4 @@ void guardStandardDescriptors();
 // run's temporary files are removed.
 void installOutOfMemoryHandler();
 
-
 }  // namespace kelbow

@@ -111,7 +111,8 @@ NumberReader::Result NumberReader::nextToken(int& value) {
     keep(start, stop);
     return Result::kNotInteger;
   }
-  value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude)) : static_cast<int>(magnitude);
+  value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude))
+                   : static_cast<int>(magnitude);
   return Result::kNumber;
 }
 
@@ -120,7 +121,8 @@ namespace {
 std::string quoted(const std::string& token) {
   // Keep the message on one line and readable whatever bytes the token holds.
   std::string out = "'";
-  for (unsigned char c : token.substr(0, 40)) out.push_back(std::isprint(c) ? static_cast<char>(c) : '?');
+  for (unsigned char c : token.substr(0, 40))
+    out.push_back(std::isprint(c) ? static_cast<char>(c) : '?');
   if (token.size() > 40) out += "...";
   return out + "'";
 }
@@ -134,11 +136,13 @@ bool readTableSize(NumberReader& in, const std::string& fileName, TableDescripti
   for (int i = 0; i < 2; ++i) {
     const NumberReader::Result r = in.next(values[i]);
     if (r == NumberReader::Result::kEnd) {
-      err = shownName(fileName) + ": the " + what[i] + " is missing; the file must start with the row count and the attribute count\n";
+      err = shownName(fileName) + ": the " + what[i] +
+            " is missing; the file must start with the row count and the attribute count\n";
       return false;
     }
     if (r == NumberReader::Result::kNotInteger) {
-      err = shownName(fileName) + ": the " + what[i] + " " + quoted(in.token()) + " is not a decimal integer\n";
+      err = shownName(fileName) + ": the " + what[i] + " " + quoted(in.token()) +
+            " is not a decimal integer\n";
       return false;
     }
     if (r == NumberReader::Result::kReadError) {
@@ -146,7 +150,8 @@ bool readTableSize(NumberReader& in, const std::string& fileName, TableDescripti
       return false;
     }
     if (values[i] < 1) {
-      err = shownName(fileName) + ": the " + what[i] + " is " + std::to_string(values[i]) + "; it must be at least 1\n";
+      err = shownName(fileName) + ": the " + what[i] + " is " + std::to_string(values[i]) +
+            "; it must be at least 1\n";
       return false;
     }
   }
@@ -162,8 +167,9 @@ bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableD
   int d = 0;
   const NumberReader::Result r = in.next(d);
   if (r == NumberReader::Result::kEnd) {
-    err = where + "the domain size is missing; the file declares " + std::to_string(desc.attributeCount) +
-          " attributes but lists " + std::to_string(a) + " domain sizes\n";
+    err = where + "the domain size is missing; the file declares " +
+          std::to_string(desc.attributeCount) + " attributes but lists " + std::to_string(a) +
+          " domain sizes\n";
     return false;
   }
   if (r == NumberReader::Result::kNotInteger) {
@@ -179,7 +185,8 @@ bool readDomainSize(NumberReader& in, const std::string& fileName, int a, TableD
     return false;
   }
   if (desc.valueCount + static_cast<long long>(d) > kMaxValueSlots) {
-    err = where + "the domain sizes add up to more than " + std::to_string(kMaxValueSlots) + " values\n";
+    err = where + "the domain sizes add up to more than " + std::to_string(kMaxValueSlots) +
+          " values\n";
     return false;
   }
   desc.domainSizes.push_back(d);
@@ -211,7 +218,8 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
   for (int a = 0; a < attributes; ++a) {
     // Built only when a message is needed: this loop runs once per code of the file.
     auto where = [&] {
-      return shownName(fileName_) + ": record " + std::to_string(records_ + 1) + ", attribute " + std::to_string(a + 1) + ": ";
+      return shownName(fileName_) + ": record " + std::to_string(records_ + 1) + ", attribute " +
+             std::to_string(a + 1) + ": ";
     };
     int v = 0;
     const NumberReader::Result r = numbers_.next(v);
@@ -232,7 +240,8 @@ RecordReader::Result RecordReader::read(int* codes, std::string& err) {
       err = failureLine();
       return Result::kBad;
     }
-    err = where() + "the code " + std::to_string(v) + " is outside 0.." + std::to_string(domainSizes_[a] - 1) + "\n";
+    err = where() + "the code " + std::to_string(v) + " is outside 0.." +
+          std::to_string(domainSizes_[a] - 1) + "\n";
     return Result::kBad;
   }
   ++records_;

@@ -47,9 +47,11 @@ class NumberReader {
     std::uint64_t magnitude = 0;
     while (q < end_ && q - digits < 10 && static_cast<unsigned char>(*q - '0') < 10)
       magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
-    if (q > digits && q < end_ && isBlank(*q) && magnitude <= (negative ? 2147483648u : 2147483647u)) {
+    if (q > digits && q < end_ && isBlank(*q) &&
+        magnitude <= (negative ? 2147483648u : 2147483647u)) {
       pos_ = q + 1;
-      value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude)) : static_cast<int>(magnitude);
+      value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude))
+                       : static_cast<int>(magnitude);
       return Result::kNumber;
     }
     pos_ = p;

@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace kelbow {
 namespace {
 
@@ -29,8 +28,8 @@ void ExpectOneLineNaming(const std::string& err, const std::string& file) {
 class NumberReaderTest : public testing::Test {
  protected:
   // Every token of `text` with its outcome; numbers as their value, others as the token.
-  static std::vector<std::string> tokens(std::string_view text,
-                                         std::size_t bufferSize = NumberReader::kDefaultBufferSize) {
+  static std::vector<std::string> tokens(
+      std::string_view text, std::size_t bufferSize = NumberReader::kDefaultBufferSize) {
     MemorySource file(text);
     NumberReader in(file, bufferSize);
     std::vector<std::string> out;
@@ -61,14 +60,14 @@ TEST_F(NumberReaderTest, AcceptsTheWholeThirtyTwoBitRange) {
 TEST_F(NumberReaderTest, RefusesNumbersPastThirtyTwoBitsWithoutWrapping) {
   // 2^32 and 2^32 + 1 would wrap to 0 and 1 in 32-bit arithmetic, 2^64 + 5 to 5 in 64-bit.
   EXPECT_EQ(tokens("2147483648 -2147483649 4294967296 4294967297 18446744073709551621"),
-            (std::vector<std::string>{"bad:2147483648", "bad:-2147483649", "bad:4294967296", "bad:4294967297",
-                                      "bad:18446744073709551621"}));
+            (std::vector<std::string>{"bad:2147483648", "bad:-2147483649", "bad:4294967296",
+                                      "bad:4294967297", "bad:18446744073709551621"}));
 }
 
 TEST_F(NumberReaderTest, RefusesTokensThatAreNotDecimalIntegers) {
   EXPECT_EQ(tokens("1.5 abc 12x + - --1 1- 0x10 1e3"),
-            (std::vector<std::string>{"bad:1.5", "bad:abc", "bad:12x", "bad:+", "bad:-", "bad:--1", "bad:1-",
-                                      "bad:0x10", "bad:1e3"}));
+            (std::vector<std::string>{"bad:1.5", "bad:abc", "bad:12x", "bad:+", "bad:-", "bad:--1",
+                                      "bad:1-", "bad:0x10", "bad:1e3"}));
 }
 
 // Every token at every position against the buffer's end: the same tokens as
@@ -77,7 +76,8 @@ TEST_F(NumberReaderTest, TokensReadTheSameAcrossBufferBoundaries) {
   const std::string text = " 12 -7 +0003 2147483647 -2147483648 1.5 2147483648 x9 -";
   const std::vector<std::string> whole = tokens(text);
   ASSERT_EQ(whole.size(), 9u);
-  for (std::size_t size = 1; size <= text.size(); ++size) EXPECT_EQ(tokens(text, size), whole) << size;
+  for (std::size_t size = 1; size <= text.size(); ++size)
+    EXPECT_EQ(tokens(text, size), whole) << size;
 }
 
 // A bad token is quoted from its first 41 bytes (enough to tell that it goes
@@ -157,23 +157,23 @@ TEST_F(DescriptionTest, RefusesBrokenDescriptionsNamingWhatIsWrong) {
     const char* text;
     const char* names;
   } cases[] = {
-      {"", "row count"},                      // missing counts
+      {"", "row count"},  // missing counts
       {"  \n", "row count"},
       {"5\n", "attribute count"},
-      {"abc 2 2 3", "abc"},                   // counts that are not integers
+      {"abc 2 2 3", "abc"},  // counts that are not integers
       {"3 2.0 2 3", "2.0"},
-      {"0 2 2 3", "row count"},               // R < 1
+      {"0 2 2 3", "row count"},  // R < 1
       {"-3 2 2 3", "row count"},
-      {"3 0", "attribute count"},             // A < 1
+      {"3 0", "attribute count"},  // A < 1
       {"3 -1 2", "attribute count"},
-      {"3 3\n2\n3\n", "attribute 3"},        // too few domain sizes
+      {"3 3\n2\n3\n", "attribute 3"},  // too few domain sizes
       {"3 1\n", "attribute 1"},
-      {"3 2\n2\n0\n", "attribute 2"},        // d < 1
+      {"3 2\n2\n0\n", "attribute 2"},  // d < 1
       {"3 2\n-4\n3\n", "attribute 1"},
       {"3 2\n2\nthree\n", "attribute 2"},
       {"1 2\n2147483647\n2147483647\n", "attribute"},  // sizes whose sum would overflow
       {"1 3\n2000000000\n2000000000\n2000000000\n", "attribute"},
-      {"3 2\n1\n1\n", "domain size 1"},     // every attribute one-valued
+      {"3 2\n1\n1\n", "domain size 1"},  // every attribute one-valued
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -206,11 +206,13 @@ TEST_F(DescriptionTest, EveryCorruptedByteIsAcceptedSoundlyOrRefusedInOneLine) {
     for (char bad : {'0', '9', '-', 'x', '.', ' ', '\n', '\0', '\xff'}) {
       std::string damaged = text;
       damaged[at] = bad;
-      SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(static_cast<unsigned char>(bad)));
+      SCOPED_TRACE("byte " + std::to_string(at) + " set to " +
+                   std::to_string(static_cast<unsigned char>(bad)));
       if (read(damaged)) {
         EXPECT_GE(desc.rows, 1);
         EXPECT_EQ(static_cast<int>(desc.domainSizes.size()), desc.attributeCount);
-        EXPECT_TRUE(std::all_of(desc.domainSizes.begin(), desc.domainSizes.end(), [](int d) { return d >= 1; }));
+        EXPECT_TRUE(std::all_of(desc.domainSizes.begin(), desc.domainSizes.end(),
+                                [](int d) { return d >= 1; }));
         EXPECT_LT(desc.singleValuedCount, desc.attributeCount);
       } else {
         ExpectOneLineNaming(err, kName);
@@ -249,7 +251,8 @@ class RecordReaderTest : public testing::Test {
     ASSERT_EQ(out.last, RecordReader::Result::kBad);
     ExpectOneLineNaming(out.err, kName);
     int r = 0, a = 0;
-    ASSERT_EQ(std::sscanf(out.err.c_str() + kName.size(), ": record %d, attribute %d:", &r, &a), 2) << out.err;
+    ASSERT_EQ(std::sscanf(out.err.c_str() + kName.size(), ": record %d, attribute %d:", &r, &a), 2)
+        << out.err;
     EXPECT_EQ(r, record) << out.err;
     EXPECT_EQ(a, attribute) << out.err;
   }
@@ -283,7 +286,9 @@ TEST_F(RecordReaderTest, RefusesACodeThatIsNotAnInteger) {
   ExpectRefusedAt(readAll("4294967296 0 0\n"), 1, 1);
 }
 
-TEST_F(RecordReaderTest, RefusesAShortLastRecord) { ExpectRefusedAt(readAll("0 2 0\n1 0\n"), 2, 3); }
+TEST_F(RecordReaderTest, RefusesAShortLastRecord) {
+  ExpectRefusedAt(readAll("0 2 0\n1 0\n"), 2, 3);
+}
 
 // Truncation at every byte: the reader hands out exactly the complete records
 // of the prefix, then ends cleanly at a record boundary or refuses the record
@@ -296,7 +301,8 @@ TEST_F(RecordReaderTest, EveryTruncationYieldsTheCompleteRecordsThenEndsOrRefuse
   for (std::size_t len = 0; len <= text.size(); ++len) {
     SCOPED_TRACE("prefix length " + std::to_string(len));
     const std::string prefix = text.substr(0, len);
-    const int codes = static_cast<int>(std::count_if(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; }));
+    const int codes = static_cast<int>(
+        std::count_if(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; }));
     const Outcome out = readAll(prefix);
     ASSERT_EQ(static_cast<int>(out.records.size()), codes / attributes);
     for (std::size_t r = 0; r < out.records.size(); ++r) EXPECT_EQ(out.records[r], all[r]);
@@ -314,18 +320,21 @@ TEST_F(RecordReaderTest, EveryCorruptedByteIsAcceptedInRangeOrRefusedInOneLine) 
     for (char bad : {'1', '3', '9', '-', 'x', '.', ' ', '\n', '\0', '\xff'}) {
       std::string damaged = text;
       damaged[at] = bad;
-      SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(static_cast<unsigned char>(bad)));
+      SCOPED_TRACE("byte " + std::to_string(at) + " set to " +
+                   std::to_string(static_cast<unsigned char>(bad)));
       const Outcome out = readAll(damaged, rows);
       if (out.last == RecordReader::Result::kBad) {
         ExpectOneLineNaming(out.err, kName);
         int r = 0, a = 0;
-        ASSERT_EQ(std::sscanf(out.err.c_str() + kName.size(), ": record %d, attribute %d:", &r, &a), 2);
+        ASSERT_EQ(std::sscanf(out.err.c_str() + kName.size(), ": record %d, attribute %d:", &r, &a),
+                  2);
         EXPECT_EQ(r, static_cast<int>(out.records.size()) + 1);
         EXPECT_TRUE(a >= 1 && a <= static_cast<int>(sizes.size())) << out.err;
         continue;
       }
       for (const std::vector<int>& record : out.records)
-        for (std::size_t a = 0; a < sizes.size(); ++a) EXPECT_TRUE(record[a] >= 0 && record[a] < sizes[a]);
+        for (std::size_t a = 0; a < sizes.size(); ++a)
+          EXPECT_TRUE(record[a] >= 0 && record[a] < sizes[a]);
     }
   }
 }

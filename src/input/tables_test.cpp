@@ -29,10 +29,13 @@ TEST(LogTableTest, HoldsLog2OfEveryCountWithZeroAtZero) {
 TEST(LogTableTest, PowersOfTwoAreExact) {
   const std::vector<float> table = logTable(1024);
   ASSERT_EQ(table.size(), 1025u);
-  for (int k = 1, e = 0; k <= 1024; k *= 2, ++e) EXPECT_EQ(table[k], static_cast<float>(e)) << "k=" << k;
+  for (int k = 1, e = 0; k <= 1024; k *= 2, ++e)
+    EXPECT_EQ(table[k], static_cast<float>(e)) << "k=" << k;
 }
 
-TEST(LogTableTest, TableForNoRowsHoldsOnlyEntryZero) { EXPECT_EQ(logTable(0), std::vector<float>{0.0f}); }
+TEST(LogTableTest, TableForNoRowsHoldsOnlyEntryZero) {
+  EXPECT_EQ(logTable(0), std::vector<float>{0.0f});
+}
 
 TEST(LogTableTest, ExtendingKeepsEarlierEntries) {
   // Entry 2 carries a marker that a recomputation would overwrite.

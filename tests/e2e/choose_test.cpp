@@ -37,7 +37,8 @@ TEST_F(Choose, ATableWithoutStructureIsSaidToHaveNone) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("no cluster structure found (K = 1)", 0), 0u) << r.out;
   EXPECT_EQ(r.err, "");
-  EXPECT_NE(dir_.read("none.data.choose.svg").find("no cluster structure found"), std::string::npos);
+  EXPECT_NE(dir_.read("none.data.choose.svg").find("no cluster structure found"),
+            std::string::npos);
 
   r = choose({"-d", "none.data", "-n", "none.desc", "-q", "-f", "json", "--no-chart", "-o", "k"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -88,8 +89,8 @@ TEST_F(Choose, NestedGroupsGiveTheFineLevelFirstAndTheCoarseBesideIt) {
 
 TEST_F(Choose, TheSameSeedGivesTheSameAnswerOnAnyNumberOfThreads) {
   make({"--labels", "--imbalance", "4", "t", "4", "2000", "10", "4", "0.3", "2"});
-  const std::vector<std::string> base = {"-d", "t.data", "-n", "t.desc", "-q", "-f", "json",
-                                         "--no-chart"};
+  const std::vector<std::string> base = {"-d", "t.data", "-n",   "t.desc",
+                                         "-q", "-f",     "json", "--no-chart"};
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = base;
     args.insert(args.end(), extra.begin(), extra.end());
@@ -108,16 +109,16 @@ TEST_F(Choose, BadInputIsOneLineAndLeavesNoChart) {
   dir_.write("bad.desc", "2 3\n3\n3\n3\n");
   ToolRun r = choose({"-d", "bad.data", "-n", "bad.desc", "-q"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "kelbow-choose: bad.data: record 2, attribute 3: the code 7 is outside 0..2\n");
+  EXPECT_EQ(r.err, "kelbow-choose: bad.data: record 2, attribute 3: the code 7 is outside 0..2\n");
   EXPECT_FALSE(dir_.exists("bad.data.choose.svg"));
   r = choose({"-d", "missing.data", "-n", "t.desc", "-q"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("kelbow-choose: missing.data: cannot open (", 0), 0u) << r.err;
   r = choose({"-d", "t.data", "-n", "t.desc", "--references", "1"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "kelbow-choose: --references takes a number from 2 to 1000 (see kelbow-choose --help)\n");
+  EXPECT_EQ(
+      r.err,
+      "kelbow-choose: --references takes a number from 2 to 1000 (see kelbow-choose --help)\n");
   EXPECT_EQ(r.out, "");
 }
 

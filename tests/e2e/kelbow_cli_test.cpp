@@ -77,7 +77,8 @@ TEST_F(KelbowCli, HeaderKeepsTheDataFileNameAsTyped) {
   dir_.write("sub/t.data", kThreeRowData);
   dir_.write("t.desc", kThreeRowDesc);
   ASSERT_EQ(kelbow({"-d./sub/t.data", "-nt.desc"}).status, 0);
-  EXPECT_EQ(dir_.read("sub/t.data.kelbow"), threeRowBlock("./sub/t.data") + "./sub/t.data.kelbow\n");
+  EXPECT_EQ(dir_.read("sub/t.data.kelbow"),
+            threeRowBlock("./sub/t.data") + "./sub/t.data.kelbow\n");
 }
 
 TEST_F(KelbowCli, FileNamesOfAnyLengthWork) {
@@ -91,16 +92,20 @@ TEST_F(KelbowCli, FileNamesOfAnyLengthWork) {
 
 TEST_F(KelbowCli, RepeatedOptionKeepsTheLastName) {
   table(kThreeRowDesc, kThreeRowData);
-  ASSERT_EQ(kelbow({"-d", "missing.data", "-d", "t.data", "-n", "t.desc", "extra", "-x"}).status, 0);
+  ASSERT_EQ(kelbow({"-d", "missing.data", "-d", "t.data", "-n", "t.desc", "extra", "-x"}).status,
+            0);
   EXPECT_TRUE(dir_.exists("t.data.kelbow"));
   EXPECT_FALSE(dir_.exists("missing.data.kelbow"));
 }
 
 TEST_F(KelbowCli, MissingOptionsPrintTheUsage) {
   table(kThreeRowDesc, kThreeRowData);
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"-d", "t.data"}, {"-d", "t.data", "--", "-n", "t.desc"}, {"-d", "-n", "t.desc"},
-           {"t.data", "-d", "t.data", "-n", "t.desc"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"-d", "t.data"},
+                                             {"-d", "t.data", "--", "-n", "t.desc"},
+                                             {"-d", "-n", "t.desc"},
+                                             {"t.data", "-d", "t.data", "-n", "t.desc"}}) {
     const ToolRun r = kelbow(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, kUsage);
@@ -145,16 +150,16 @@ TEST_F(KelbowCli, HelpAndVersionOnlyAsTheFirstWord) {
     std::string out;
     std::string err;
   };
-  for (const Case& c : std::vector<Case>{
-           {{"--version"}, 0, version, ""},
-           {{"--version", "-d", "t.data", "-n", "t.desc"}, 0, version, ""},
-           {{"--help", "-x", "--version"}, 0, help.out, ""},
-           {{"--x"}, 1, "", illegalDash},
-           {{"--helpme"}, 1, "", illegalDash},
-           {{"--Version"}, 1, "", illegalDash},
-           {{"-d", "t.data", "-n", "t.desc", "--help"}, 1, "", illegalDash},
-           {{"-d", "t.data", "--version", "-n", "t.desc"}, 1, "", illegalDash},
-           {{"--", "--help"}, 1, "", kUsage}}) {
+  for (const Case& c :
+       std::vector<Case>{{{"--version"}, 0, version, ""},
+                         {{"--version", "-d", "t.data", "-n", "t.desc"}, 0, version, ""},
+                         {{"--help", "-x", "--version"}, 0, help.out, ""},
+                         {{"--x"}, 1, "", illegalDash},
+                         {{"--helpme"}, 1, "", illegalDash},
+                         {{"--Version"}, 1, "", illegalDash},
+                         {{"-d", "t.data", "-n", "t.desc", "--help"}, 1, "", illegalDash},
+                         {{"-d", "t.data", "--version", "-n", "t.desc"}, 1, "", illegalDash},
+                         {{"--", "--help"}, 1, "", kUsage}}) {
     std::string words;
     for (const std::string& w : c.args) words += " " + w;
     const ToolRun r = kelbow(c.args);
@@ -179,7 +184,8 @@ TEST_F(KelbowCli, UnopenableFilesFailWithTheirMessages) {
   r = kelbowFailing({"-d", "t.data.dir", "-n", "t.desc"}, "t.data.dir.kelbow");
   EXPECT_EQ(r.err, "can't open data file\nkelbow: t.data.dir: Is a directory\n");
 
-  std::filesystem::create_directory(dir_ / "dir.data.kelbow");  // a result file that cannot be opened
+  std::filesystem::create_directory(dir_ /
+                                    "dir.data.kelbow");  // a result file that cannot be opened
   dir_.write("dir.data", kThreeRowData);
   r = kelbow({"-d", "dir.data", "-n", "t.desc"});
   EXPECT_EQ(r.status, 1);
@@ -192,7 +198,9 @@ TEST_F(KelbowCli, UnopenableFilesFailWithTheirMessages) {
   dir_.write("sub/t.data", kThreeRowData);
   r = kelbow({"-d", "sub/../nowhere/../sub/t.data", "-n", "t.desc"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "couldn't open record file\nkelbow: sub/../nowhere/../sub/t.data.kelbow: No such file or directory\n");
+  EXPECT_EQ(r.err,
+            "couldn't open record file\nkelbow: sub/../nowhere/../sub/t.data.kelbow: No such file "
+            "or directory\n");
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(dir_.exists("sub/t.data.kelbow"));
 }
@@ -204,7 +212,9 @@ TEST_F(KelbowCli, ABlockThatCannotBeWrittenFailsTheRun) {
   std::filesystem::create_symlink("/dev/full", dir_ / "t.data.kelbow");
   const ToolRun r = kelbow({"-d", "t.data", "-n", "t.desc"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "couldn't write record file t.data.kelbow\nkelbow: t.data.kelbow: No space left on device\n");
+  EXPECT_EQ(
+      r.err,
+      "couldn't write record file t.data.kelbow\nkelbow: t.data.kelbow: No space left on device\n");
 }
 
 // A table of 1499 declared rows is still clustered row by row.
@@ -262,21 +272,33 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, KelbowBadInput,
     ::testing::Values(
         BadInput{"empty description", "", "0 0\n", "t.desc: the row count is missing"},
-        BadInput{"words in the description", "three 2\n2\n3\n", "0 0\n", "t.desc: the row count 'three'"},
+        BadInput{"words in the description", "three 2\n2\n3\n", "0 0\n",
+                 "t.desc: the row count 'three'"},
         BadInput{"no rows", "0 2\n2\n3\n", "", "t.desc: the row count is 0"},
-        BadInput{"negative attribute count", "3 -2\n2\n3\n", kThreeRowData, "t.desc: the attribute count is -2"},
-        BadInput{"too few domain sizes", "3 2\n2\n", kThreeRowData, "t.desc: attribute 2: the domain size is missing"},
-        BadInput{"zero domain size", "3 2\n2\n0\n", kThreeRowData, "t.desc: attribute 2: the domain size is 0"},
-        BadInput{"huge domain sizes", "3 2\n2147483647\n2147483647\n", kThreeRowData, "t.desc: attribute 1:"},
-        BadInput{"nothing to cluster", "3 2\n1\n1\n", "0 0\n0 0\n0 0\n", "t.desc: every attribute has domain size 1"},
-        BadInput{"code above its domain", kThreeRowDesc, "0 2\n1 3\n0 0\n", "t.data: record 2, attribute 2: the code 3"},
-        BadInput{"negative code", kThreeRowDesc, "0 2\n1 2\n-1 0\n", "t.data: record 3, attribute 1: the code -1"},
-        BadInput{"code overflowing 32 bits", kThreeRowDesc, "0 4294967296\n", "t.data: record 1, attribute 2: '4294967296'"},
-        BadInput{"not an integer", kThreeRowDesc, "0 2\n1 2.5\n0 0\n", "t.data: record 2, attribute 2: '2.5'"},
-        BadInput{"short last record", kThreeRowDesc, "0 2\n1 2\n0\n", "t.data: record 3, attribute 2: the code is missing"},
+        BadInput{"negative attribute count", "3 -2\n2\n3\n", kThreeRowData,
+                 "t.desc: the attribute count is -2"},
+        BadInput{"too few domain sizes", "3 2\n2\n", kThreeRowData,
+                 "t.desc: attribute 2: the domain size is missing"},
+        BadInput{"zero domain size", "3 2\n2\n0\n", kThreeRowData,
+                 "t.desc: attribute 2: the domain size is 0"},
+        BadInput{"huge domain sizes", "3 2\n2147483647\n2147483647\n", kThreeRowData,
+                 "t.desc: attribute 1:"},
+        BadInput{"nothing to cluster", "3 2\n1\n1\n", "0 0\n0 0\n0 0\n",
+                 "t.desc: every attribute has domain size 1"},
+        BadInput{"code above its domain", kThreeRowDesc, "0 2\n1 3\n0 0\n",
+                 "t.data: record 2, attribute 2: the code 3"},
+        BadInput{"negative code", kThreeRowDesc, "0 2\n1 2\n-1 0\n",
+                 "t.data: record 3, attribute 1: the code -1"},
+        BadInput{"code overflowing 32 bits", kThreeRowDesc, "0 4294967296\n",
+                 "t.data: record 1, attribute 2: '4294967296'"},
+        BadInput{"not an integer", kThreeRowDesc, "0 2\n1 2.5\n0 0\n",
+                 "t.data: record 2, attribute 2: '2.5'"},
+        BadInput{"short last record", kThreeRowDesc, "0 2\n1 2\n0\n",
+                 "t.data: record 3, attribute 2: the code is missing"},
         BadInput{"missing record", kThreeRowDesc, "0 2\n1 2\n", "t.data: record 3 is missing"},
         BadInput{"empty data file", kThreeRowDesc, "", "t.data: record 1 is missing"},
-        BadInput{"extra record", kThreeRowDesc, kThreeRowData + "1 1\n", "t.data: numbers left over after record 3"}),
+        BadInput{"extra record", kThreeRowDesc, kThreeRowData + "1 1\n",
+                 "t.data: numbers left over after record 3"}),
     [](const ::testing::TestParamInfo<BadInput>& info) {
       std::string name = info.param.what;
       std::replace(name.begin(), name.end(), ' ', '_');
@@ -309,12 +331,15 @@ int peakLine(const std::vector<std::string>& result, std::size_t headerLine) {
 TEST_F(KelbowCli, PlantedClustersPeakOnTheLineBeforeTheirNumber) {
   for (int k : {2, 3, 4, 6, 8}) {
     const std::string name = "p" + std::to_string(k);
-    const ToolRun gen = runTool(KELBOW_MAKE_TABLE_EXE, {name, std::to_string(k), "600", "20", "6", "0.1", std::to_string(k)},
-                                dir_.path(), "kelbow-make-table");
+    const ToolRun gen =
+        runTool(KELBOW_MAKE_TABLE_EXE,
+                {name, std::to_string(k), "600", "20", "6", "0.1", std::to_string(k)}, dir_.path(),
+                "kelbow-make-table");
     ASSERT_EQ(gen.status, 0) << gen.err;
     const ToolRun r = kelbow({"-d", name + ".data", "-n", name + ".desc"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(peakLine(lines(dir_.read(name + ".data.kelbow")), 0), k - 1) << k << " planted clusters";
+    EXPECT_EQ(peakLine(lines(dir_.read(name + ".data.kelbow")), 0), k - 1)
+        << k << " planted clusters";
   }
 }
 
@@ -323,7 +348,8 @@ using KelbowRealData = SharedDataTest;
 TEST_F(KelbowRealData, HouseVotesMatchesTheGoldenFiles) { expectGoldenRun("house-votes-84"); }
 
 TEST_F(KelbowRealData, SmallSetsComplete) {
-  for (const char* name : {"soybean-small", "zoo", "breast-cancer", "lymphography", "tic-tac-toe"}) {
+  for (const char* name :
+       {"soybean-small", "zoo", "breast-cancer", "lymphography", "tic-tac-toe"}) {
     copySet(name);
     const std::string data = std::string(name) + ".data";
     const ToolRun r = kelbow({"-d", data, "-n", std::string(name) + ".desc"});
@@ -331,7 +357,8 @@ TEST_F(KelbowRealData, SmallSetsComplete) {
     const std::vector<std::string> out = lines(r.out);
     ASSERT_GE(out.size(), 2u) << name;
     const int rows = std::stoi(out[0]);
-    EXPECT_EQ(out.size(), static_cast<std::size_t>(rows + 1)) << name;  // rows line, cols line, rows - 1 merges
+    EXPECT_EQ(out.size(), static_cast<std::size_t>(rows + 1))
+        << name;  // rows line, cols line, rows - 1 merges
     const std::vector<std::string> result = lines(dir_.read(data + ".kelbow"));
     ASSERT_EQ(result.size(), 32u) << name;
     EXPECT_EQ(result[0], data);

@@ -127,9 +127,10 @@ TEST_F(KelbowLabels, FailedRunsLeaveNothingAndSayItOnALineOfItsOwn) {
   dir_.write("big.data", data);
   r = labels({"-d", "big.data", "-n", "big.desc", "-k", "3", "-o", "big.k3"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(
-                "inserting object 1500\nkelbow-labels: big.data: record 1600, attribute 1: the code 7"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find(
+          "inserting object 1500\nkelbow-labels: big.data: record 1600, attribute 1: the code 7"),
+      std::string::npos)
       << r.err;
   EXPECT_FALSE(dir_.exists("big.k3"));
 }

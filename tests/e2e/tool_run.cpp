@@ -42,29 +42,33 @@ std::string readFile(const fs::path& p) {
   return s.str();
 }
 
-StartedTool startTool(const std::string& exe, const std::vector<std::string>& args, const fs::path& dir,
-                      const RunOptions& options, const std::string& argv0) {
+StartedTool startTool(const std::string& exe, const std::vector<std::string>& args,
+                      const fs::path& dir, const RunOptions& options, const std::string& argv0) {
   static int serial = 0;  // distinct capture files for processes that run at once
   ++serial;
   const fs::path outPath = dir / (".stdout." + std::to_string(serial));
-  const fs::path errPath = options.mergeStreams ? outPath : dir / (".stderr." + std::to_string(serial));
+  const fs::path errPath =
+      options.mergeStreams ? outPath : dir / (".stderr." + std::to_string(serial));
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = options.mergeStreams ? out : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err =
+        options.mergeStreams ? out : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
     if (options.addressSpace > 0) {
-      const rlimit limit{static_cast<rlim_t>(options.addressSpace), static_cast<rlim_t>(options.addressSpace)};
+      const rlimit limit{static_cast<rlim_t>(options.addressSpace),
+                         static_cast<rlim_t>(options.addressSpace)};
       ::setrlimit(RLIMIT_AS, &limit);
     }
     if (options.cpuSeconds > 0) {
-      const rlimit limit{static_cast<rlim_t>(options.cpuSeconds), static_cast<rlim_t>(options.cpuSeconds)};
+      const rlimit limit{static_cast<rlim_t>(options.cpuSeconds),
+                         static_cast<rlim_t>(options.cpuSeconds)};
       ::setrlimit(RLIMIT_CPU, &limit);
     }
     std::vector<char*> argv;
@@ -150,7 +154,8 @@ bool PipeWriter::finish() {
 }
 
 void copySharedSet(const fs::path& shared, const std::string& name, const fs::path& dir) {
-  for (const char* ext : {".data", ".desc"}) fs::copy_file(shared / "data" / name / (name + ext), dir / (name + ext));
+  for (const char* ext : {".data", ".desc"})
+    fs::copy_file(shared / "data" / name / (name + ext), dir / (name + ext));
 }
 
 fs::path sharedDir() {

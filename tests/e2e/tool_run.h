@@ -34,25 +34,28 @@ class TempDir {
 };
 
 struct ToolRun {
-  int status = -1;  // exit status, or -1 when the process did not exit normally
-  int signal = 0;   // the signal that ended it, if one did
+  int status = -1;        // exit status, or -1 when the process did not exit normally
+  int signal = 0;         // the signal that ended it, if one did
   bool timedOut = false;  // killed for running past its time limit
-  std::string out;  // standard output
-  std::string err;  // standard error
+  std::string out;        // standard output
+  std::string err;        // standard error
 };
 
 struct RunOptions {
-  int timeLimitSeconds = 0;     // > 0: killed after that long (ToolRun::timedOut)
-  bool mergeStreams = false;    // standard error into the same file as standard output
-  long long addressSpace = 0;   // > 0: limit of the process's address space, in bytes
-  long cpuSeconds = 0;          // > 0: limit of its processor time
+  int timeLimitSeconds = 0;    // > 0: killed after that long (ToolRun::timedOut)
+  bool mergeStreams = false;   // standard error into the same file as standard output
+  long long addressSpace = 0;  // > 0: limit of the process's address space, in bytes
+  long cpuSeconds = 0;         // > 0: limit of its processor time
 };
 
 // A started process, collected by wait() like runTool.
 class StartedTool {
  public:
   StartedTool(pid_t pid, std::filesystem::path out, std::filesystem::path err, int timeLimitSeconds)
-      : pid_(pid), outPath_(std::move(out)), errPath_(std::move(err)), timeLimit_(timeLimitSeconds) {}
+      : pid_(pid),
+        outPath_(std::move(out)),
+        errPath_(std::move(err)),
+        timeLimit_(timeLimitSeconds) {}
   ToolRun wait();
   void kill(int sig);
 
@@ -69,10 +72,11 @@ StartedTool startTool(const std::string& exe, const std::vector<std::string>& ar
                       const std::string& argv0 = "kelbow");
 
 // Runs it to its end.
-ToolRun runTool(const std::string& exe, const std::vector<std::string>& args, const std::filesystem::path& dir,
+ToolRun runTool(const std::string& exe, const std::vector<std::string>& args,
+                const std::filesystem::path& dir, const std::string& argv0 = "kelbow");
+ToolRun runTool(const std::string& exe, const std::vector<std::string>& args,
+                const std::filesystem::path& dir, const RunOptions& options,
                 const std::string& argv0 = "kelbow");
-ToolRun runTool(const std::string& exe, const std::vector<std::string>& args, const std::filesystem::path& dir,
-                const RunOptions& options, const std::string& argv0 = "kelbow");
 
 // A writer that sends `contents` into the named pipe `fifo` once a reader opens
 // it, and gives up after `limitSeconds`. Collected (or ended) by finish().
@@ -105,7 +109,9 @@ std::string readFile(const std::filesystem::path& p);
 // Base of the tests that run kelbow: a fresh directory for every test.
 class KelbowTest : public ::testing::Test {
  protected:
-  ToolRun kelbow(const std::vector<std::string>& args) { return runTool(KELBOW_EXE, args, dir_.path()); }
+  ToolRun kelbow(const std::vector<std::string>& args) {
+    return runTool(KELBOW_EXE, args, dir_.path());
+  }
 
   // Runs kelbow twice on a command line that must fail: once without the result
   // file `resultName`, which must stay absent, and once on one that holds an
@@ -134,7 +140,8 @@ class SharedDataTest : public KelbowTest {
  protected:
   void SetUp() override {
     shared_ = sharedDir();
-    if (shared_.empty()) GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
+    if (shared_.empty())
+      GTEST_SKIP() << "../shared/data is not beside the checkout; real-data tests skipped";
   }
   // Copies NAME.data and NAME.desc of a shared data set into the test directory.
   void copySet(const std::string& name) { copySharedSet(shared_, name, dir_.path()); }
@@ -146,7 +153,8 @@ class SharedDataTest : public KelbowTest {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, readFile(shared_ / "golden" / (name + ".stdout")));
-    EXPECT_EQ(readFile(dir_ / (name + ".data.kelbow")), readFile(shared_ / "golden" / (name + ".data.kelbow")));
+    EXPECT_EQ(readFile(dir_ / (name + ".data.kelbow")),
+              readFile(shared_ / "golden" / (name + ".data.kelbow")));
   }
   std::filesystem::path shared_;
 };
