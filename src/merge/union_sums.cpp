@@ -78,6 +78,8 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
   dense_ =
       method == Method::kDense ||
       (method == Method::kChoose && valueCount_ <= slotsPerAttribute && cells <= kDensePoolCells);
+  pairCount_ = pairs;
+  setSpaces(1);
   if (!dense_) return;
 
   // Spare columns past the last let a block of lanes read whole vectors.
@@ -87,12 +89,8 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
   column_.resize(n_);
   clusterAt_.resize(n_);
   columns_ = n_;
-  own_.assign(valueCount_, 0);
-  partnerAt_.assign(n_, -1);
   shape_.assign(n_, kOther);
   tableIndex_.assign(static_cast<std::size_t>(n_) * informative_.size(), 0);
-  oneRowTerms_.assign(valueCount_, 0.0f);
-  twoRowTerms_.assign(pairs, 0.0f);
   for (int c = 0; c < n_; ++c) {
     column_[c] = c;
     clusterAt_[c] = c;
@@ -103,10 +101,22 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
   }
 }
 
-const int* UnionSums::ownCounts(int x) {
+void UnionSums::setSpaces(int count) {
+  spaces_.resize(std::max(count, 1));
+  if (!dense_) return;
+  for (Space& space : spaces_) {
+    space.own.assign(valueCount_, 0);
+    space.partnerAt.assign(n_, -1);
+    space.oneRowTerms.assign(valueCount_, 0.0f);
+    space.twoRowTerms.assign(pairCount_, 0.0f);
+  }
+}
+
+const int* UnionSums::ownCounts(int x, Space& space) const {
   const std::size_t c = static_cast<std::size_t>(column_[x]);
-  for (int v = 0; v < valueCount_; ++v) own_[v] = pool_[static_cast<std::size_t>(v) * stride_ + c];
-  return own_.data();
+  int* own = space.own.data();
+  for (int v = 0; v < valueCount_; ++v) own[v] = pool_[static_cast<std::size_t>(v) * stride_ + c];
+  return own;
 }
 
 namespace {
@@ -206,7 +216,7 @@ float accumulateWithExtra(const int* counts, const std::vector<int>& held, const
 
 }  // namespace
 
-void UnionSums::buildTable(int x, const int* row, int rows) {
+void UnionSums::buildTable(int x, const int* row, int rows, Space& space) const {
   const double rowLog = log2Count(clusters_[x]->rowCount + rows);
   std::vector<int> held;
   for (const Attribute& t : informative_) {
@@ -217,7 +227,7 @@ void UnionSums::buildTable(int x, const int* row, int rows) {
     for (int u = 0; u < t.domain; ++u) {
       if (rows == 1) {
         const int one = 1;
-        oneRowTerms_[t.offset + u] =
+        space.oneRowTerms[t.offset + u] =
             weightAttribute(accumulateWithExtra(counts, held, &u, &one, 1, rowLog), t.weight);
         continue;
       }
@@ -226,7 +236,8 @@ void UnionSums::buildTable(int x, const int* row, int rows) {
         const int twice[1] = {2}, once[2] = {1, 1};
         const float acc = u == v ? accumulateWithExtra(counts, held, codes, twice, 1, rowLog)
                                  : accumulateWithExtra(counts, held, codes, once, 2, rowLog);
-        twoRowTerms_[t.pairOffset + pairEntry(u, v, t.domain)] = weightAttribute(acc, t.weight);
+        space.twoRowTerms[t.pairOffset + pairEntry(u, v, t.domain)] =
+            weightAttribute(acc, t.weight);
       }
     }
   }
@@ -246,13 +257,16 @@ void UnionSums::sumTablePartners(const std::vector<float>& table, const int* q, 
   }
 }
 
-void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, float* out) {
+void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, float* out,
+                              Space& space) const {
   // The partners in column order, so that blocks of them are mostly
   // consecutive columns; each sum goes back to its partner's place.
-  for (int p = 0; p < count; ++p) partnerAt_[column_[q[p]]] = p;
-  cols_.clear();
+  std::vector<int>& partnerAt = space.partnerAt;
+  std::vector<int>& cols = space.cols;
+  for (int p = 0; p < count; ++p) partnerAt[column_[q[p]]] = p;
+  cols.clear();
   for (int c = 0; c < columns_; ++c)
-    if (partnerAt_[c] >= 0) cols_.push_back(c);
+    if (partnerAt[c] >= 0) cols.push_back(c);
   const DenseView view{pool_.data(),
                        stride_,
                        rows_.data(),
@@ -266,47 +280,51 @@ void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, fl
     const int k = std::min(kDenseLanes, count - b);
 #if KELBOW_HAS_WIDE_BUILD
     if (wideVectors())
-      wide::denseBlock(view, cols_.data() + b, k, block);
+      wide::denseBlock(view, cols.data() + b, k, block);
     else
 #endif
-      base::denseBlock(view, cols_.data() + b, k, block);
-    for (int l = 0; l < k; ++l) out[partnerAt_[cols_[b + l]]] = block[l];
+      base::denseBlock(view, cols.data() + b, k, block);
+    for (int l = 0; l < k; ++l) out[partnerAt[cols[b + l]]] = block[l];
   }
-  for (int c : cols_) partnerAt_[c] = -1;
+  for (int c : cols) partnerAt[c] = -1;
 }
 
 void UnionSums::compute(int x, const std::vector<int>& partners, std::vector<float>& sums) {
-  const int count = static_cast<int>(partners.size());
-  sums.resize(count);
+  sums.resize(partners.size());
+  computeSome(x, partners.data(), static_cast<int>(partners.size()), sums.data(), 0);
+}
+
+void UnionSums::computeSome(int x, const int* partners, int count, float* sums, int at) {
   if (!dense_) {
     const ClusterSummary& cx = *clusters_[x];
     for (int p = 0; p < count; ++p) sums[p] = cx.unionSum(*clusters_[partners[p]]);
     return;
   }
-  for (std::vector<int>& positions : byShape_) positions.clear();
-  for (int p = 0; p < count; ++p) byShape_[static_cast<int>(shape_[partners[p]])].push_back(p);
-  const int* row = ownCounts(x);
+  Space& space = spaces_[at];
+  for (std::vector<int>& positions : space.byShape) positions.clear();
+  for (int p = 0; p < count; ++p) space.byShape[static_cast<int>(shape_[partners[p]])].push_back(p);
+  const int* row = ownCounts(x, space);
   for (const int rows : {1, 2}) {
-    std::vector<int>& own = byShape_[rows];
+    std::vector<int>& own = space.byShape[rows];
     if (own.empty() || tableWorthIt(row, rows, static_cast<int>(own.size()))) continue;
-    byShape_[kOther].insert(byShape_[kOther].end(), own.begin(), own.end());
+    space.byShape[kOther].insert(space.byShape[kOther].end(), own.begin(), own.end());
     own.clear();
   }
   for (const int shape : {kOneRow, kTwoRows, kOther}) {
-    const std::vector<int>& at = byShape_[shape];
-    if (at.empty()) continue;
-    idBuf_.resize(at.size());
-    outBuf_.resize(at.size());
-    for (std::size_t k = 0; k < at.size(); ++k) idBuf_[k] = partners[at[k]];
-    const int m = static_cast<int>(at.size());
+    const std::vector<int>& positions = space.byShape[shape];
+    if (positions.empty()) continue;
+    space.ids.resize(positions.size());
+    space.out.resize(positions.size());
+    for (std::size_t k = 0; k < positions.size(); ++k) space.ids[k] = partners[positions[k]];
+    const int m = static_cast<int>(positions.size());
     if (shape == kOther) {
-      sumDenseLanes(x, row, idBuf_.data(), m, outBuf_.data());
+      sumDenseLanes(x, row, space.ids.data(), m, space.out.data(), space);
     } else {
-      buildTable(x, row, shape);
-      sumTablePartners(shape == kOneRow ? oneRowTerms_ : twoRowTerms_, idBuf_.data(), m,
-                       outBuf_.data());
+      buildTable(x, row, shape, space);
+      sumTablePartners(shape == kOneRow ? space.oneRowTerms : space.twoRowTerms, space.ids.data(),
+                       m, space.out.data());
     }
-    for (std::size_t k = 0; k < at.size(); ++k) sums[at[k]] = outBuf_[k];
+    for (std::size_t k = 0; k < positions.size(); ++k) sums[positions[k]] = space.out[k];
   }
 }
 
