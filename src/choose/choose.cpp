@@ -188,8 +188,10 @@ bool chooseClusters(const TableDescription& desc, RowSource& rows, const ChoiceS
   // reads are kept for the other runs.
   CodeTable codes(desc);
   KeepingRows keeping(rows, codes);
+  // Every run here keeps to one thread: the runs themselves share out the processors.
   AnalysisSettings first;
   first.keepRows = true;
+  first.threads = 1;
   {
     EntropyClustering analysis(desc, keeping, first, progress);
     if (!loadStartingClusters(analysis, desc.rows, err)) return false;
@@ -213,6 +215,7 @@ bool chooseClusters(const TableDescription& desc, RowSource& rows, const ChoiceS
   // Every other run takes the road the first took, whatever its row count.
   AnalysisSettings other;
   other.directRowLimit = direct ? INT_MAX : 0;
+  other.threads = 1;
   const std::vector<std::vector<long long>> counts = codes.valueCounts();
   TableDescription referenceDesc = codes.description();
   referenceDesc.rows = static_cast<int>(choice.referenceRows);
