@@ -10,11 +10,20 @@ namespace {
 // Cost a partner scan starts from: above every real merge cost.
 constexpr float kNoPartnerCost = 1e20f;
 // Fewer partners than this are summed on the calling thread alone: waking the
-// helpers would cost more than they save.
+// helpers would cost more than they save. Shared out, they go in chunks of
+// about kChunkPartners, taken by whichever thread is free.
 constexpr int kSharedPartners = 96;
+constexpr int kChunkPartners = 64;
 // Fewer partner scans than this after a merge stay on the calling thread too
-// (each scan reads one row of live costs).
+// (each scan reads one row of live costs); shared, in chunks of about as many.
 constexpr long long kSharedScanCells = 4096;
+// Rows of the set-up's pair table per chunk.
+constexpr int kChunkRows = 8;
+
+int chunksOf(long long work, long long chunkWork) {
+  const long long chunks = (work + chunkWork - 1) / chunkWork;
+  return static_cast<int>(std::clamp<long long>(chunks, 1, WorkerPool::kMostChunks));
+}
 }  // namespace
 
 MergeLoop::MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters,
@@ -86,15 +95,14 @@ void MergeLoop::findPartners(const int* order, int count, float* best, int* part
   }
 }
 
-void MergeLoop::setUpRows(const std::vector<double>& e, std::atomic<int>& next, int space) {
+void MergeLoop::setUpRows(const std::vector<double>& e, int first, int end, int space) {
   std::vector<float> sums;
-  // Rows are taken one at a time, so the long first rows and the short last
-  // ones spread evenly; each pair's cost is written by the one thread that owns its row.
-  for (int a; (a = next.fetch_add(1)) + 1 < n_;) {
+  for (int a = first; a < end; ++a) {
     const int* partners = liveList_.data() + a + 1;
     const int count = n_ - a - 1;
     sums.resize(count);
-    sums_.computeSome(a, partners, count, sums.data(), space);
+    sums_.prepare(a, partners, count, space);
+    sums_.sumPrepared(space, 0, count, sums.data(), space);
     const int m = clusters_[a]->informativeCount;
     for (int p = 0; p < count; ++p) {
       const int b = partners[p];
@@ -109,18 +117,27 @@ void MergeLoop::setUpRows(const std::vector<double>& e, std::atomic<int>& next, 
 float MergeLoop::setUp() {
   std::vector<double> e(n_);
   for (int c = 0; c < n_; ++c) e[c] = clusters_[c]->entropy();
-  std::atomic<int> next{0};
-  if (pool_ != nullptr)
-    pool_->run([&](int member) { setUpRows(e, next, member); });
-  else
-    setUpRows(e, next, 0);
+  // Each pair's cost is written by the one thread that takes its row; the
+  // rows go in small chunks, so that the long first rows and the short last
+  // ones spread evenly.
+  const int rows = std::max(n_ - 1, 0);
+  if (pool_ != nullptr) {
+    const int chunks = chunksOf(rows, kChunkRows);
+    pool_->run(chunks, [&](int member, int chunk) {
+      const ItemRange r = shareOf(rows, chunk, chunks);
+      setUpRows(e, r.begin, r.end, member);
+    });
+  } else {
+    setUpRows(e, 0, rows, 0);
+  }
   // The partner scans read the finished table; the heap takes the records in
   // cluster order, as it always has.
   newBest_.resize(n_);
   newPartner_.resize(n_);
   if (pool_ != nullptr) {
-    pool_->run([&](int member) {
-      const ItemRange r = shareOf(n_, member, pool_->size());
+    const int chunks = chunksOf(static_cast<long long>(n_) * n_, kSharedScanCells);
+    pool_->run(chunks, [&](int, int chunk) {
+      const ItemRange r = shareOf(n_, chunk, chunks);
       findPartners(liveList_.data() + r.begin, r.end - r.begin, newBest_.data() + r.begin,
                    newPartner_.data() + r.begin);
     });
@@ -163,14 +180,17 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
     if (q != i) partners_.push_back(q);
   const int count = static_cast<int>(partners_.size());
   unionSums_.resize(count);
+  // What every partner's sum reads is made once, here; the partners then go
+  // in chunks to whichever thread is free.
+  sums_.prepare(i, partners_.data(), count, 0, count >= sharedPartners_ ? pool_.get() : nullptr);
   if (pool_ != nullptr && count >= sharedPartners_) {
-    pool_->run([&](int member) {
-      const ItemRange r = shareOf(count, member, pool_->size());
-      sums_.computeSome(i, partners_.data() + r.begin, r.end - r.begin, unionSums_.data() + r.begin,
-                        member);
+    const int chunks = chunksOf(count, kChunkPartners);
+    pool_->run(chunks, [&](int member, int chunk) {
+      const ItemRange r = shareOf(count, chunk, chunks);
+      sums_.sumPrepared(0, r.begin, r.end, unionSums_.data(), member);
     });
   } else {
-    sums_.computeSome(i, partners_.data(), count, unionSums_.data(), 0);
+    sums_.sumPrepared(0, 0, count, unionSums_.data(), 0);
   }
   const int m = survivor.informativeCount;
   for (int p = 0; p < count; ++p) {
@@ -193,8 +213,9 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
   newBest_.resize(again);
   newPartner_.resize(again);
   if (pool_ != nullptr && static_cast<long long>(again) * live_ >= sharedScanCells_) {
-    pool_->run([&](int member) {
-      const ItemRange r = shareOf(again, member, pool_->size());
+    const int chunks = chunksOf(static_cast<long long>(again) * live_, kSharedScanCells);
+    pool_->run(chunks, [&](int, int chunk) {
+      const ItemRange r = shareOf(again, chunk, chunks);
       findPartners(lookAgain_.data() + r.begin, r.end - r.begin, newBest_.data() + r.begin,
                    newPartner_.data() + r.begin);
     });

@@ -6,7 +6,6 @@
 // partner scan of a cluster reads one contiguous row.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -63,9 +62,9 @@ class MergeLoop {
   const MergeHeap& heap() const { return heap_; }
 
  private:
-  // The set-up's pair costs of the rows a taken from `next` (e: every
-  // cluster's entropy value), summed in work space `space`.
-  void setUpRows(const std::vector<double>& e, std::atomic<int>& next, int space);
+  // The set-up's pair costs of the rows first .. end - 1 (e: every cluster's
+  // entropy value), summed in work space `space`.
+  void setUpRows(const std::vector<double>& e, int first, int end, int space);
   // findBestPartner without writing the record: the partner into `partner`.
   float scanPartners(int c, int& partner) const;
   // Cheapest partners of the clusters at order[0 .. count - 1] into best and partner.

@@ -55,6 +55,11 @@ struct DenseView {
 
 // Partners of one call of the vector kernel.
 constexpr int kDenseLanes = 16;
+
+// The terms of x plus one or two rows are built on several threads, in
+// kAttributeChunks chunks, when there are at least kSharedAttributes attributes.
+constexpr int kSharedAttributes = 8;
+constexpr int kAttributeChunks = 8;
 #define KELBOW_LANE_KERNELS "merge/union_lanes_kernels.inc"
 #include "common/lane_builds.inc"
 #undef KELBOW_LANE_KERNELS
@@ -216,10 +221,12 @@ float accumulateWithExtra(const int* counts, const std::vector<int>& held, const
 
 }  // namespace
 
-void UnionSums::buildTable(int x, const int* row, int rows, Space& space) const {
+void UnionSums::buildTable(int x, const int* row, int rows, Space& space, int first,
+                           int end) const {
   const double rowLog = log2Count(clusters_[x]->rowCount + rows);
   std::vector<int> held;
-  for (const Attribute& t : informative_) {
+  for (int a = first; a < end; ++a) {
+    const Attribute& t = informative_[a];
     const int* counts = row + t.offset;
     held.clear();
     for (int u = 0; u < t.domain; ++u)
@@ -290,17 +297,18 @@ void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, fl
 }
 
 void UnionSums::compute(int x, const std::vector<int>& partners, std::vector<float>& sums) {
-  sums.resize(partners.size());
-  computeSome(x, partners.data(), static_cast<int>(partners.size()), sums.data(), 0);
+  const int count = static_cast<int>(partners.size());
+  sums.resize(count);
+  prepare(x, partners.data(), count, 0);
+  sumPrepared(0, 0, count, sums.data(), 0);
 }
 
-void UnionSums::computeSome(int x, const int* partners, int count, float* sums, int at) {
-  if (!dense_) {
-    const ClusterSummary& cx = *clusters_[x];
-    for (int p = 0; p < count; ++p) sums[p] = cx.unionSum(*clusters_[partners[p]]);
-    return;
-  }
+void UnionSums::prepare(int x, const int* partners, int count, int at, WorkerPool* pool) {
   Space& space = spaces_[at];
+  space.x = x;
+  space.partners = partners;
+  space.count = count;
+  if (!dense_) return;
   for (std::vector<int>& positions : space.byShape) positions.clear();
   for (int p = 0; p < count; ++p) space.byShape[static_cast<int>(shape_[partners[p]])].push_back(p);
   const int* row = ownCounts(x, space);
@@ -310,21 +318,52 @@ void UnionSums::computeSome(int x, const int* partners, int count, float* sums, 
     space.byShape[kOther].insert(space.byShape[kOther].end(), own.begin(), own.end());
     own.clear();
   }
+  space.order.clear();
+  int g = 0;
   for (const int shape : {kOneRow, kTwoRows, kOther}) {
+    space.bound[g++] = static_cast<int>(space.order.size());
     const std::vector<int>& positions = space.byShape[shape];
-    if (positions.empty()) continue;
-    space.ids.resize(positions.size());
-    space.out.resize(positions.size());
-    for (std::size_t k = 0; k < positions.size(); ++k) space.ids[k] = partners[positions[k]];
-    const int m = static_cast<int>(positions.size());
-    if (shape == kOther) {
-      sumDenseLanes(x, row, space.ids.data(), m, space.out.data(), space);
+    space.order.insert(space.order.end(), positions.begin(), positions.end());
+    if (shape == kOther || positions.empty()) continue;
+    // Each attribute's terms are written by the one thread that takes it.
+    const int attributes = static_cast<int>(informative_.size());
+    if (pool != nullptr && attributes >= kSharedAttributes) {
+      const int chunks = std::min(attributes, kAttributeChunks);
+      pool->run(chunks, [&](int, int chunk) {
+        const ItemRange r = shareOf(attributes, chunk, chunks);
+        buildTable(x, row, shape, space, r.begin, r.end);
+      });
     } else {
-      buildTable(x, row, shape, space);
-      sumTablePartners(shape == kOneRow ? space.oneRowTerms : space.twoRowTerms, space.ids.data(),
-                       m, space.out.data());
+      buildTable(x, row, shape, space, 0, attributes);
     }
-    for (std::size_t k = 0; k < positions.size(); ++k) sums[positions[k]] = space.out[k];
+  }
+  space.bound[g] = static_cast<int>(space.order.size());
+}
+
+void UnionSums::sumPrepared(int prepared, int begin, int end, float* sums, int at) {
+  const Space& p = spaces_[prepared];
+  if (!dense_) {
+    const ClusterSummary& cx = *clusters_[p.x];
+    for (int k = begin; k < end; ++k) sums[k] = cx.unionSum(*clusters_[p.partners[k]]);
+    return;
+  }
+  Space& space = spaces_[at];
+  int g = 0;
+  for (const int shape : {kOneRow, kTwoRows, kOther}) {
+    const int lo = std::max(begin, p.bound[g]);
+    const int hi = std::min(end, p.bound[g + 1]);
+    ++g;
+    if (lo >= hi) continue;
+    const int m = hi - lo;
+    space.ids.resize(m);
+    space.out.resize(m);
+    for (int k = 0; k < m; ++k) space.ids[k] = p.partners[p.order[lo + k]];
+    if (shape == kOther)
+      sumDenseLanes(p.x, p.own.data(), space.ids.data(), m, space.out.data(), space);
+    else
+      sumTablePartners(shape == kOneRow ? p.oneRowTerms : p.twoRowTerms, space.ids.data(), m,
+                       space.out.data());
+    for (int k = 0; k < m; ++k) sums[p.order[lo + k]] = space.out[k];
   }
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "common/worker_pool.h"
 
 namespace kelbow {
 
@@ -45,11 +46,17 @@ class UnionSums {
   // sums[p] = S of the union of cluster x with cluster partners[p]; x must not be a partner.
   void compute(int x, const std::vector<int>& partners, std::vector<float>& sums);
 
-  // The same for the `count` partners at `partners`, into sums[0 .. count - 1],
-  // working in the work space `space` (0 .. spaces() - 1). Calls on different
-  // work spaces may run at once on different threads; every sum is the one
-  // compute gives, however the partners are shared out.
-  void computeSome(int x, const int* partners, int count, float* sums, int space);
+  // The same in two steps, so that the partners can be shared out over
+  // threads: prepare takes x and its `count` partners (which must stay put)
+  // into work space `space` and builds what all of them read; sumPrepared
+  // then writes sums[p] for the partners p in begin .. end - 1 of the work
+  // space `prepared`, working in the work space `space`. Calls in different
+  // work spaces may run at once on different threads, also several
+  // sumPrepared of one prepared work space; every sum is the one compute
+  // gives, however the partners are shared out.
+  // With a `pool`, prepare shares its own work out over it.
+  void prepare(int x, const int* partners, int count, int space, WorkerPool* pool = nullptr);
+  void sumPrepared(int prepared, int begin, int end, float* sums, int space);
   // Makes room for `count` work spaces (at least 1).
   void setSpaces(int count);
   int spaces() const { return static_cast<int>(spaces_.size()); }
@@ -61,15 +68,22 @@ class UnionSums {
   // Partners of one row, of two rows, and all others.
   enum Shape : char { kOther = 0, kOneRow = 1, kTwoRows = 2 };
 
-  // What one call of computeSome writes besides its sums.
+  // A work space: what prepare builds for all partners of x, and the scratch
+  // of the sums of some of them.
   struct Space {
-    std::vector<int> own;            // the counts of the cluster whose unions are summed
-    std::vector<int> partnerAt;      // per column: the partner's place in the call, or -1
-    std::vector<int> cols;           // the partners' columns, ascending
+    int x = 0;
+    const int* partners = nullptr;
+    int count = 0;
+    std::vector<int> own;            // the counts of x
     std::vector<float> oneRowTerms;  // weighted term of x plus one row, per value slot
     // Weighted term of x plus two rows, per attribute and code pair.
     std::vector<float> twoRowTerms;
     std::vector<int> byShape[3];  // partner positions split by shape
+    std::vector<int> order;       // the positions of byShape[0 ..]: one-row, two-row, others
+    int bound[4] = {};            // where each shape's positions start in order (others last)
+    // Scratch of sumPrepared.
+    std::vector<int> partnerAt;  // per column: the partner's place in the call, or -1
+    std::vector<int> cols;       // the partners' columns, ascending
     std::vector<int> ids;
     std::vector<float> out;
   };
@@ -80,7 +94,8 @@ class UnionSums {
   // True when building the table of x (its counts `row`) for partners of `rows`
   // rows pays for `partners` of them.
   bool tableWorthIt(const int* row, int rows, int partners) const;
-  void buildTable(int x, const int* row, int rows, Space& space) const;
+  // The terms of the informative attributes first .. end - 1.
+  void buildTable(int x, const int* row, int rows, Space& space, int first, int end) const;
   void sumTablePartners(const std::vector<float>& table, const int* q, int count, float* out) const;
   void sumDenseLanes(int x, const int* own, const int* q, int count, float* out,
                      Space& space) const;
