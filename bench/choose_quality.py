@@ -141,10 +141,10 @@ def main():
                      ari_new=ari(new_labels, truth),
                      ari_planted=ari(labels_at(bin_dir, a.work, name, t["k"], len(truth)), truth),
                      candidates=[c["k"] for c in answer["candidates"]])
-            print("%-10s %-9s rows %6d  planted %2d  first candidate %2d (ARI %.2f)  "
+            print("%-10s %-7s %-9s rows %6d  planted %2d  first candidate %2d (ARI %.2f)  "
                   "recommended %2d (ARI %.2f)  planted K ARI %.2f  candidates %s"
-                  % (set_name, t["kind"], t["rows"], t["k"], old, r["ari_old"], new, r["ari_new"],
-                     r["ari_planted"], r["candidates"]), flush=True)
+                  % (set_name, name, t["kind"], t["rows"], t["k"], old, r["ari_old"], new,
+                     r["ari_new"], r["ari_planted"], r["candidates"]), flush=True)
             rows_out.append(r)
         total += rows_out
         summarize(set_name, rows_out)

@@ -1,6 +1,6 @@
 // A whole run of one companion, in process, on files made of the input
 // (KELBOW_FUZZ_TOOL: 1 kelbow-csv, 2 kelbow-plot, 3 kelbow-profile, 4
-// kelbow-labels). After every run the promises about files are checked: the
+// kelbow-labels, 5 kelbow-choose). After every run the promises about files are checked: the
 // status is 0 or 1, no temporary is left, the inputs are untouched, a failed
 // run leaves the earlier outputs byte for byte as they were, and a successful
 // one leaves whole outputs of its own.
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/csv_run.h"
+#include "app/choose_run.h"
 #include "app/labels_run.h"
 #include "app/plot_run.h"
 #include "app/profile_run.h"
@@ -214,8 +215,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                               0 ||
                           level > rows);
   }
+#elif KELBOW_FUZZ_TOOL == 5
+  // kelbow-choose: desc NUL data; small tables only, few references and orders
+  // (the clustering itself is fuzzed by fuzz_run_*), on one thread or two.
+  const std::vector<std::string_view> p = parts(bytes, size, 2);
+  const long long rows = std::strtoll(std::string(p[0].substr(0, 20)).c_str(), nullptr, 10);
+  if (rows > 200) return 0;
+  writeFile("t.desc", p[0]);
+  writeFile("t.data", p[1]);
+  if (flags & 4) writeFile("t.k", earlier);
+  if (flags & 8) writeFile("t.svg", earlier);
+  std::vector<std::string> args = {"kelbow-choose", "-q", "-d", "t.data", "-n", "t.desc",
+                                   "-r", "2", "-s", std::to_string(flags % 3), "-j",
+                                   (flags & 16) ? "2" : "1", "-o", "t.k", "-c", "t.svg"};
+  if (flags & 32) args.insert(args.end(), {"-f", "json"});
+  const auto before = directory();
+  const int status = run(kelbow::runChoose, args);
+  checkFiles(before, status, {"t.k", "t.svg"});
+  if (status == 0) {
+    KELBOW_FUZZ_CHECK(lines(readFile("t.k")) == rows);
+    KELBOW_FUZZ_CHECK(readFile("t.svg").rfind("<?xml", 0) == 0);
+  }
 #else
-#error "KELBOW_FUZZ_TOOL must be 1 (csv), 2 (plot), 3 (profile) or 4 (labels)"
+#error "KELBOW_FUZZ_TOOL must be 1 (csv), 2 (plot), 3 (profile), 4 (labels) or 5 (choose)"
 #endif
   return 0;
 }

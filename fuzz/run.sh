@@ -8,7 +8,7 @@
 #   -time SECONDS  run each harness for that long (default 60)
 #   -runs N        run each harness for N executions instead
 #   HARNESS        fuzz_description fuzz_data fuzz_run_direct fuzz_run_tree fuzz_csv fuzz_plot
-#                  fuzz_profile fuzz_labels (default: all)
+#                  fuzz_profile fuzz_labels fuzz_choose (default: all)
 # Environment: FUZZ_BUILD (build directory, default build-fuzz), CXX (default clang++).
 # Findings land in FUZZ_BUILD/findings/HARNESS/; the script exits 1 when there is one.
 set -euo pipefail
@@ -28,7 +28,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_description fuzz_data fuzz_run_direct fuzz_run_tree
-  fuzz_csv fuzz_plot fuzz_profile fuzz_labels)
+  fuzz_csv fuzz_plot fuzz_profile fuzz_labels fuzz_choose)
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="${CXX:-clang++}" -DKELBOW_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -74,7 +74,7 @@ rm "$seeds/planted4.desc1500"
 # The companions' seeds start with a byte of options (see fuzz_companion.cpp).
 companions=$build/seeds-companions
 rm -rf "$companions"
-mkdir -p "$companions"/{fuzz_csv,fuzz_plot,fuzz_profile,fuzz_labels}
+mkdir -p "$companions"/{fuzz_csv,fuzz_plot,fuzz_profile,fuzz_labels,fuzz_choose}
 { printf '\x0b'; head -n 40 examples/critters.csv; } >"$companions/fuzz_csv/critters"
 { printf '\x01'; printf 'f.data\nkelbow\n'; for i in $(seq 1 29); do echo "0.0$((i % 7))1"; done
   echo f.data.kelbow; } >"$companions/fuzz_plot/block"
@@ -82,16 +82,18 @@ mkdir -p "$companions"/{fuzz_csv,fuzz_plot,fuzz_profile,fuzz_labels}
   printf '\0\0\0'; printf '1\n2\n1\n2\n1\n2\n1\n2\n'; } >"$companions/fuzz_profile/planted4"
 { printf '\x11'; awk 'NR == 1 { $1 = 30 } 1' examples/planted4.desc; printf '\0'
   head -n 30 examples/planted4.data; } >"$companions/fuzz_labels/planted4"
+{ printf '\x11'; awk 'NR == 1 { $1 = 40 } 1' examples/planted4.desc; printf '\0'
+  head -n 40 examples/planted4.data; } >"$companions/fuzz_choose/planted4"
 
 status=0
 for h in "${harnesses[@]}"; do
   corpus=$build/corpus/$h
-  case $h in fuzz_csv | fuzz_plot | fuzz_profile | fuzz_labels) hseeds=$companions/$h ;; *) hseeds=$seeds ;; esac
+  case $h in fuzz_csv | fuzz_plot | fuzz_profile | fuzz_labels | fuzz_choose) hseeds=$companions/$h ;; *) hseeds=$seeds ;; esac
   findings=$build/findings/$h
   mkdir -p "$corpus" "$findings"
   log=$build/$h.log
   # Whole runs merge what they read: shorter inputs keep them quick.
-  case $h in fuzz_run_* | fuzz_labels) maxlen=8192 ;; *) maxlen=65536 ;; esac
+  case $h in fuzz_run_* | fuzz_labels | fuzz_choose) maxlen=8192 ;; *) maxlen=65536 ;; esac
   echo "== $h (${limit[*]})"
   # -close_fd_mask=3: the tool's own output stays quiet; sanitizer reports still show.
   if ! "$build/bin/$h" "${limit[@]}" -max_len=$maxlen -timeout=60 -rss_limit_mb=4096 -close_fd_mask=3 \

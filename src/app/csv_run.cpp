@@ -168,17 +168,6 @@ std::vector<std::string> splitList(std::string_view list) {
   }
 }
 
-bool parseDelimiter(std::string_view text, char& d) {
-  if (text == "tab" || text == "\\t" || text == "TAB") {
-    d = '\t';
-  } else if (text.size() == 1) {
-    d = text[0];
-  } else {
-    return false;
-  }
-  return d != '"' && d != '\n' && d != '\r';
-}
-
 bool parseCount(std::string_view text, int lo, int hi, int& n) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   return ec == std::errc() && end == text.data() + text.size() && n >= lo && n <= hi;

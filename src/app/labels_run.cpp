@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,9 +19,15 @@
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/run.h"
+#include "app/table_files.h"
 #include "app/text_progress.h"
+#include "assign/model.h"
+#include "assign/refine.h"
+#include "choose/code_table.h"
 #include "common/error.h"
+#include "input/byte_source.h"
 #include "input/description_text.h"
+#include "input/table_reader.h"
 
 namespace kelbow {
 
@@ -29,14 +36,18 @@ namespace {
 constexpr std::string_view kProgram = "kelbow-labels";
 
 constexpr std::string_view kHelp =
-    "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]]\n"
+    "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]] [--refine]\n"
+    "                     [--model MODEL]\n"
     "Clusters the table exactly as kelbow does (nothing is appended to DATA.kelbow) and\n"
     "writes the cluster of every data row for K clusters. With -o: one file, one label per\n"
     "data row in row order, the clusters numbered 1..K by size, largest first (clusters of\n"
     "one size in the order of their first rows). Without -o: one snapshot file per level\n"
     "from K clusters down to 2, DATAf<F>nc<N>.hier<k> with labels 0..k-1 (F and N are 20\n"
     "and 800 on tables of 1500 rows or more, else 0 and 0), whose names are printed.\n"
-    "Progress goes to standard error.\n"
+    "With --refine the K clusters of -o and --model are refined: rows move one at a\n"
+    "time to the cluster whose entropy they raise least, pass after pass, and the\n"
+    "entropy before and after and the moves are told on standard error. --model writes\n"
+    "the model of the K clusters for kelbow-assign. Progress goes to standard error.\n"
     "\n"
     "Options:\n"
     "  -d, --data DATA      the data file\n"
@@ -46,6 +57,10 @@ constexpr std::string_view kHelp =
     "                       output) instead of the snapshot files\n"
     "      --snapshots      with -o, write the snapshot files too (their names are printed\n"
     "                       unless the labels go to standard output)\n"
+    "      --refine         refine the partition at K (needs -o or --model)\n"
+    "      --passes N       with --refine, at most N passes over the rows (default 20)\n"
+    "      --model MODEL    write the model of the K clusters (encoding from DATA's\n"
+    "                       .codes, .names and .missing when they exist) to MODEL\n"
     "  -h, --help           show this help and exit\n"
     "      --version        show the version and exit\n"
     "\n"
@@ -61,9 +76,11 @@ constexpr std::string_view kHelp =
     "Examples:\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
-    "  kelbow-labels -d critters.data -n critters.desc -k 6\n";
+    "  kelbow-labels -d critters.data -n critters.desc -k 6\n"
+    "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4 --refine \\\n"
+    "      --model critters.model\n";
 
-enum LongOnly { kSnapshotsOption = kFirstLongOnly };
+enum LongOnly { kSnapshotsOption = kFirstLongOnly, kRefineOption, kPassesOption, kModelOption };
 
 bool parseClusters(const char* text, int& k) {
   char* end = nullptr;
@@ -77,8 +94,10 @@ bool parseClusters(const char* text, int& k) {
 struct LabelsOptions {
   std::string data, desc, clusters;
   bool haveData = false, haveDesc = false, haveClusters = false;
-  std::optional<std::string> output;
-  bool snapshots = false;
+  std::optional<std::string> output, model;
+  bool snapshots = false, refine = false;
+  int passes = kDefaultPassLimit;
+  bool havePasses = false;
 };
 
 Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
@@ -87,6 +106,9 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
                                  {"clusters", required_argument, nullptr, 'k'},
                                  {"output", required_argument, nullptr, 'o'},
                                  {"snapshots", no_argument, nullptr, kSnapshotsOption},
+                                 {"refine", no_argument, nullptr, kRefineOption},
+                                 {"passes", required_argument, nullptr, kPassesOption},
+                                 {"model", required_argument, nullptr, kModelOption},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersionOption},
                                  {nullptr, 0, nullptr, 0}};
@@ -108,6 +130,25 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
       case kSnapshotsOption:
         o.snapshots = true;
         break;
+      case kRefineOption:
+        o.refine = true;
+        break;
+      case kPassesOption: {
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(::optarg, &end, 10);
+        if (end == ::optarg || *end != '\0' || errno != 0 || n < 1 || n > INT_MAX) {
+          usageFailure(kProgram,
+                       std::string("--passes '") + ::optarg + "' is not a count of at least 1");
+          return Scan::kRefused;
+        }
+        o.passes = static_cast<int>(n);
+        o.havePasses = true;
+        break;
+      }
+      case kModelOption:
+        o.model = ::optarg;
+        break;
       default:
         return commonOption(c, argv, kProgram, kHelp);
     }
@@ -125,7 +166,88 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
                  "--snapshots goes with -o (without -o the snapshot files are written anyway)");
     return Scan::kRefused;
   }
+  if (o.refine && !o.output && !o.model) {
+    usageFailure(kProgram, "--refine goes with -o or --model (the snapshots are the hierarchy's)");
+    return Scan::kRefused;
+  }
+  if (o.havePasses && !o.refine) {
+    usageFailure(kProgram, "--passes goes with --refine");
+    return Scan::kRefused;
+  }
   return Scan::kRun;
+}
+
+// The rows of the table held in memory, for refinement and the model.
+class HeldRows final : public TrainingRows {
+ public:
+  explicit HeldRows(const CodeTable& table) : table_(table) {}
+  int rowCount() const override { return table_.rowCount(); }
+  void codes(int r, int* out) const override {
+    for (int a = 0; a < table_.attributeCount(); ++a) out[a] = table_.code(r, a);
+  }
+
+ private:
+  const CodeTable& table_;
+};
+
+// Reads the table again into memory. The clustering has read it whole, so
+// only a file that changed since (or a pipe) can fail here.
+bool readTable(const LabelsOptions& o, std::unique_ptr<CodeTable>& table, std::string& err) {
+  TableDescription desc;
+  {
+    const std::unique_ptr<ByteSource> in = openInput(o.desc);
+    if (in == nullptr) {
+      err = o.desc + ": cannot open again (" + std::strerror(errno) + ")";
+      return false;
+    }
+    if (!readDescription(*in, o.desc, desc, err)) return false;
+  }
+  const std::unique_ptr<ByteSource> data = openInput(o.data);
+  if (data == nullptr) {
+    err = o.data + ": cannot open again (" + std::strerror(errno) + ")";
+    return false;
+  }
+  RecordReader records(*data, o.data, desc.domainSizes);
+  table = std::make_unique<CodeTable>(desc);
+  std::vector<int> codes(desc.attributeCount);
+  for (;;) {
+    const RowSource::Result got = records.read(codes.data(), err);
+    if (got == RowSource::Result::kBad) return false;
+    if (got == RowSource::Result::kEnd) break;
+    table->append(codes.data());
+  }
+  return true;
+}
+
+// The labels (1..K) of the rows after refinement, renumbered by size; tells
+// what refinement did on standard error.
+std::vector<int> refined(const HeldRows& rows, const std::vector<int>& domainSizes, int k,
+                         const std::vector<int>& cut, int passes) {
+  std::vector<int> labels(cut.size());
+  for (size_t r = 0; r < cut.size(); ++r) labels[r] = cut[r] - 1;
+  const RefineResult result = refine(rows, domainSizes, k, labels, passes);
+  long long changed = 0;
+  for (size_t r = 0; r < cut.size(); ++r) changed += labels[r] != cut[r] - 1;
+  for (int& l : labels) ++l;
+  labels = numberBySize(labels);
+  const double n = static_cast<double>(cut.size());
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "refined: expected entropy %.6f -> %.6f, %lld moves in %d passes (%s); %lld rows "
+                "in another cluster than at the cut",
+                result.entropyBefore / n, result.entropyAfter / n, result.moved, result.passes,
+                result.settled ? "settled" : "pass limit reached", changed);
+  companionFailure(kProgram, line);
+  return labels;
+}
+
+// Writes one label per row, one a line.
+void writeRowLabels(std::FILE* out, const std::vector<int>& labels) {
+  char line[16];
+  for (int label : labels) {
+    const int n = std::snprintf(line, sizeof line, "%d\n", label);
+    std::fwrite(line, 1, static_cast<size_t>(n), out);
+  }
 }
 
 // Writes the label of every data row, ofStart[its starting cluster], one a line.
@@ -178,6 +300,9 @@ int runLabels(int argc, char* argv[]) {
   OutputFiles kept;
   kept.protect(o.data);
   kept.protect(o.desc);
+  std::string base = o.data;  // the table's other files are BASE.codes, ...
+  if (base.size() > 5 && base.ends_with(".data")) base.resize(base.size() - 5);
+  for (const char* ext : {".codes", ".names", ".missing", ".labels"}) kept.protect(base + ext);
   const bool toStdout = o.output && *o.output == "-";
   const bool snapshots = !o.output || o.snapshots;
   std::string err;
@@ -251,12 +376,43 @@ int runLabels(int argc, char* argv[]) {
     for (int level = k + 1; level <= hierarchy.startCount(); ++level)
       kept.removeAtCommit(snapshotBase + std::to_string(level));
   }
+  std::vector<int> labels;  // refined, or the cut's when a model needs them
+  if (o.refine || o.model) {
+    std::unique_ptr<CodeTable> table;
+    if (!readTable(o, table, err)) {
+      while (!err.empty() && err.back() == '\n') err.pop_back();
+      return companionFailure(kProgram, err);
+    }
+    if (table->rowCount() != hierarchy.rowCount())
+      return companionFailure(kProgram, o.data + ": changed while it was read (" +
+                                            std::to_string(table->rowCount()) + " rows, then " +
+                                            std::to_string(hierarchy.rowCount()) + ")");
+    const HeldRows rows(*table);
+    labels = hierarchy.labels(k);
+    const std::vector<int>& sizes = table->description().domainSizes;
+    if (o.refine) labels = refined(rows, sizes, k, labels, o.passes);
+    if (o.model) {
+      Encoding encoding;
+      if (!readEncoding(base, sizes, encoding, err)) return companionFailure(kProgram, err);
+      std::vector<int> zeroBased(labels);
+      for (int& l : zeroBased) --l;
+      if (!kept.writeWhole(*o.model, modelJson(trainModel(rows, std::move(encoding), k, zeroBased)),
+                           err))
+        return companionFailure(kProgram, err);
+    }
+  }
   if (o.output) {
     const std::vector<int> numbers = hierarchy.startNumbersBySize(k);
     if (toStdout) {
-      writeLabels(stdout, hierarchy, numbers);
+      if (o.refine)
+        writeRowLabels(stdout, labels);
+      else
+        writeLabels(stdout, hierarchy, numbers);
     } else {
-      writeLabels(labelsFile, hierarchy, numbers);
+      if (o.refine)
+        writeRowLabels(labelsFile, labels);
+      else
+        writeLabels(labelsFile, hierarchy, numbers);
       if (!OutputFiles::close(std::exchange(labelsFile, nullptr), *o.output, err))
         return companionFailure(kProgram, err);
     }

@@ -15,6 +15,7 @@
 
 #include "app/companion.h"
 #include "app/output_files.h"
+#include "app/table_files.h"
 #include "common/message_text.h"
 #include "input/table_reader.h"
 #include "profile/cluster_profile.h"
@@ -124,33 +125,6 @@ Scan scanOptions(int argc, char* argv[], ProfileOptions& o) {
   return Scan::kRun;
 }
 
-// The lines of a text file (the last one may lack its newline). Returns false,
-// with err, when the file cannot be read.
-bool readLines(const std::string& path, std::vector<std::string>& lines, std::string& err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    err = path + ": cannot open (" + std::strerror(errno) + ")";
-    return false;
-  }
-  lines.clear();
-  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
-  if (in.bad()) {
-    err = path + ": read error";
-    return false;
-  }
-  return true;
-}
-
-// The lines of a file of the table that may be missing: none when it is.
-bool readLinesIfThere(const std::string& path, std::optional<std::vector<std::string>>& lines,
-                      std::string& err) {
-  lines.emplace();
-  if (readLines(path, *lines, err)) return true;
-  if (errno != ENOENT) return false;
-  lines.reset();
-  return true;
-}
-
 // The files of a table, opened or read together so that they all come from
 // one run of kelbow-csv.
 struct TableFiles {
@@ -181,50 +155,12 @@ class Run {
 
 bool Run::readCodes(const std::string& path, const std::vector<std::string>& lines,
                     std::string& err) {
-  const int attributes = desc_.attributeCount;
-  if (static_cast<int>(lines.size()) != attributes) {
-    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), attributes) + 1) + ": " +
-          std::to_string(lines.size()) + " lines, but the description declares " +
-          std::to_string(attributes) + " attributes";
-    return false;
-  }
-  report_.values.resize(attributes);
-  for (int a = 0; a < attributes; ++a) {
-    const std::string& line = lines[a];
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-      const size_t tab = line.find('\t', start);
-      fields.push_back(line.substr(start, tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    const std::string where = path + ":" + std::to_string(a + 1) + ": ";
-    if (fields[0] != std::to_string(a)) {
-      err = where + "the line should start with the attribute number " + std::to_string(a) +
-            " and a tab";
-      return false;
-    }
-    if (static_cast<int>(fields.size()) - 1 != desc_.domainSizes[a]) {
-      err = where + "attribute " + std::to_string(a) + " has " + std::to_string(fields.size() - 1) +
-            " values here, but the description gives it " + std::to_string(desc_.domainSizes[a]);
-      return false;
-    }
-    report_.values[a].assign(fields.begin() + 1, fields.end());
-  }
-  return true;
+  return parseCodes(path, lines, desc_.domainSizes, report_.values, err);
 }
 
 bool Run::readNames(const std::string& path, const std::vector<std::string>& lines,
                     std::string& err) {
-  if (static_cast<int>(lines.size()) != desc_.attributeCount) {
-    err = path + ":" + std::to_string(std::min<size_t>(lines.size(), desc_.attributeCount) + 1) +
-          ": " + std::to_string(lines.size()) + " names, but the description declares " +
-          std::to_string(desc_.attributeCount) + " attributes";
-    return false;
-  }
-  report_.attributeNames = lines;
-  return true;
+  return parseNames(path, lines, desc_.attributeCount, report_.attributeNames, err);
 }
 
 bool Run::readLabels(std::string& err) {

@@ -24,10 +24,12 @@ constexpr int kLastK = kKelbowValues + 1;  // 30
 
 // The support rule. A K is supported by a run when
 //  - its kelbow value at K stands at least kMinZ reference standard deviations
-//    and at least kMinExcess above the references' mean at K (a difference of
-//    normalised expected entropies: below it the rise is too small to matter,
-//    however steady the references are), and is at least kMinShareOfTop of the
-//    run's highest value at any K: the curve has a real corner at K; and
+//    above the references' mean at K, at least kMinExcess above that mean and
+//    above 0 (a difference of normalised expected entropies: below it the rise
+//    is too small to matter, however steady the references are, and where the
+//    references dip, a smaller dip is no corner), and is at least
+//    kMinShareOfTop of the run's highest value at any K: the curve has a real
+//    corner at K; and
 //  - its expected entropy falls from 1 to K clusters at least kMinReduction
 //    times as far as the references' does: the clusters at K hold structure,
 //    not the sham corners the greedy merge finds in tables without any too
@@ -100,9 +102,11 @@ std::vector<bool> supportedLevels(const float* curve, const ReferenceLevels& ref
   const double top = *std::max_element(values.begin(), values.end() - 1);
   std::vector<bool> out(kKelbowValues, false);
   for (int i = 0; i < last; ++i) {
-    const double excess = values[i] - refs.mean[i];
-    out[i] = excess >= kMinZ * std::max(refs.sd[i], kMinSd) && excess >= kMinExcess &&
-             values[i] >= kMinShareOfTop * top && reductionRatio(curve, refs, i) >= kMinReduction;
+    // A rise, not only a smaller fall than the references' where theirs dip.
+    const double rise = values[i] - std::max(refs.mean[i], 0.0);
+    out[i] = values[i] - refs.mean[i] >= kMinZ * std::max(refs.sd[i], kMinSd) &&
+             rise >= kMinExcess && values[i] >= kMinShareOfTop * top &&
+             reductionRatio(curve, refs, i) >= kMinReduction;
   }
   return out;
 }

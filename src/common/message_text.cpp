@@ -1,5 +1,9 @@
 #include "common/message_text.h"
 
+#include <cstdint>
+
+#include "common/utf8.h"
+
 namespace kelbow {
 
 namespace {
@@ -7,28 +11,11 @@ namespace {
 // Length of the valid UTF-8 sequence at the start of `s` that is not a control
 // character (C1 controls are U+0080..U+009F), or 0.
 std::size_t printableSequence(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char c = b(0);
+  const unsigned char c = static_cast<unsigned char>(s[0]);
   if (c >= 0x20 && c < 0x7f) return 1;
-  std::size_t n = 0;
-  unsigned min = 0, cp = 0;
-  if (c >= 0xc2 && c <= 0xdf) {
-    n = 2, min = 0x80, cp = c & 0x1f;
-  } else if (c >= 0xe0 && c <= 0xef) {
-    n = 3, min = 0x800, cp = c & 0x0f;
-  } else if (c >= 0xf0 && c <= 0xf4) {
-    n = 4, min = 0x10000, cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() < n) return 0;
-  for (std::size_t i = 1; i < n; ++i) {
-    if ((b(i) & 0xc0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i) & 0x3f);
-  }
-  const bool surrogate = cp >= 0xd800 && cp <= 0xdfff;
-  if (cp < min || cp > 0x10ffff || surrogate || cp <= 0x9f) return 0;
-  return n;
+  std::uint32_t cp = 0;
+  const std::size_t n = utf8Sequence(s, &cp);
+  return n > 1 && cp > 0x9f ? n : 0;
 }
 
 void escapeByte(unsigned char c, std::string& out) {

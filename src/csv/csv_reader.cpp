@@ -188,4 +188,27 @@ std::string delimiterName(char d) {
   return std::string("'") + d + "'";
 }
 
+bool parseDelimiter(std::string_view text, char& d) {
+  if (text == "tab" || text == "\\t" || text == "TAB") {
+    d = '\t';
+  } else if (text.size() == 1) {
+    d = text[0];
+  } else {
+    return false;
+  }
+  return d != '"' && d != '\n' && d != '\r';
+}
+
+std::string csvField(std::string_view field, char delimiter) {
+  bool quote = false;
+  for (char c : field) quote = quote || c == delimiter || c == '"' || c == '\n' || c == '\r';
+  if (!quote) return std::string(field);
+  std::string out = "\"";
+  for (char c : field) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
 }  // namespace kelbow

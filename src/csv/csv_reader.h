@@ -92,6 +92,14 @@ struct DelimiterGuess {
 // winning and ',' then ';' then TAB breaking ties. Falls back to ','.
 DelimiterGuess detectDelimiter(std::string_view head, bool whole, bool trim);
 
+// A delimiter named on a command line: one byte, or "tab" (also "TAB", "\\t");
+// never a quote or a line end.
+bool parseDelimiter(std::string_view text, char& d);
+
+// One field of a record to write: as it is, or between double quotes (inner
+// quotes doubled) when it holds the delimiter, a quote or a line end.
+std::string csvField(std::string_view field, char delimiter);
+
 // The printable name of a delimiter for messages: ',' ';' "tab" or the byte.
 std::string delimiterName(char d);
 

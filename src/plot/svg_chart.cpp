@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "common/utf8.h"
+
 namespace kelbow {
 
 namespace {
@@ -39,35 +41,6 @@ constexpr size_t kSubtitleFileChars = 30;
 constexpr int kMaxFixedDecimals = 20;
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-// Length of the valid UTF-8 sequence at the start of `s`, or 0 when the bytes
-// there are not one (overlong forms, surrogates and code points above U+10FFFF
-// included). *cp receives the code point.
-size_t utf8Sequence(std::string_view s, uint32_t* cp) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-  unsigned char b0 = byte(0);
-  size_t len;
-  uint32_t min;
-  if (b0 < 0x80) {
-    *cp = b0;
-    return 1;
-  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2, min = 0x80, *cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3, min = 0x800, *cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4, min = 0x10000, *cp = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() < len) return 0;
-  for (size_t i = 1; i < len; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    *cp = (*cp << 6) | (byte(i) & 0x3F);
-  }
-  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
-  return len;
-}
 
 bool xmlAllows(uint32_t cp) {
   if (cp < 0x20) return cp == '\t' || cp == '\n' || cp == '\r';

@@ -36,6 +36,7 @@ mkdir -p "$base"
     "$bin/kelbow-labels" -d c.data -n c.desc -k 3 -o c.k3 2>/dev/null &&
     "$bin/kelbow-labels" -d t.data -n t.desc -k 3 -o t.k3 2>/dev/null &&
     "$bin/kelbow-profile" -c c.labels -o c.report c c.k3 &&
+    "$bin/kelbow-choose" -q -r 2 -s 1 -d t.data -n t.desc -o t.choice >/dev/null &&
     "$bin/kelbow-make-table" g 3 40 5 4 0.1 9
 ) || {
   echo "alloc_sweep: the starting files could not be made" >&2
@@ -50,6 +51,7 @@ commands=(
   "kelbow-plot t.data.kelbow"
   "kelbow-labels -d t.data -n t.desc -k 3 -o t.k3"
   "kelbow-profile -c c.labels -o c.report c c.k3"
+  "kelbow-choose -q -r 2 -s 1 -d t.data -n t.desc -o t.choice"
 )
 
 state() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 md5sum); }

@@ -360,10 +360,11 @@ TEST_F(Companions, TheMixedTableRoadBinsNumbersAndFindsThePlantedGroups) {
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> advice = suggestions(r.err);
   EXPECT_EQ(advice, (std::vector<std::string>{"--drop id", "--missing ',?'"})) << r.err;
-  r = pasted(dir_, "--labels class " + advice[0] + " " + advice[1], "survey.csv");
+  r = pasted(dir_, "--force --labels class " + advice[0] + " " + advice[1], "survey.csv");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(suggestions(r.err), std::vector<std::string>{"--dates joined=month,weekday"}) << r.err;
-  r = pasted(dir_, "-q --labels class --drop id --missing ',?' --dates joined=month", "survey.csv");
+  r = pasted(dir_, "-q --force --labels class --drop id --missing ',?' --dates joined=month",
+             "survey.csv");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(dir_.read("survey.names"),

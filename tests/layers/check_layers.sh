@@ -11,7 +11,7 @@ declare -A floor=(
   [cluster]=2
   [merge]=3 [summary]=3
   [analysis]=4 [plot]=4 [csv]=4 [profile]=4
-  [choose]=5
+  [choose]=5 [assign]=5
   [app]=6
 )
 bad=0

@@ -1,0 +1,3 @@
+#include "app/assign_run.h"
+
+int main(int argc, char* argv[]) { return kelbow::runAssign(argc, argv); }
