@@ -1,12 +1,17 @@
 #include "input/read_ahead_rows.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kelbow {
 
 ReadAheadRows::ReadAheadRows(RowSource& source, int width)
-    : source_(source), width_(width), fileName_(source.fileName()), ring_(kBlocks) {
-  for (Block& b : ring_) b.codes.resize(static_cast<std::size_t>(kBlockRows) * width_);
+    : source_(source),
+      width_(width),
+      blockRows_(std::clamp(kBlockCodes / std::max(width, 1), 1, kBlockRows)),
+      fileName_(source.fileName()),
+      ring_(kBlocks) {
+  for (Block& b : ring_) b.codes.resize(static_cast<std::size_t>(blockRows_) * width_);
   helper_ = std::thread([this] { readBlocks(); });
 }
 
@@ -31,7 +36,7 @@ void ReadAheadRows::readBlocks() {
     block.rows = 0;
     block.last = Result::kRecord;
     try {
-      while (block.rows < kBlockRows) {
+      while (block.rows < blockRows_) {
         int* codes = block.codes.data() + static_cast<std::size_t>(block.rows) * width_;
         const Result r = source_.read(codes, block.err);
         if (r != Result::kRecord) {

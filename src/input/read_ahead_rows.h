@@ -35,13 +35,16 @@ class ReadAheadRows final : public RowSource {
   std::string failureLine() const override { return failureLine_; }
   const std::string& fileName() const override { return fileName_; }
 
-  // Rows of one block, and blocks of the ring.
+  // Rows of one block (fewer for wide rows, so that a block holds at most
+  // kBlockCodes codes), and blocks of the ring.
   static constexpr int kBlockRows = 1024;
+  static constexpr int kBlockCodes = 1 << 16;
   static constexpr int kBlocks = 8;
+  int blockRows() const { return blockRows_; }
 
  private:
   struct Block {
-    std::vector<int> codes;  // kBlockRows rows of width codes
+    std::vector<int> codes;  // blockRows_ rows of width codes
     int rows = 0;
     Result last = Result::kRecord;  // kRecord: more blocks follow
     std::string err;
@@ -54,6 +57,7 @@ class ReadAheadRows final : public RowSource {
 
   RowSource& source_;
   const int width_;
+  const int blockRows_;
   const std::string fileName_;
   std::vector<Block> ring_;
   std::mutex mutex_;

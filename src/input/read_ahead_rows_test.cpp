@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -82,6 +83,21 @@ TEST(ReadAheadRowsTest, AnExceptionOfTheSourceIsThrownInItsPlace) {
   std::string err;
   for (int r = 0; r < 5; ++r) ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);
   EXPECT_THROW(ahead.read(codes, err), std::bad_alloc);
+}
+
+// Wide rows go in smaller blocks: a block never holds more than kBlockCodes
+// codes, and never less than a row.
+TEST(ReadAheadRowsTest, WideRowsGoInSmallerBlocks) {
+  CountingRows source(0, Last::kEnd);
+  for (const int width : {2, 64, 65, 1 << 16, (1 << 16) + 1}) {
+    ReadAheadRows ahead(source, width);
+    EXPECT_GE(ahead.blockRows(), 1) << width;
+    EXPECT_LE(ahead.blockRows(), ReadAheadRows::kBlockRows) << width;
+    EXPECT_LE(static_cast<long long>(ahead.blockRows()) * width,
+              std::max(ReadAheadRows::kBlockCodes, width))
+        << width;
+  }
+  EXPECT_EQ(ReadAheadRows(source, 2).blockRows(), ReadAheadRows::kBlockRows);
 }
 
 // A caller that stops early (a refused first row, a tree too large) leaves the
