@@ -2,11 +2,12 @@
 # what every command prints. Called by the `example` build target with BIN (the
 # directory of the executables), SOURCE (examples/) and DIR set.
 #
-# From a CSV file: kelbow-csv, kelbow, kelbow-plot, kelbow-labels -o and
-# kelbow-profile on examples/critters.csv (400 rows, 4 planted clusters); the
-# same road on examples/survey.csv, whose numbers are cut into bins and whose
-# dates become months; then kelbow and kelbow-plot on examples/planted4.data,
-# already in the tool's format.
+# From a CSV file in one command: kelbow-report on examples/critters.csv (400
+# rows, 4 planted clusters), which leaves the clustered table and a report; the
+# same road step by step: kelbow-csv, kelbow, kelbow-plot, kelbow-labels -o and
+# kelbow-profile; the same road on examples/survey.csv, whose numbers are cut
+# into bins and whose dates become months; then kelbow and kelbow-plot on
+# examples/planted4.data, already in the tool's format.
 file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
 file(COPY ${SOURCE}/critters.csv ${SOURCE}/survey.csv ${SOURCE}/planted4.data ${SOURCE}/planted4.desc DESTINATION ${DIR})
@@ -45,7 +46,15 @@ function(step name)
   endif()
 endfunction()
 
-message("== from a CSV file to named clusters, in ${DIR}\n")
+message("== from a CSV file to its clusters in one command, in ${DIR}\n")
+step(kelbow-report --drop id --labels class --missing "?," critters.csv)
+message("$ head -3 critters.clusters.csv   (every record as it was, and its cluster)")
+file(STRINGS ${DIR}/critters.clusters.csv head LIMIT_COUNT 3)
+list(JOIN head "\n" head)
+message("${head}\n")
+message("report: ${DIR}/critters.report.html\n")
+
+message("== the same road step by step\n")
 step(kelbow-csv --drop id --labels class --missing "?," critters.csv)
 set(PROGRESS kelbow.progress)
 step(kelbow -d critters.data -n critters.desc)

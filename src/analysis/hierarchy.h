@@ -5,6 +5,8 @@
 // from this one run, without clustering again.
 #pragma once
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
@@ -26,6 +28,16 @@ class Hierarchy {
   // only when it was kept (AnalysisSettings::keepRows).
   static Hierarchy take(EntropyClustering& analysis);
 
+  // The record of the run that a later tool reads back instead of clustering
+  // again: a text line naming the format, then the row and starting-cluster
+  // counts, the curve, the merges and each row's starting cluster (4 bytes a
+  // row), in this machine's byte order.
+  std::string record() const;
+  // The hierarchy of a record; false, with err "what is wrong", when the bytes
+  // are no whole record of this format (cut, padded, counts out of range, a
+  // merge of a cluster already absorbed).
+  static bool fromRecord(std::string_view bytes, Hierarchy& h, std::string& err);
+
   int rowCount() const { return rowCount_; }
   int startCount() const { return static_cast<int>(startSizes_.size()); }
   const std::vector<MergeStep>& merges() const { return merges_; }
@@ -35,7 +47,9 @@ class Hierarchy {
   // Whether labels can be given.
   bool rowsKept() const { return rowsKept_; }
   // The starting cluster of data row r.
-  int startOfRow(int r) const { return direct_ ? r : startOf_.entryOf(r); }
+  int startOfRow(int r) const {
+    return direct_ ? r : startTable_.empty() ? startOf_.entryOf(r) : startTable_[r];
+  }
   // Rows of each starting cluster.
   const std::vector<int>& startSizes() const { return startSizes_; }
 
@@ -57,6 +71,7 @@ class Hierarchy {
   std::vector<int> startSizes_;
   std::vector<int> startFirstRow_;
   MemberIndex startOf_;
+  std::vector<int> startTable_;  // the starting cluster of each row, when read from a record
 };
 
 }  // namespace kelbow

@@ -12,15 +12,16 @@
 #include <utility>
 #include <vector>
 
+#include "app/choice_options.h"
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
+#include "choose/choice_output.h"
 #include "choose/choose.h"
 #include "common/error.h"
 #include "common/json_text.h"
 #include "input/byte_source.h"
 #include "input/description_text.h"
-#include "plot/svg_chart.h"
 
 namespace kelbow {
 
@@ -60,6 +61,8 @@ constexpr std::string_view kHelp =
     "                         every row 1 when there is no structure\n"
     "  -c, --chart FILE       the chart (default: DATA.choose.svg)\n"
     "      --no-chart         write no chart\n"
+    "      --record FILE      write the run's record to FILE (kelbow-labels --from FILE\n"
+    "                         labels any level from it without clustering again)\n"
     "  -q, --quiet            no progress on standard error\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -77,7 +80,7 @@ constexpr std::string_view kHelp =
     "  kelbow-choose -d critters.data -n critters.desc\n"
     "  kelbow-choose -d big.data -n big.desc -f json --orders 0 > big.choice.json\n";
 
-enum LongOnly { kSeedOption = kFirstLongOnly, kReferenceRowsOption, kNoChartOption };
+enum LongOnly { kSeedOption = kFirstLongOnly, kReferenceRowsOption, kNoChartOption, kRecordOption };
 
 struct ChooseOptions {
   std::string data, desc;
@@ -85,16 +88,9 @@ struct ChooseOptions {
   ChoiceSettings settings;
   bool json = false;
   std::string chart;
-  std::optional<std::string> output;
+  std::optional<std::string> output, record;
   bool haveChart = false, noChart = false, quiet = false;
 };
-
-bool parseCount(const char* text, long long lo, long long hi, long long& v) {
-  char* end = nullptr;
-  errno = 0;
-  v = std::strtoll(text, &end, 10);
-  return end != text && *end == '\0' && errno == 0 && v >= lo && v <= hi;
-}
 
 Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
   static const option kLong[] = {
@@ -108,12 +104,12 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
       {"format", required_argument, nullptr, 'f'},
       {"chart", required_argument, nullptr, 'c'},
       {"no-chart", no_argument, nullptr, kNoChartOption},
+      {"record", required_argument, nullptr, kRecordOption},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption},
       {nullptr, 0, nullptr, 0}};
   resetCompanionScan();
-  long long v = 0;
   auto refuse = [&](const std::string& what) {
     usageFailure(kProgram, what);
     return Scan::kRefused;
@@ -127,29 +123,13 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
         o.desc = ::optarg, o.haveDesc = true;
         break;
       case 'r':
-        if (!parseCount(::optarg, 2, 1000, v))
-          return refuse("--references takes a number from 2 to 1000");
-        o.settings.references = static_cast<int>(v);
-        break;
       case 's':
-        if (!parseCount(::optarg, 0, 1000, v))
-          return refuse("--orders takes a number from 0 to 1000");
-        o.settings.orders = static_cast<int>(v);
-        break;
-      case kSeedOption:
-        if (!parseCount(::optarg, 0, LLONG_MAX, v))
-          return refuse("--seed takes a whole number of 0 or more");
-        o.settings.seed = static_cast<std::uint64_t>(v);
-        break;
-      case kReferenceRowsOption:
-        if (!parseCount(::optarg, 1, INT_MAX, v))
-          return refuse("--reference-rows takes a number from 1 to 2147483647");
-        o.settings.referenceRows = v;
-        break;
       case 'j':
-        if (!parseCount(::optarg, 1, 1024, v))
-          return refuse("--threads takes a number from 1 to 1024");
-        o.settings.threads = static_cast<int>(v);
+      case kSeedOption:
+      case kReferenceRowsOption:
+        if (const std::string why = setChoiceOption(longName(kLong, c), ::optarg, o.settings);
+            !why.empty())
+          return refuse(why);
         break;
       case 'f':
         if (std::string_view(::optarg) == "json")
@@ -165,6 +145,9 @@ Scan scanOptions(int argc, char* argv[], ChooseOptions& o) {
         break;
       case kNoChartOption:
         o.noChart = true;
+        break;
+      case kRecordOption:
+        o.record = ::optarg;
         break;
       case 'q':
         o.quiet = true;
@@ -220,19 +203,6 @@ std::string textAnswer(const Choice& c, const std::string& chart) {
   return out + "\n";
 }
 
-std::string evidenceJson(const LevelEvidence& e, const Choice& c) {
-  std::string o = "{\"k\": " + std::to_string(e.k) + ", \"value\": " + fixed(e.value, 9) +
-                  ", \"reference_mean\": " + fixed(e.referenceMean, 9) +
-                  ", \"reference_sd\": " + fixed(e.referenceSd, 9) + ", \"z\": " + fixed(e.z, 3) +
-                  ", \"reduction\": " + fixed(e.reduction, 9) +
-                  ", \"reference_reduction\": " + fixed(e.referenceReduction, 9) +
-                  ", \"supported\": " + (e.supported ? "true" : "false") +
-                  ", \"orders_supported\": " + std::to_string(e.ordersSupported) +
-                  ", \"orders\": " + std::to_string(c.orders) + ", \"agreement\": " +
-                  (e.agreement < -1 ? std::string("null") : fixed(e.agreement, 6));
-  return o + (e.k == c.k ? ", \"recommended\": true}" : ", \"recommended\": false}");
-}
-
 std::string jsonAnswer(const Choice& c, const std::string& data, const std::string& chart) {
   std::string out =
       "{\n  \"table\": " + jsonString(data) + ",\n  \"rows\": " + std::to_string(c.rows) +
@@ -251,27 +221,6 @@ std::string jsonAnswer(const Choice& c, const std::string& data, const std::stri
          ",\n  \"seed\": " + std::to_string(c.seed) +
          ",\n  \"chart\": " + (chart.empty() ? std::string("null") : jsonString(chart)) + "\n}\n";
   return out;
-}
-
-ChoiceChart chartOf(const Choice& c, const std::string& data) {
-  ChoiceChart chart;
-  chart.dataName = data;
-  for (std::size_t i = 0; i < c.levels.size(); ++i) {
-    const LevelEvidence& e = c.levels[i];
-    chart.values[i] = e.value;
-    chart.low[i] = e.referenceMean - kChoiceMinZ * e.referenceSd;
-    chart.high[i] = e.referenceMean + kChoiceMinZ * e.referenceSd;
-  }
-  chart.supported = c.candidates;
-  chart.recommended = c.k;
-  std::string also;
-  for (int k : c.candidates)
-    if (k != c.k) also += (also.empty() ? "" : ", ") + std::to_string(k);
-  chart.subtitle = c.k == 1 ? "no cluster structure found"
-                            : "recommended: " + std::to_string(c.k) + " clusters" +
-                                  (also.empty() ? "" : "; also supported: " + also);
-  chart.subtitle += " (band: " + std::to_string(c.references) + " references, mean \xC2\xB1 3 sd)";
-  return chart;
 }
 
 }  // namespace
@@ -334,7 +283,7 @@ int runChoose(int argc, char* argv[]) {
 
   const std::string chart = o.noChart ? "" : o.chart;
   if (chartFile != nullptr) {
-    const std::string svg = renderChoiceChart(chartOf(choice, o.data));
+    const std::string svg = renderChoiceChart(choiceChart(choice, o.data));
     std::fwrite(svg.data(), 1, svg.size(), chartFile);
     if (!OutputFiles::close(std::exchange(chartFile, nullptr), o.chart, err))
       return companionFailure(kProgram, err);
@@ -351,6 +300,8 @@ int runChoose(int argc, char* argv[]) {
     if (!labelsToStdout && !OutputFiles::close(std::exchange(labelsFile, nullptr), *o.output, err))
       return companionFailure(kProgram, err);
   }
+  if (o.record && !files.writeWhole(*o.record, table.record(), err))
+    return companionFailure(kProgram, err);
   // The answer goes out before the files are put in place: when standard
   // output fails, no file is left either.
   const std::string answer = labelsToStdout ? ""

@@ -25,7 +25,11 @@ namespace kelbow {
 
 namespace {
 
-constexpr std::string_view kProgram = "kelbow-csv";
+// The name in every message: kelbow-csv's own, or that of a tool that encodes
+// through it (encodeCsvFor), which leaves out the closing "wrote" line.
+std::string_view kProgram = "kelbow-csv";
+bool gEncodingForCaller = false;
+CsvDecisions* gDecided = nullptr;  // where encodeCsvFor's caller hears the decisions
 
 constexpr std::string_view kHelp =
     "Usage: kelbow-csv [OPTIONS] FILE\n"
@@ -716,6 +720,7 @@ int Run::go() {
       say(name_ +
           ": no header line (none detected; --header to take the first line as column names)");
   }
+  if (gDecided != nullptr) *gDecided = {reader.delimiter(), haveHeader_};
   if (o_.names) {
     if (o_.names->size() != sample[0].size())
       return fail(name_ + ":" + std::to_string(samplePositions[0][0].line) + ": --names gives " +
@@ -1066,12 +1071,23 @@ int Run::publish(OutputFiles& outputs, const TableEncoder& encoder) {
   std::string written = base + ".data, .desc, .codes, .names";
   if (o_.labels) written += ", .labels";
   if (o_.missing) written += ", .missing";
-  say("wrote " + written + ": " + std::to_string(encoder.rows()) + " rows, " +
-      std::to_string(encoder.attributeCount()) + " attributes, " + std::to_string(values) +
-      " values");
+  if (!gEncodingForCaller)
+    say("wrote " + written + ": " + std::to_string(encoder.rows()) + " rows, " +
+        std::to_string(encoder.attributeCount()) + " attributes, " + std::to_string(values) +
+        " values");
   return 0;
 }
 }  // namespace
+
+int encodeCsvFor(std::string_view program, int argc, char* argv[], CsvDecisions& decided) {
+  kProgram = program;
+  gEncodingForCaller = true;
+  gDecided = &decided;
+  CsvOptions options;
+  const Scan scanned = scanOptions(argc, argv, options);
+  if (scanned != Scan::kRun) return scanStatus(scanned);
+  return Run(options).go();
+}
 
 int runCsv(int argc, char* argv[]) {
   startCompanion("kelbow-csv");

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,6 +19,7 @@
 #include "analysis/hierarchy.h"
 #include "analysis/road.h"
 #include "app/companion.h"
+#include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/run.h"
 #include "app/table_files.h"
@@ -38,6 +41,7 @@ constexpr std::string_view kProgram = "kelbow-labels";
 constexpr std::string_view kHelp =
     "Usage: kelbow-labels -d DATA -n DESC -k K [-o FILE [--snapshots]] [--refine]\n"
     "                     [--model MODEL]\n"
+    "       kelbow-labels --from RECORD -k K -o FILE\n"
     "Clusters the table exactly as kelbow does (nothing is appended to DATA.kelbow) and\n"
     "writes the cluster of every data row for K clusters. With -o: one file, one label per\n"
     "data row in row order, the clusters numbered 1..K by size, largest first (clusters of\n"
@@ -48,6 +52,9 @@ constexpr std::string_view kHelp =
     "time to the cluster whose entropy they raise least, pass after pass, and the\n"
     "entropy before and after and the moves are told on standard error. --model writes\n"
     "the model of the K clusters for kelbow-assign. Progress goes to standard error.\n"
+    "With --from, the labels come from the record of a run that kelbow-report or\n"
+    "kelbow-choose wrote (--record): the table is not read and not clustered again, and\n"
+    "every level gives the labels of that one run.\n"
     "\n"
     "Options:\n"
     "  -d, --data DATA      the data file\n"
@@ -61,6 +68,8 @@ constexpr std::string_view kHelp =
     "      --passes N       with --refine, at most N passes over the rows (default 20)\n"
     "      --model MODEL    write the model of the K clusters (encoding from DATA's\n"
     "                       .codes, .names and .missing when they exist) to MODEL\n"
+    "      --from RECORD    take the clustering from a run's record instead (with -k and\n"
+    "                       -o; without -d, -n, --snapshots, --refine and --model)\n"
     "  -h, --help           show this help and exit\n"
     "      --version        show the version and exit\n"
     "\n"
@@ -78,9 +87,16 @@ constexpr std::string_view kHelp =
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o - | paste -d, - critters.labels\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 6\n"
     "  kelbow-labels -d critters.data -n critters.desc -k 4 -o critters.k4 --refine \\\n"
-    "      --model critters.model\n";
+    "      --model critters.model\n"
+    "  kelbow-labels --from critters.run -k 2 -o critters.k2\n";
 
-enum LongOnly { kSnapshotsOption = kFirstLongOnly, kRefineOption, kPassesOption, kModelOption };
+enum LongOnly {
+  kSnapshotsOption = kFirstLongOnly,
+  kRefineOption,
+  kPassesOption,
+  kModelOption,
+  kFromOption
+};
 
 bool parseClusters(const char* text, int& k) {
   char* end = nullptr;
@@ -94,7 +110,7 @@ bool parseClusters(const char* text, int& k) {
 struct LabelsOptions {
   std::string data, desc, clusters;
   bool haveData = false, haveDesc = false, haveClusters = false;
-  std::optional<std::string> output, model;
+  std::optional<std::string> output, model, from;
   bool snapshots = false, refine = false;
   int passes = kDefaultPassLimit;
   bool havePasses = false;
@@ -109,6 +125,7 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
                                  {"refine", no_argument, nullptr, kRefineOption},
                                  {"passes", required_argument, nullptr, kPassesOption},
                                  {"model", required_argument, nullptr, kModelOption},
+                                 {"from", required_argument, nullptr, kFromOption},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersionOption},
                                  {nullptr, 0, nullptr, 0}};
@@ -149,6 +166,9 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
       case kModelOption:
         o.model = ::optarg;
         break;
+      case kFromOption:
+        o.from = ::optarg;
+        break;
       default:
         return commonOption(c, argv, kProgram, kHelp);
     }
@@ -156,6 +176,16 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
   if (::optind < argc) {
     usageFailure(kProgram, std::string("unexpected argument '") + argv[::optind] + "'");
     return Scan::kRefused;
+  }
+  if (o.from) {
+    if (o.haveData || o.haveDesc || !o.haveClusters || !o.output || o.snapshots || o.refine ||
+        o.model || o.havePasses) {
+      usageFailure(kProgram,
+                   "--from RECORD goes with -k K and -o FILE, without -d, -n, --snapshots, "
+                   "--refine and --model");
+      return Scan::kRefused;
+    }
+    return Scan::kRun;
   }
   if (!o.haveData || !o.haveDesc || !o.haveClusters) {
     usageFailure(kProgram, "-d DATA, -n DESC and -k K are all required");
@@ -177,70 +207,6 @@ Scan scanOptions(int argc, char* argv[], LabelsOptions& o) {
   return Scan::kRun;
 }
 
-// The rows of the table held in memory, for refinement and the model.
-class HeldRows final : public TrainingRows {
- public:
-  explicit HeldRows(const CodeTable& table) : table_(table) {}
-  int rowCount() const override { return table_.rowCount(); }
-  void codes(int r, int* out) const override {
-    for (int a = 0; a < table_.attributeCount(); ++a) out[a] = table_.code(r, a);
-  }
-
- private:
-  const CodeTable& table_;
-};
-
-// Reads the table again into memory. The clustering has read it whole, so
-// only a file that changed since (or a pipe) can fail here.
-bool readTable(const LabelsOptions& o, std::unique_ptr<CodeTable>& table, std::string& err) {
-  TableDescription desc;
-  {
-    const std::unique_ptr<ByteSource> in = openInput(o.desc);
-    if (in == nullptr) {
-      err = o.desc + ": cannot open again (" + std::strerror(errno) + ")";
-      return false;
-    }
-    if (!readDescription(*in, o.desc, desc, err)) return false;
-  }
-  const std::unique_ptr<ByteSource> data = openInput(o.data);
-  if (data == nullptr) {
-    err = o.data + ": cannot open again (" + std::strerror(errno) + ")";
-    return false;
-  }
-  RecordReader records(*data, o.data, desc.domainSizes);
-  table = std::make_unique<CodeTable>(desc);
-  std::vector<int> codes(desc.attributeCount);
-  for (;;) {
-    const RowSource::Result got = records.read(codes.data(), err);
-    if (got == RowSource::Result::kBad) return false;
-    if (got == RowSource::Result::kEnd) break;
-    table->append(codes.data());
-  }
-  return true;
-}
-
-// The labels (1..K) of the rows after refinement, renumbered by size; tells
-// what refinement did on standard error.
-std::vector<int> refined(const HeldRows& rows, const std::vector<int>& domainSizes, int k,
-                         const std::vector<int>& cut, int passes) {
-  std::vector<int> labels(cut.size());
-  for (size_t r = 0; r < cut.size(); ++r) labels[r] = cut[r] - 1;
-  const RefineResult result = refine(rows, domainSizes, k, labels, passes);
-  long long changed = 0;
-  for (size_t r = 0; r < cut.size(); ++r) changed += labels[r] != cut[r] - 1;
-  for (int& l : labels) ++l;
-  labels = numberBySize(labels);
-  const double n = static_cast<double>(cut.size());
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "refined: expected entropy %.6f -> %.6f, %lld moves in %d passes (%s); %lld rows "
-                "in another cluster than at the cut",
-                result.entropyBefore / n, result.entropyAfter / n, result.moved, result.passes,
-                result.settled ? "settled" : "pass limit reached", changed);
-  companionFailure(kProgram, line);
-  return labels;
-}
-
 // Writes one label per row, one a line.
 void writeRowLabels(std::FILE* out, const std::vector<int>& labels) {
   char line[16];
@@ -257,6 +223,19 @@ void writeLabels(std::FILE* out, const Hierarchy& h, const std::vector<int>& ofS
     const int n = std::snprintf(line, sizeof line, "%d\n", ofStart[h.startOfRow(r)]);
     std::fwrite(line, 1, static_cast<size_t>(n), out);
   }
+}
+
+// The hierarchy of a run's record; false after reporting what is wrong.
+bool readRecord(const std::string& path, Hierarchy& h) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return companionFailure(kProgram, path + ": cannot open (" + std::strerror(errno) + ")"), false;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return companionFailure(kProgram, path + ": read error"), false;
+  std::string err;
+  if (!Hierarchy::fromRecord(bytes, h, err))
+    return companionFailure(kProgram, path + ": " + err), false;
+  return true;
 }
 
 }  // namespace
@@ -318,48 +297,57 @@ int runLabels(int argc, char* argv[]) {
     }
   } closer{labelsFile};
 
-  TableDescription declared;
-  {
-    DescriptionText description;
-    if (!description.open(o.desc))
-      return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
-    if (!readDeclaredSize(description, declared)) return kCompanionFailure;
-  }
-
-  TextProgress progress(stderr);
-  AnalysisSettings settings;
-  settings.keepRows = true;
   Hierarchy hierarchy;
   std::string snapshotBase;  // DATAf<F>nc<N>.hier
-  {
-    std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
-    EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), false, settings, progress);
-    if (!analysis.filesOpen()) {
-      error(analysis.openFailures(), false);
-      return kCompanionFailure;
-    }
-    tableLock.reset();
-    if (snapshots) {
-      // The snapshots' directory is tried before the clustering too.
-      OutputFiles probe;
-      std::FILE* f = probe.open(analysis.snapshotFileName(k), err);
-      if (f == nullptr) return companionFailure(kProgram, err);
-      std::fclose(f);
-    }
-    if (!loadStartingClusters(analysis, declared.rows, err)) {
-      progress.endLine();
-      error(err, false);
-      return kCompanionFailure;
-    }
-    if (k > analysis.clusterCount) {
+  if (o.from) {
+    kept.protect(*o.from);
+    if (!readRecord(*o.from, hierarchy)) return kCompanionFailure;
+    if (k > hierarchy.startCount())
       return companionFailure(kProgram, std::to_string(k) +
-                                            " clusters asked for, but the table starts from " +
-                                            std::to_string(analysis.clusterCount) + " clusters");
+                                            " clusters asked for, but the run started from " +
+                                            std::to_string(hierarchy.startCount()) + " clusters");
+  } else {
+    TableDescription declared;
+    {
+      DescriptionText description;
+      if (!description.open(o.desc))
+        return companionFailure(kProgram, o.desc + ": cannot open (" + std::strerror(errno) + ")");
+      if (!readDeclaredSize(description, declared)) return kCompanionFailure;
     }
-    analysis.agglomerate(-1);
-    snapshotBase = analysis.snapshotFileName(0);
-    snapshotBase.pop_back();
-    hierarchy = Hierarchy::take(analysis);
+
+    TextProgress progress(stderr);
+    AnalysisSettings settings;
+    settings.keepRows = true;
+    {
+      std::optional<SetReadLock> tableLock(std::in_place, std::vector<std::string>{o.desc, o.data});
+      EntropyClustering analysis(o.data.c_str(), o.desc.c_str(), false, settings, progress);
+      if (!analysis.filesOpen()) {
+        error(analysis.openFailures(), false);
+        return kCompanionFailure;
+      }
+      tableLock.reset();
+      if (snapshots) {
+        // The snapshots' directory is tried before the clustering too.
+        OutputFiles probe;
+        std::FILE* f = probe.open(analysis.snapshotFileName(k), err);
+        if (f == nullptr) return companionFailure(kProgram, err);
+        std::fclose(f);
+      }
+      if (!loadStartingClusters(analysis, declared.rows, err)) {
+        progress.endLine();
+        error(err, false);
+        return kCompanionFailure;
+      }
+      if (k > analysis.clusterCount) {
+        return companionFailure(kProgram, std::to_string(k) +
+                                              " clusters asked for, but the table starts from " +
+                                              std::to_string(analysis.clusterCount) + " clusters");
+      }
+      analysis.agglomerate(-1);
+      snapshotBase = analysis.snapshotFileName(0);
+      snapshotBase.pop_back();
+      hierarchy = Hierarchy::take(analysis);
+    }
   }
 
   std::vector<std::string> snapshotNames;
@@ -379,7 +367,7 @@ int runLabels(int argc, char* argv[]) {
   std::vector<int> labels;  // refined, or the cut's when a model needs them
   if (o.refine || o.model) {
     std::unique_ptr<CodeTable> table;
-    if (!readTable(o, table, err)) {
+    if (!readCodeTable(o.desc, o.data, table, err)) {
       while (!err.empty() && err.back() == '\n') err.pop_back();
       return companionFailure(kProgram, err);
     }
@@ -390,7 +378,11 @@ int runLabels(int argc, char* argv[]) {
     const HeldRows rows(*table);
     labels = hierarchy.labels(k);
     const std::vector<int>& sizes = table->description().domainSizes;
-    if (o.refine) labels = refined(rows, sizes, k, labels, o.passes);
+    if (o.refine) {
+      std::string what;
+      labels = refineCut(rows, sizes, k, labels, o.passes, what);
+      companionFailure(kProgram, what);
+    }
     if (o.model) {
       Encoding encoding;
       if (!readEncoding(base, sizes, encoding, err)) return companionFailure(kProgram, err);

@@ -189,8 +189,9 @@ bool chooseClusters(const TableDescription& desc, RowSource& rows, const ChoiceS
                     Progress& progress, ChoiceProgress& runs, Choice& choice, Hierarchy& table,
                     std::string& err) {
   // The first run, in the file's order, exactly as kelbow runs it; the rows it
-  // reads are kept for the other runs.
-  CodeTable codes(desc);
+  // reads are kept for the other row orders (only their value counts when no
+  // other order is asked for).
+  CodeTable codes(desc, settings.orders != 0);
   KeepingRows keeping(rows, codes);
   // Every run here keeps to one thread: the runs themselves share out the processors.
   AnalysisSettings first;

@@ -14,8 +14,10 @@ namespace kelbow {
 
 class CodeTable {
  public:
-  // An empty table of the attributes `desc` describes.
-  explicit CodeTable(const TableDescription& desc);
+  // An empty table of the attributes `desc` describes. Without `keepRows` it
+  // keeps only each column's value counts (no rows to hand out again), for the
+  // runs that need nothing else: memory independent of the row count.
+  explicit CodeTable(const TableDescription& desc, bool keepRows = true);
   // Adds one row (A codes, each inside its domain).
   void append(const int* codes);
 
@@ -23,6 +25,7 @@ class CodeTable {
   int attributeCount() const { return desc_.attributeCount; }
   // The description with the row count the table holds.
   const TableDescription& description() const { return desc_; }
+  // Needs the rows kept.
   int code(int r, int a) const {
     const std::size_t at = static_cast<std::size_t>(r) * desc_.attributeCount + a;
     return narrow_ ? bytes_[at] : words_[at];
@@ -34,6 +37,8 @@ class CodeTable {
   TableDescription desc_;
   int rowCount_ = 0;
   bool narrow_ = true;
+  bool keepRows_ = true;
+  std::vector<std::vector<long long>> counts_;  // without keepRows
   std::vector<std::uint8_t> bytes_;
   std::vector<std::int32_t> words_;
 };

@@ -51,8 +51,10 @@ int CsvReader::peek() {
   if (!started_) {
     started_ = true;
     if (len_ == 0) fill();
-    if (std::string_view(buffer_.data(), len_).starts_with(kByteOrderMark))
+    if (std::string_view(buffer_.data(), len_).starts_with(kByteOrderMark)) {
       pos_ = kByteOrderMark.size();
+      byteOrderMark_ = true;
+    }
   }
   if (pos_ == len_ && !fill()) return kEnd;
   return static_cast<unsigned char>(buffer_[pos_]);
@@ -60,6 +62,7 @@ int CsvReader::peek() {
 
 void CsvReader::advance() {
   const char c = buffer_[pos_++];
+  if (keep_) raw_.push_back(c);
   if (c == '\n') {
     ++line_;
     column_ = 1;
@@ -86,6 +89,8 @@ CsvReader::Result CsvReader::next(std::vector<std::string>& fields,
   positions.clear();
   // Empty lines hold no record.
   for (int c = peek(); c == '\n' || c == '\r'; c = peek()) advance();
+  raw_.clear();
+  rawFields_ = 0;
   if (peek() == kEnd) {
     if (readError_) {
       err = fileName_ + ": read error (" + std::strerror(errno) + ")";
@@ -139,6 +144,7 @@ CsvReader::Result CsvReader::next(std::vector<std::string>& fields,
       advance();
       continue;
     }
+    rawFields_ = raw_.size();
     if (c != kEnd) advance();  // the line end (CRLF: the CR; the LF follows)
     if (c == '\r' && peek() == '\n') advance();
     break;

@@ -38,6 +38,14 @@ class CsvReader {
   // unquoted fields and around the quotes of quoted ones.
   void setTrim(bool trim) { trim_ = trim; }
   char delimiter() const { return delimiter_; }
+  // Keeps the bytes of each record as the input holds them, for a copy of the
+  // file with a column added: after next(), recordBytes() holds the record
+  // without its line end and lineEnd() the line end ("" at the end of the input).
+  void keepRecordBytes(bool keep) { keep_ = keep; }
+  std::string_view recordBytes() const { return std::string_view(raw_).substr(0, rawFields_); }
+  std::string_view lineEnd() const { return std::string_view(raw_).substr(rawFields_); }
+  // Whether the input started with a UTF-8 byte order mark (passed over).
+  bool hadByteOrderMark() const { return byteOrderMark_; }
   // Hands every block read from the stream to `copy` as well (the caller keeps
   // a copy of an input it cannot read twice); an empty function stops that.
   void setCopy(std::function<void(std::string_view)> copy) { copy_ = std::move(copy); }
@@ -75,6 +83,10 @@ class CsvReader {
   bool readError_ = false;
   char delimiter_ = ',';
   bool trim_ = false;
+  bool keep_ = false;
+  bool byteOrderMark_ = false;
+  std::string raw_;
+  size_t rawFields_ = 0;
   long line_ = 1;
   long column_ = 1;
 };

@@ -181,3 +181,32 @@ TEST(TableEncoderTest, ColumnsByNumberOrName) {
 
 }  // namespace
 }  // namespace kelbow
+
+namespace kelbow {
+namespace {
+
+TEST(CsvReaderTest, RecordBytesAreKeptAsTheInputHoldsThem) {
+  // A byte order mark, a quoted field over a CRLF, empty lines, trimmed blanks
+  // around quotes, a lone CR and a last line without its end.
+  const std::string text =
+      "\xEF\xBB\xBF"
+      "a,\"b\r\nc\"\r\n\r\n\n x ,  \"\"\"q\"  \r1,2";
+  CsvReader reader(nullptr, "t.csv");
+  reader.useText(text);
+  reader.setTrim(true);
+  reader.keepRecordBytes(true);
+  std::vector<std::string> fields;
+  std::vector<TextPosition> positions;
+  std::string err;
+  std::vector<std::pair<std::string, std::string>> seen;
+  while (reader.next(fields, positions, err) == CsvReader::Result::kRecord)
+    seen.emplace_back(reader.recordBytes(), reader.lineEnd());
+  EXPECT_EQ(err, "");
+  EXPECT_TRUE(reader.hadByteOrderMark());
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"a,\"b\r\nc\"", "\r\n"}, {" x ,  \"\"\"q\"  ", "\r"}, {"1,2", ""}};
+  EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
+}  // namespace kelbow

@@ -117,10 +117,17 @@ double adjustedRandIndex(const std::vector<std::vector<long long>>& table) {
 
 ClassAgreement compareWithClasses(const std::vector<int>& clusterOfRow,
                                   const std::vector<int>& classOfRow, int clusters, int classes) {
+  std::vector<std::vector<long long>> table(clusters, std::vector<long long>(classes, 0));
+  for (size_t r = 0; r < clusterOfRow.size(); ++r) ++table[clusterOfRow[r]][classOfRow[r]];
+  return agreementOf(std::move(table));
+}
+
+ClassAgreement agreementOf(std::vector<std::vector<long long>> table) {
   ClassAgreement g;
-  g.table.assign(clusters, std::vector<long long>(classes, 0));
-  for (size_t r = 0; r < clusterOfRow.size(); ++r) ++g.table[clusterOfRow[r]][classOfRow[r]];
-  const long long n = static_cast<long long>(clusterOfRow.size());
+  g.table = std::move(table);
+  long long n = 0;
+  for (const auto& row : g.table)
+    for (long long cell : row) n += cell;
   long long majority = 0;
   for (const auto& row : g.table)
     majority += row.empty() ? 0 : *std::max_element(row.begin(), row.end());

@@ -49,6 +49,8 @@ struct ValueStanding {
   double share = 0;         // count / cluster size
   double overallShare = 0;  // rows of the table with this value / all rows
   double lift = 0;          // share / overallShare
+  double z = 0;             // over-representation in standard deviations (testValue)
+  double pValue = 1;        // its one-sided p-value; filled by testDistinctiveValues
 };
 
 struct ClusterProfile {
@@ -81,6 +83,9 @@ struct ClassAgreement {
 // partitions, about 0 for chance; 1 when both are trivial alike (one block
 // each, or all singletons).
 double adjustedRandIndex(const std::vector<std::vector<long long>>& table);
+
+// Purity and adjusted Rand index of a contingency table ([cluster][class] row counts).
+ClassAgreement agreementOf(std::vector<std::vector<long long>> table);
 
 // `clusterOfRow` and `classOfRow` hold one index per row, below `clusters`
 // and `classes`. When both partitions are trivial alike (one block each, or

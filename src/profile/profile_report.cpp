@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/value_escape.h"
+#include "profile/cluster_tests.h"
 
 namespace kelbow {
 
@@ -19,6 +20,23 @@ std::string fixed(double v, int decimals) {
 }
 
 std::string percent(double share) { return fixed(100 * share, 1) + "%"; }
+
+// A p-value in a few characters: three decimals down to 0.001, then two
+// significant digits in exponent form, "<1e-300" below that.
+std::string pText(double p) {
+  if (!(p >= 1e-300)) return "<1e-300";
+  if (p >= 0.001) return fixed(p, 3);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1e", p);
+  return buf;
+}
+
+// Full precision for the files scripts read.
+std::string exact(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
 
 std::string pad(std::string s, size_t width, bool right = false) {
   if (s.size() >= width) return s;
@@ -75,6 +93,23 @@ std::string text(const ProfileReport& r) {
   std::string out = "table " + r.tableName + ": " + std::to_string(r.rows) + " rows, " +
                     std::to_string(r.attributeNames.size()) + " attributes; labels " +
                     r.labelsName + ": " + std::to_string(r.clusters.size()) + " clusters\n";
+  const int shown = std::min<int>(r.shownVariables, static_cast<int>(r.variables.size()));
+  if (shown > 0) {
+    size_t width = 8;
+    for (int i = 0; i < shown; ++i)
+      width = std::max(width,
+                       std::min(names.attribute(r.variables[i].attribute).size(), kMaxValueColumn));
+    out += "\nvariables that separate the clusters (chi-square test, Cramer's V):\n  " +
+           pad("variable", width) + "      V   chi-square    df  p\n";
+    for (int i = 0; i < shown; ++i) {
+      const VariableSeparation& v = r.variables[i];
+      out += "  " + pad(names.attribute(v.attribute), width) + "  " +
+             pad(fixed(v.cramersV, 3), 5, true) + "  " + pad(fixed(v.chiSquare, 1), 11, true) +
+             "  " + pad(std::to_string(v.degrees), 4, true) + "  " + pText(v.pValue) + "\n";
+    }
+    if (static_cast<int>(r.variables.size()) > shown)
+      out += "  ... " + std::to_string(r.variables.size() - shown) + " more (-v N shows more)\n";
+  }
   for (const ClusterProfile& p : r.clusters) {
     out += "\ncluster " + names.label(p.cluster) + ": " + std::to_string(p.size) + " rows (" +
            percent(p.share) + ")\n";
@@ -87,11 +122,12 @@ std::string text(const ProfileReport& r) {
         lefts.push_back(names.attribute(s.attribute) + " = " + names.shown(s.attribute, s.code));
         width = std::max(width, std::min(lefts.back().size(), kMaxValueColumn));
       }
-      out += "  " + pad("distinctive values", width) + "  in cluster   overall   lift\n";
+      out += "  " + pad("distinctive values", width) + "  in cluster   overall   lift      z  p\n";
       for (size_t i = 0; i < p.distinctive.size(); ++i) {
         const ValueStanding& s = p.distinctive[i];
         out += "  " + pad(lefts[i], width) + "  " + pad(percent(s.share), 10, true) + "  " +
-               pad(percent(s.overallShare), 8, true) + "  " + pad(fixed(s.lift, 2), 5, true) + "\n";
+               pad(percent(s.overallShare), 8, true) + "  " + pad(fixed(s.lift, 2), 5, true) +
+               "  " + pad(fixed(s.z, 1), 5, true) + "  " + pText(s.pValue) + "\n";
       }
     }
     std::vector<std::string> modes;
@@ -100,7 +136,7 @@ std::string text(const ProfileReport& r) {
                       (m.code < 0
                            ? "(all missing)"
                            : names.shown(m.attribute, m.code) + " (" + percent(m.share) + ")"));
-    out += wrapped("  modes: ", modes);
+    if (r.modes) out += wrapped("  modes: ", modes);
     if (!p.missing.empty()) {
       std::vector<std::string> missing;
       for (const ValueStanding& m : p.missing)
@@ -148,23 +184,37 @@ std::string csvField(const std::string& s) {
 
 std::string csv(const ProfileReport& r) {
   const Names names(r);
-  std::string out = "record,cluster,attribute,value,count,share,overall_share,lift\n";
+  std::string out =
+      "record,cluster,attribute,value,count,share,overall_share,lift,z,p,chi_square,df,cramers_v\n";
+  // The figures past the lift: z and p of a distinctive value; p, chi-square,
+  // df and V of a variable.
+  std::string tail;
   auto line = [&](const std::string& record, const std::string& cluster,
                   const std::string& attribute, const std::string& value, const std::string& count,
                   const std::string& share, const std::string& overall, const std::string& lift) {
     out += record + "," + cluster + "," + csvField(attribute) + "," + csvField(value) + "," +
-           count + "," + share + "," + overall + "," + lift + "\n";
+           count + "," + share + "," + overall + "," + lift + (tail.empty() ? ",,,,," : tail) +
+           "\n";
+    tail.clear();
   };
   auto standing = [&](const char* record, const std::string& cluster, const ValueStanding& s) {
     line(record, cluster, names.attribute(s.attribute), names.raw(s.attribute, s.code),
          std::to_string(s.count), fixed(s.share, 6), fixed(s.overallShare, 6), fixed(s.lift, 6));
   };
+  for (const VariableSeparation& v : r.variables) {
+    tail = ",," + exact(v.pValue) + "," + fixed(v.chiSquare, 6) + "," + std::to_string(v.degrees) +
+           "," + fixed(v.cramersV, 6);
+    line("variable", "", names.attribute(v.attribute), "", "", "", "", "");
+  }
   for (const ClusterProfile& p : r.clusters) {
     const std::string c = names.label(p.cluster);
     line("cluster", c, "", "", std::to_string(p.size), fixed(p.share, 6), "", "");
-    for (const ValueStanding& s : p.distinctive) standing("distinctive", c, s);
+    for (const ValueStanding& s : p.distinctive) {
+      tail = "," + fixed(s.z, 6) + "," + exact(s.pValue) + ",,,";
+      standing("distinctive", c, s);
+    }
     for (const ValueStanding& m : p.modes)
-      if (m.code >= 0) standing("mode", c, m);
+      if (r.modes && m.code >= 0) standing("mode", c, m);
     for (const ValueStanding& m : p.missing)
       line("missing", c, names.attribute(m.attribute), "", std::to_string(m.count),
            fixed(m.share, 6), "", "");
@@ -219,24 +269,35 @@ std::string json(const ProfileReport& r) {
                     ",\n  \"rows\": " + std::to_string(r.rows) + ",\n  \"attributes\": [";
   for (size_t a = 0; a < r.attributeNames.size(); ++a)
     out += (a ? ", " : "") + jsonString(r.attributeNames[a]);
-  out += "],\n  \"clusters\": [";
-  auto standing = [&](const ValueStanding& s, bool full) {
+  out += "],\n  \"variables\": [";
+  for (size_t i = 0; i < r.variables.size(); ++i) {
+    const VariableSeparation& v = r.variables[i];
+    out += (i ? ",\n    " : "\n    ") + std::string("{\"attribute\": ") +
+           jsonString(names.attribute(v.attribute)) + ", \"cramers_v\": " + fixed(v.cramersV, 6) +
+           ", \"chi_square\": " + fixed(v.chiSquare, 6) + ", \"df\": " + std::to_string(v.degrees) +
+           ", \"p\": " + exact(v.pValue) + "}";
+  }
+  out += r.variables.empty() ? "]" : "\n  ]";
+  out += ",\n  \"clusters\": [";
+  auto standing = [&](const ValueStanding& s, bool full, bool tested) {
     std::string o =
         "{\"attribute\": " + jsonString(names.attribute(s.attribute)) + ", \"value\": " +
         (s.code < 0 ? std::string("null") : jsonString(names.raw(s.attribute, s.code))) +
         ", \"count\": " + std::to_string(s.count) + ", \"share\": " + fixed(s.share, 6);
     if (full)
       o += ", \"overall_share\": " + fixed(s.overallShare, 6) + ", \"lift\": " + fixed(s.lift, 6);
+    if (tested) o += ", \"z\": " + fixed(s.z, 6) + ", \"p\": " + exact(s.pValue);
     return o + "}";
   };
-  auto list = [&](const std::vector<ValueStanding>& items, bool full, bool missing) {
+  auto list = [&](const std::vector<ValueStanding>& items, bool full, bool missing,
+                  bool tested = false) {
     std::string o = "[";
     for (size_t i = 0; i < items.size(); ++i) {
       o += (i ? ",\n        " : "\n        ");
       o += missing ? "{\"attribute\": " + jsonString(names.attribute(items[i].attribute)) +
                          ", \"count\": " + std::to_string(items[i].count) +
                          ", \"share\": " + fixed(items[i].share, 6) + "}"
-                   : standing(items[i], full && items[i].code >= 0);
+                   : standing(items[i], full && items[i].code >= 0, tested);
     }
     return o + (items.empty() ? "]" : "\n      ]");
   };
@@ -246,8 +307,8 @@ std::string json(const ProfileReport& r) {
     out += "\n      \"label\": " + names.label(p.cluster) +
            ",\n      \"size\": " + std::to_string(p.size) +
            ",\n      \"share\": " + fixed(p.share, 6) +
-           ",\n      \"distinctive\": " + list(p.distinctive, true, false) +
-           ",\n      \"modes\": " + list(p.modes, true, false) +
+           ",\n      \"distinctive\": " + list(p.distinctive, true, false, true) +
+           (r.modes ? ",\n      \"modes\": " + list(p.modes, true, false) : std::string()) +
            ",\n      \"missing\": " + list(p.missing, false, true) + "\n    }";
   }
   out += r.clusters.empty() ? "]" : "\n  ]";

@@ -52,6 +52,7 @@ commands=(
   "kelbow-labels -d t.data -n t.desc -k 3 -o t.k3"
   "kelbow-profile -c c.labels -o c.report c c.k3"
   "kelbow-choose -q -r 2 -s 1 -d t.data -n t.desc -o t.choice"
+  "kelbow-report -q -x id -l class -m ?, -r 2 -s 1 -j 1 --record c.run c.csv"
 )
 
 state() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 md5sum); }
@@ -88,11 +89,14 @@ for command in "${commands[@]}"; do
     trial=$work/trial
     rm -rf "$trial"
     cp -a "$base" "$trial"
-    (cd "$trial" && KELBOW_FAIL_ALLOCATION_FROM=$n LD_PRELOAD=$shim \
+    # Scratch files in the temporary directory must go too.
+    rm -rf "$work/tmp"
+    mkdir "$work/tmp"
+    (cd "$trial" && TMPDIR=$work/tmp KELBOW_FAIL_ALLOCATION_FROM=$n LD_PRELOAD=$shim \
       "$bin/$tool" "${words[@]:1}" >"$work/out" 2>"$work/err")
     status=$?
     problem=""
-    leftovers=$(cd "$trial" && find . -name '*.tmp-*')
+    leftovers=$(cd "$trial" && find . -name '*.tmp-*'; find "$work/tmp" -mindepth 1)
     if [ $status -ne 0 ] && [ $status -ne 1 ]; then
       problem="status $status"
     elif [ -n "$leftovers" ]; then

@@ -351,6 +351,45 @@ TEST_F(Companions, TheWholeRoadFindsThePlantedClustersOfTheShippedCsv) {
       "kelbow-profile: critters.codes:2: 1 lines, but the description declares 10 attributes\n");
 }
 
+TEST_F(Companions, ProfileRanksVariablesTestsValuesAndLeavesWideModesOut) {
+  ASSERT_EQ(
+      runTool(KELBOW_MAKE_TABLE_EXE, {"t", "3", "200", "25", "4", "0.1", "5"}, dir_.path()).status,
+      0);
+  ASSERT_EQ(runTool(KELBOW_LABELS_EXE, {"-d", "t.data", "-n", "t.desc", "-k", "3", "-o", "t.k3"},
+                    dir_.path())
+                .status,
+            0);
+  ToolRun r = runTool(KELBOW_PROFILE_EXE, {"t", "t.k3"}, dir_.path(), "kelbow-profile");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nvariables that separate the clusters (chi-square test, Cramer's V):\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  ... 15 more (-v N shows more)\n"), std::string::npos);
+  EXPECT_NE(r.out.find("lift      z  p\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("  modes: "), std::string::npos);  // 25 attributes: left out
+  r = runTool(KELBOW_PROFILE_EXE, {"--modes", "-v", "0", "t", "t.k3"}, dir_.path(),
+              "kelbow-profile");
+  EXPECT_NE(r.out.find("  modes: "), std::string::npos);
+  EXPECT_EQ(r.out.find("variables that separate"), std::string::npos);
+  r = runTool(KELBOW_PROFILE_EXE, {"-f", "json", "t", "t.k3"}, dir_.path(), "kelbow-profile");
+  EXPECT_NE(r.out.find("\"variables\": [\n    {\"attribute\": "), std::string::npos);
+  size_t ranked = 0;  // every variable, with its V
+  for (size_t at = 0; (at = r.out.find("\"cramers_v\": ", at)) != std::string::npos; ++at) ++ranked;
+  EXPECT_EQ(ranked, 25u);
+
+  // The classes are read beside the rows: a file of another length is named
+  // at the line where it parts from the table.
+  std::string classes;
+  for (int i = 0; i < 199; ++i) classes += "c" + std::to_string(i % 3) + "\n";
+  dir_.write("short", classes);
+  dir_.write("long", classes + "x\ny\n");
+  r = runTool(KELBOW_PROFILE_EXE, {"-c", "short", "t", "t.k3"}, dir_.path(), "kelbow-profile");
+  EXPECT_EQ(r.err, "kelbow-profile: short:200: 199 classes, but the table has 200 rows\n");
+  r = runTool(KELBOW_PROFILE_EXE, {"-c", "long", "t", "t.k3"}, dir_.path(), "kelbow-profile");
+  EXPECT_EQ(r.err, "kelbow-profile: long:201: 201 classes, but the table has 200 rows\n");
+  EXPECT_EQ(r.out, "");
+}
+
 // The walk-through's road on the shipped mixed table: the suggestions of a
 // plain run, pasted, give binned numbers and months; the planted groups come
 // back; a pipe gives the same table through a temporary copy.

@@ -12,7 +12,8 @@ declare -A floor=(
   [merge]=3 [summary]=3
   [analysis]=4 [plot]=4 [csv]=4 [profile]=4
   [choose]=5 [assign]=5
-  [app]=6
+  [report]=6
+  [app]=7
 )
 bad=0
 while IFS= read -r file; do
