@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The figures of the README's large-table and small-table sections, measured
+# The figures of docs/PERFORMANCE.md's large-table, small-table and threads sections, measured
 # on one build: kelbow on one thread (KELBOW_THREADS=1) and on every processor
 # (the default), runs taken in turn (one thread, then all, RUNS pairs). Prints
 # per table and side the median wall time, processor time (user + system) and

@@ -344,9 +344,8 @@ int writeMixedCsv(const std::string& name, const Shape& shape, const Plan& plan,
 int main(int argc, char* argv[]) {
   kelbow::startCompanion("kelbow-make-table");
   enum {
-    kCsv = 256,
+    kCsv = kelbow::kFirstLongOnly,
     kMissing,
-    kVersion,
     kWeights,
     kImbalance,
     kNested,
@@ -367,7 +366,7 @@ int main(int argc, char* argv[]) {
                                  {"labels", no_argument, nullptr, kLabels},
                                  {"mixed", no_argument, nullptr, kMixed},
                                  {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, kVersion},
+                                 {"version", no_argument, nullptr, kelbow::kVersionOption},
                                  {nullptr, 0, nullptr, 0}};
   bool csv = false, labels = false, mixed = false;
   double missing = 0, imbalance = 0;
@@ -402,12 +401,8 @@ int main(int argc, char* argv[]) {
       labels = true;
     } else if (c == kMixed) {
       mixed = true;
-    } else if (c == 'h') {
-      return kelbow::printHelp(kProgram, kHelp);
-    } else if (c == kVersion) {
-      return kelbow::printVersion(kProgram);
     } else {
-      return usage("unknown option or missing argument");
+      return kelbow::scanStatus(kelbow::commonOption(c, argv, kProgram, kHelp));
     }
   }
   if (missing > 0 && !csv) return usage("--missing goes with --csv");

@@ -4,7 +4,7 @@
 
 #include "app/companion.h"
 #include "app/output_files.h"
-#include "plot/kelbow_block.h"
+#include "input/kelbow_block.h"
 #include "plot/peaks.h"
 #include "plot/svg_chart.h"
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "plot/kelbow_block.h"
+#include "input/kelbow_block.h"
 
 namespace kelbow {
 namespace {

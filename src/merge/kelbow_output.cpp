@@ -1,5 +1,7 @@
 #include "merge/kelbow_output.h"
 
+#include <array>
+
 namespace kelbow {
 
 double kelbowValue(const float* curve, int t) {
@@ -9,9 +11,9 @@ double kelbowValue(const float* curve, int t) {
 }
 
 void writeKelbowBlock(std::FILE* out, const std::string& dataFileName, const float* curve) {
-  std::fprintf(out, "%s\nkelbow\n", dataFileName.c_str());
-  // The double value is printed as it is, without narrowing it first.
-  for (int t = 1; t <= kKelbowValues; ++t) std::fprintf(out, "%f\n", kelbowValue(curve, t));
+  std::array<double, kKelbowValues> values;
+  for (int t = 1; t <= kKelbowValues; ++t) values[t - 1] = kelbowValue(curve, t);
+  writeKelbowBlock(out, dataFileName, values);
 }
 
 }  // namespace kelbow

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "plot/kelbow_block.h"
+#include "input/kelbow_block.h"
 
 namespace kelbow {
 namespace {

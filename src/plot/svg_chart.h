@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plot/kelbow_block.h"
+#include "input/kelbow_block.h"
 #include "plot/peaks.h"
 
 namespace kelbow {

@@ -99,10 +99,12 @@ TEST_F(SafeOutput, ATableIsReplacedOnlyWithForceWholeAndNeverOverItsInput) {
 // it decides the delimiter, so that it gets that far before the pipe stalls).
 TEST_F(SafeOutput, SignalsRemoveTheTemporariesAndEndTheRunByTheSignal) {
   dir_.write("t.csv", csvRows(12000));
-  ASSERT_EQ(::mkfifo((dir_ / "in.fifo").c_str(), 0600), 0);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    const std::string command =
-        "{ cat t.csv; sleep 2; } > in.fifo & exec " + quoted(KELBOW_CSV_EXE) + " -q -o out in.fifo";
+    // A pipe of its own for each run: the writer of the one before may still hold its pipe.
+    const std::string pipe = "in" + std::to_string(sig) + ".fifo";
+    ASSERT_EQ(::mkfifo((dir_ / pipe).c_str(), 0600), 0);
+    const std::string command = "{ cat t.csv; sleep 2; } > " + pipe + " & exec " +
+                                quoted(KELBOW_CSV_EXE) + " -q -o out " + pipe;
     StartedTool run =
         startTool("/bin/sh", {"-c", command}, dir_.path(), {.timeLimitSeconds = 30}, "sh");
     bool temporaries = false;
@@ -115,7 +117,8 @@ TEST_F(SafeOutput, SignalsRemoveTheTemporariesAndEndTheRunByTheSignal) {
     run.kill(sig);
     const ToolRun r = run.wait();
     EXPECT_EQ(r.signal, sig) << r.err;
-    EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{"in.fifo", "t.csv"})) << "signal " << sig;
+    EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{pipe, "t.csv"})) << "signal " << sig;
+    fs::remove(dir_ / pipe);
   }
 }
 

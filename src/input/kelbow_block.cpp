@@ -1,4 +1,4 @@
-#include "plot/kelbow_block.h"
+#include "input/kelbow_block.h"
 
 #include <cerrno>
 #include <charconv>
@@ -9,6 +9,14 @@
 #include <vector>
 
 namespace kelbow {
+
+void writeKelbowBlock(std::FILE* out, std::string_view dataName,
+                      const std::array<double, kKelbowValueCount>& values) {
+  std::fprintf(out, "%.*s\n%.*s\n", static_cast<int>(dataName.size()), dataName.data(),
+               static_cast<int>(kKelbowMarker.size()), kKelbowMarker.data());
+  // Each double is printed as it is, without narrowing it first.
+  for (double v : values) std::fprintf(out, "%f\n", v);
+}
 
 namespace {
 

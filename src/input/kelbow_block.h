@@ -1,11 +1,13 @@
-// Reading kelbow blocks back from a result file. kelbow-plot uses it to find the
-// curve it draws: the last block of the file, or the last block of one data file.
-// A block is a line "kelbow" preceded by the data-file-name line and followed by
-// kKelbowValueCount numeric lines; every other line of the file (result-file-name
-// lines, the large-table "f=..., nc=..." line) is passed over.
+// The kelbow block of a result file, written and read back. A block is a line
+// "kelbow" preceded by the data-file-name line and followed by kKelbowValueCount
+// numeric lines written with "%f". kelbow appends one per run; kelbow-plot and
+// kelbow-choose read back the last block of the file, or the last block of one
+// data file, passing over every other line (result-file-name lines, the
+// large-table "f=..., nc=..." line).
 #pragma once
 
 #include <array>
+#include <cstdio>
 #include <istream>
 #include <optional>
 #include <string>
@@ -24,6 +26,10 @@ struct KelbowBlock {
   int markerLine = 0;    // 1-based line number of the "kelbow" line
   std::array<double, kKelbowValueCount> values{};
 };
+
+// Appends one block: `dataName`, "kelbow", then each value with "%f".
+void writeKelbowBlock(std::FILE* out, std::string_view dataName,
+                      const std::array<double, kKelbowValueCount>& values);
 
 // Scans `in` and stores in *block the last complete block, or with `dataName`
 // the last block whose data-file-name line equals it. `fileName` only names the

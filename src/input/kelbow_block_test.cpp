@@ -1,4 +1,4 @@
-#include "plot/kelbow_block.h"
+#include "input/kelbow_block.h"
 
 #include <gtest/gtest.h>
 
