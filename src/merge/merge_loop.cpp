@@ -95,6 +95,22 @@ void MergeLoop::findPartners(const int* order, int count, float* best, int* part
   }
 }
 
+void MergeLoop::findNewPartners(const int* order, int count, bool shared) {
+  newBest_.resize(count);
+  newPartner_.resize(count);
+  if (!shared) {
+    findPartners(order, count, newBest_.data(), newPartner_.data());
+    return;
+  }
+  // Each scan reads one row of live costs.
+  const int chunks = chunksOf(static_cast<long long>(count) * live_, kSharedScanCells);
+  pool_->run(chunks, [&](int, int chunk) {
+    const ItemRange r = shareOf(count, chunk, chunks);
+    findPartners(order + r.begin, r.end - r.begin, newBest_.data() + r.begin,
+                 newPartner_.data() + r.begin);
+  });
+}
+
 void MergeLoop::setUpRows(const std::vector<double>& e, int first, int end, int space) {
   std::vector<float> sums;
   for (int a = first; a < end; ++a) {
@@ -132,18 +148,7 @@ float MergeLoop::setUp() {
   }
   // The partner scans read the finished table; the heap takes the records in
   // cluster order, as it always has.
-  newBest_.resize(n_);
-  newPartner_.resize(n_);
-  if (pool_ != nullptr) {
-    const int chunks = chunksOf(static_cast<long long>(n_) * n_, kSharedScanCells);
-    pool_->run(chunks, [&](int, int chunk) {
-      const ItemRange r = shareOf(n_, chunk, chunks);
-      findPartners(liveList_.data() + r.begin, r.end - r.begin, newBest_.data() + r.begin,
-                   newPartner_.data() + r.begin);
-    });
-  } else {
-    findPartners(liveList_.data(), n_, newBest_.data(), newPartner_.data());
-  }
+  findNewPartners(liveList_.data(), n_, pool_ != nullptr);
   for (int c = 0; c < n_; ++c) {
     MergePair& r = bestPairs_[c];
     r.row = c;
@@ -210,18 +215,8 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
     if (r.col == i || r.col == j) lookAgain_.push_back(c);
   }
   const int again = static_cast<int>(lookAgain_.size());
-  newBest_.resize(again);
-  newPartner_.resize(again);
-  if (pool_ != nullptr && static_cast<long long>(again) * live_ >= sharedScanCells_) {
-    const int chunks = chunksOf(static_cast<long long>(again) * live_, kSharedScanCells);
-    pool_->run(chunks, [&](int, int chunk) {
-      const ItemRange r = shareOf(again, chunk, chunks);
-      findPartners(lookAgain_.data() + r.begin, r.end - r.begin, newBest_.data() + r.begin,
-                   newPartner_.data() + r.begin);
-    });
-  } else {
-    findPartners(lookAgain_.data(), again, newBest_.data(), newPartner_.data());
-  }
+  findNewPartners(lookAgain_.data(), again,
+                  pool_ != nullptr && static_cast<long long>(again) * live_ >= sharedScanCells_);
   for (int k = 0; k < again; ++k) {
     const int c = lookAgain_[k];
     MergePair& r = bestPairs_[c];

@@ -69,6 +69,9 @@ class MergeLoop {
   float scanPartners(int c, int& partner) const;
   // Cheapest partners of the clusters at order[0 .. count - 1] into best and partner.
   void findPartners(const int* order, int count, float* best, int* partner) const;
+  // findPartners into newBest_ and newPartner_, shared out over the team when
+  // `shared` (the scans only read the cost table, so they may run side by side).
+  void findNewPartners(const int* order, int count, bool shared);
 
   void setCost(int a, int b, float cost) {
     costs_[static_cast<std::size_t>(a) * n_ + b] = cost;
