@@ -4,8 +4,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -19,8 +17,10 @@
 #include "assign/model.h"
 #include "common/error.h"
 #include "csv/csv_reader.h"
+#include "csv/row_coder.h"
 #include "input/byte_source.h"
 #include "input/description_text.h"
+#include "input/table_files.h"
 #include "input/table_reader.h"
 
 namespace kelbow {
@@ -37,11 +37,13 @@ constexpr std::string_view kHelp =
     "the margin to the second best. Writes the rows with their fields as they were and\n"
     "two more columns, cluster and margin, as CSV (RFC 4180); a row whose values were\n"
     "all unseen in training or missing gets an empty cluster. A value never seen in\n"
-    "training is left out of the comparison for that column. A CSV file's columns are\n"
-    "found by the model's attribute names in its first line; when the model's names are\n"
-    "column numbers (a table without a header), the first line is data. With -d and -n\n"
-    "the rows are the tool's own table, one code per attribute. A summary goes to\n"
-    "standard error.\n"
+    "training is left out of the comparison for that column. A CSV file is read and coded\n"
+    "as kelbow-csv read and coded the training file (the model holds how: delimiter,\n"
+    "decimal mark, bins, date parts, split columns); a number below or above a binned\n"
+    "column's edges falls in its first or last bin, and a cell that is no number there\n"
+    "(no date in a date column) is unseen. Columns are found by their header names, or\n"
+    "by number when the training file's columns were. With -d and -n the rows are the\n"
+    "tool's own table, one code per attribute. A summary goes to standard error.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE     write the rows to FILE (default: standard output)\n"
@@ -49,8 +51,10 @@ constexpr std::string_view kHelp =
     "                        (cluster c's share is proportional to 2^-b, b the bits more\n"
     "                        than the best cluster that c needs to code the row)\n"
     "  -t, --delimiter CHAR  the CSV file's delimiter: ',' ';' tab or one byte (default:\n"
-    "                        detected as kelbow-csv does); the output uses the same\n"
+    "                        the training file's, else detected as kelbow-csv does); the\n"
+    "                        output uses the same\n"
     "      --trim            strip blanks around unquoted fields, as kelbow-csv --trim\n"
+    "                        (the default when the training file was read so)\n"
     "  -d, --data DATA       the rows are a data file in the tool's own format ...\n"
     "  -n, --desc DESC       ... with this description\n"
     "  -q, --quiet           no summary on standard error\n"
@@ -141,11 +145,12 @@ Scan scanOptions(int argc, char* argv[], AssignOptions& o) {
   return Scan::kRun;
 }
 
-// v with six decimals, as printf's %.6f writes it.
-std::string fixed6(double v) {
+// Appends v with six decimals, as printf's %.6f writes it.
+void appendFixed6(std::string& out, double v) {
   char buf[400];
-  const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
-  return std::string(buf, r.ptr);
+  const std::to_chars_result r =
+      std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
+  out.append(buf, r.ptr);
 }
 
 class Run {
@@ -177,7 +182,7 @@ class Run {
 
   const AssignOptions& o_;
   Model model_;
-  std::unique_ptr<ValueLookup> lookup_;
+  std::unique_ptr<RowCoder> coder_;
   std::unique_ptr<Assigner> assigner_;
   OutputFiles outputs_;
   std::FILE* out_ = stdout;
@@ -189,18 +194,10 @@ class Run {
 };
 
 bool Run::readModelFile(std::string& err) {
-  std::ifstream in(o_.model, std::ios::binary);
-  if (!in) {
-    err = o_.model + ": cannot open (" + std::strerror(errno) + ")";
-    return false;
-  }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    err = o_.model + ": read error";
-    return false;
-  }
-  if (!readModel(text, o_.model, model_, err)) return false;
-  lookup_ = std::make_unique<ValueLookup>(model_.encoding());
+  std::string text;
+  if (!readText(o_.model, text, err) || !readModel(text, o_.model, model_, err)) return false;
+  const Encoding& e = model_.encoding();
+  coder_ = std::make_unique<RowCoder>(e.source, e.names, e.values, e.missing);
   assigner_ = std::make_unique<Assigner>(model_);
   codes_.resize(model_.attributeCount());
   unseen_.assign(model_.attributeCount(), 0);
@@ -237,9 +234,17 @@ void Run::assignRow(bool known, char d, std::string& line) {
     return;
   }
   const Assignment got = assigner_->assign(codes_.data(), o_.soft ? &shares_ : nullptr);
-  line += d + std::to_string(got.cluster + 1) + d + fixed6(got.margin);
+  char number[16];
+  const std::to_chars_result r = std::to_chars(number, number + sizeof number, got.cluster + 1);
+  line += d;
+  line.append(number, r.ptr);
+  line += d;
+  appendFixed6(line, got.margin);
   if (o_.soft)
-    for (double s : shares_) line += d + fixed6(s);
+    for (double s : shares_) {
+      line += d;
+      appendFixed6(line, s);
+    }
   line += '\n';
 }
 
@@ -270,10 +275,13 @@ int Run::assignCsv() {
       if (f != stdin) std::fclose(f);
     }
   } closer{in};
+  const std::optional<CsvEncoding>& source = model_.encoding().source;
   CsvReader reader(in, name);
-  reader.setTrim(o_.trim);
+  reader.setTrim(o_.trim || (source && source->trim));
   if (o_.delimiter) {
     reader.setDelimiter(*o_.delimiter);
+  } else if (source) {
+    reader.setDelimiter(source->delimiter);
   } else {
     const std::string_view head = reader.head();
     reader.setDelimiter(detectDelimiter(head, reader.headIsWhole(), o_.trim).delimiter);
@@ -285,36 +293,10 @@ int Run::assignCsv() {
   CsvReader::Result r = reader.next(fields, positions, err);
   if (r == CsvReader::Result::kBad) return fail(err);
   if (r == CsvReader::Result::kEnd) return fail(name + ": the file is empty (no records)");
-
-  // The model's columns: by name in a header, or by number when training had none.
-  const Encoding& e = model_.encoding();
+  if (!coder_->findColumns(fields, err))
+    return fail(name + ": " + err + " of the model " + o_.model);
+  const bool header = coder_->firstIsHeader();
   const int attributes = model_.attributeCount();
-  std::vector<size_t> column(attributes);
-  std::string absent;
-  int found = 0;
-  for (int a = 0; a < attributes; ++a) {
-    size_t c = 0;
-    while (c < fields.size() && fields[c] != e.names[a]) ++c;
-    if (c < fields.size()) {
-      column[a] = c, ++found;
-    } else {
-      absent += (absent.empty() ? "'" : ", '") + e.names[a] + "'";
-    }
-  }
-  bool header = found == attributes;
-  if (!header) {
-    bool numbered = true;
-    for (int a = 0; a < attributes && numbered; ++a) {
-      const std::string& n = e.names[a];
-      numbered = !n.empty() && n.size() < 10 &&
-                 n.find_first_not_of("0123456789") == std::string::npos && std::stoul(n) >= 1 &&
-                 std::stoul(n) <= fields.size();
-      if (numbered) column[a] = std::stoul(n) - 1;
-    }
-    if (!numbered)
-      return fail(name + ": the first line names no column " + absent + " of the model " +
-                  o_.model);
-  }
   const size_t width = fields.size();
   std::string line;
   if (header) {
@@ -335,18 +317,16 @@ int Run::assignCsv() {
     if (fields.size() != width)
       return fail(name + ":" + std::to_string(lineNumber) + ": " + std::to_string(fields.size()) +
                   " fields, but the first line has " + std::to_string(width));
-    line.clear();
     for (size_t c = 0; c < width; ++c) {
-      if (c) line += d;
-      line += csvField(fields[c], d);
+      if (c) buffer_ += d;
+      appendCsvField(buffer_, fields[c], d);
     }
     bool known = false;
     for (int a = 0; a < attributes; ++a) {
-      const std::string& v = fields[column[a]];
-      known = take(a, lookup_->code(a, v), lookup_->isMissing(v)) || known;
+      const RowCoder::Code got = coder_->code(a, fields[coder_->column(a)]);
+      known = take(a, got.code, got.missing) || known;
     }
-    assignRow(known, d, line);
-    buffer_ += line;
+    assignRow(known, d, buffer_);
     if (!flush(false, err)) return fail(err);
   }
   if (!flush(true, err)) return fail(err);
@@ -385,17 +365,17 @@ int Run::assignTable() {
       return fail(err);
     }
     if (got == RecordReader::Result::kEnd) break;
-    line.clear();
     bool known = false;
     for (int a = 0; a < desc.attributeCount; ++a) {
-      line += (a ? "," : "") + std::to_string(codes[a]);
+      if (a) buffer_ += ',';
+      char number[16];
+      buffer_.append(number, std::to_chars(number, number + sizeof number, codes[a]).ptr);
       // A code beyond the model's domain is a value training never saw.
       const bool seen = codes[a] < model_.domainSizes()[a];
       known =
-          take(a, seen ? codes[a] : -1, seen && lookup_->isMissing(e.values[a][codes[a]])) || known;
+          take(a, seen ? codes[a] : -1, seen && coder_->isMissing(e.values[a][codes[a]])) || known;
     }
-    assignRow(known, ',', line);
-    buffer_ += line;
+    assignRow(known, ',', buffer_);
     if (!flush(false, err)) return fail(err);
   }
   if (!flush(true, err)) return fail(err);

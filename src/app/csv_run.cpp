@@ -19,6 +19,7 @@
 #include "csv/csv_reader.h"
 #include "csv/shell_word.h"
 #include "csv/table_encoder.h"
+#include "input/csv_encoding.h"
 #include "input/table_reader.h"
 
 namespace kelbow {
@@ -81,6 +82,8 @@ constexpr std::string_view kHelp =
     "  NAME.desc     'ROWS ATTRIBUTES', then one domain size per line\n"
     "  NAME.codes    per attribute a: 'a<TAB>value of code 0<TAB>value of code 1 ...'\n"
     "  NAME.names    one attribute name per line (from the header, else 1, 2, ...)\n"
+    "  NAME.encoding how each attribute was made from the file and how the file was read\n"
+    "                (JSON), for kelbow-labels --model and kelbow-assign\n"
     "  NAME.labels   with --labels: the kept column's value, one line per data row\n"
     "  NAME.missing  with --missing: one marker per line\n"
     "  A value holding TAB, CR, LF or a backslash is written as \\t \\r \\n \\\\.\n"
@@ -495,6 +498,7 @@ class Run {
   std::vector<ValueBins> binsOf_;
   long namesLine_ = 0;
   DecimalMark mark_ = DecimalMark::kPoint;
+  char delimiter_ = ',';
   long long rows_ = 0;
 };
 
@@ -631,7 +635,8 @@ bool Run::flush(std::FILE* f, std::string& text, const std::string& path, std::s
 }
 
 // The files of the table NAME, whether this run writes them or not.
-constexpr const char* kTableFiles[] = {".data", ".desc", ".codes", ".names", ".labels", ".missing"};
+constexpr const char* kTableFiles[] = {".data",   ".desc",    ".codes",   ".names",
+                                       ".labels", ".missing", ".encoding"};
 
 bool Run::prepareOutputs(OutputFiles& outputs, std::string& err) {
   const std::string& base = *o_.output;
@@ -692,6 +697,7 @@ int Run::go() {
           "choose)");
   }
 
+  delimiter_ = reader.delimiter();
   // The first records decide the header; they are held until then.
   std::vector<std::vector<std::string>> sample;
   std::vector<std::vector<TextPosition>> samplePositions;
@@ -1059,16 +1065,27 @@ int Run::publish(OutputFiles& outputs, const TableEncoder& encoder) {
   if (o_.missing)
     for (const std::string& m : *o_.missing) missingText += escapeValue(m) + "\n";
   const std::string& base = *o_.output;
+  // How the table was made, so that new rows can be coded alike.
+  CsvEncoding made;
+  made.delimiter = delimiter_;
+  made.mark = mark_;
+  made.trim = o_.trim;
+  made.header = haveHeader_;
+  made.columnsByName = haveHeader_ && !o_.names;
+  made.columns = static_cast<int>(names_.size());
+  if (o_.missing) made.missing = *o_.missing;
+  made.attributes = encoder.sources();
   if (!outputs.writeWhole(base + ".desc", encoder.descriptionText(), err) ||
       !outputs.writeWhole(base + ".codes", encoder.codesText(), err) ||
       !outputs.writeWhole(base + ".names", encoder.namesText(), err) ||
+      !outputs.writeWhole(base + ".encoding", csvEncodingJson(made) + "\n", err) ||
       (o_.missing && !outputs.writeWhole(base + ".missing", missingText, err)) ||
       !outputs.commit(err))
     return fail(err);
   long long values = 0;
   for (size_t a = 0; a < encoder.attributeCount(); ++a)
     values += static_cast<long long>(encoder.codes(a).values().size());
-  std::string written = base + ".data, .desc, .codes, .names";
+  std::string written = base + ".data, .desc, .codes, .names, .encoding";
   if (o_.labels) written += ", .labels";
   if (o_.missing) written += ", .missing";
   if (!gEncodingForCaller)

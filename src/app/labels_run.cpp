@@ -22,7 +22,6 @@
 #include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/run.h"
-#include "app/table_files.h"
 #include "app/text_progress.h"
 #include "assign/model.h"
 #include "assign/refine.h"

@@ -15,8 +15,8 @@
 
 #include "app/companion.h"
 #include "app/output_files.h"
-#include "app/table_files.h"
 #include "common/message_text.h"
+#include "input/table_files.h"
 #include "input/table_reader.h"
 #include "profile/cluster_profile.h"
 #include "profile/cluster_tests.h"

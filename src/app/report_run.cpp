@@ -23,7 +23,6 @@
 #include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
-#include "app/table_files.h"
 #include "assign/model.h"
 #include "assign/refine.h"
 #include "choose/choose.h"
@@ -385,7 +384,8 @@ class Scratch {
 };
 
 // The files kelbow-csv writes for a table NAME.
-constexpr const char* kTableFiles[] = {".data", ".desc", ".codes", ".names", ".labels", ".missing"};
+constexpr const char* kTableFiles[] = {".data",   ".desc",    ".codes",   ".names",
+                                       ".labels", ".missing", ".encoding"};
 
 class Run {
  public:

@@ -1,11 +1,10 @@
 #include "assign/model.h"
 
-#include <climits>
 #include <cstdio>
-#include <set>
 
 #include "common/json_text.h"
 #include "common/json_value.h"
+#include "input/table_files.h"
 #include "input/table_reader.h"
 #include "input/tables.h"
 
@@ -80,10 +79,12 @@ std::string modelJson(const Model& m) {
                     ",\n  \"version\": " + std::to_string(Model::kFormatVersion) +
                     ",\n  \"rows\": " + std::to_string(m.totalRows()) +
                     ",\n  \"values_are_codes\": " + (e.valuesAreCodes ? "true" : "false") +
-                    ",\n  \"missing\": " + jsonStrings(e.missing) + ",\n  \"attributes\": [\n";
+                    ",\n  \"missing\": " + jsonStrings(e.missing) +
+                    ",\n  \"encoding\": " + (e.source ? csvEncodingJson(*e.source, "  ") : "null") +
+                    ",\n  \"attributes\": [\n";
   for (int a = 0; a < m.attributeCount(); ++a) {
-    out += "    {\"name\": " + jsonString(e.names[a]) + ", \"kind\": \"categories\", \"weight\": " +
-           floatText(attributeWeight(m.domainSizes()[a])) +
+    out += "    {\"name\": " + jsonString(e.names[a]) +
+           ", \"weight\": " + floatText(attributeWeight(m.domainSizes()[a])) +
            ", \"values\": " + jsonStrings(e.values[a]) + "}";
     out += a + 1 < m.attributeCount() ? ",\n" : "\n";
   }
@@ -109,178 +110,177 @@ namespace {
 // line of the value that is wrong.
 class ModelReader {
  public:
-  ModelReader(const std::string& fileName, std::string& err) : file_(fileName), err_(err) {}
+  ModelReader(const std::string& fileName, std::string& err)
+      : file_(fileName), err_(err), check_(fileName, err) {}
 
   bool read(const JsonValue& root, Encoding& e, std::vector<int>& rows,
             std::vector<std::vector<int>>& counts) {
     const JsonValue* format = root.isObject() ? root.find("format") : nullptr;
     if (format == nullptr || !format->isString() || format->string() != kFormatName)
-      return fail(root, "not a kelbow model (no \"format\": \"kelbow-model\")", false);
+      return check_.fail(root, "not a kelbow model (no \"format\": \"kelbow-model\")", false);
     const JsonValue* version = root.find("version");
-    int v = 0;
-    if (version == nullptr) return fail(root, "the model has no \"version\"", false);
-    if (!integer(*version, "\"version\"", v)) return false;
-    if (v != Model::kFormatVersion)
-      return fail(*version,
-                  "a model of format version " + version->text() +
-                      "; this version of kelbow reads version " +
-                      std::to_string(Model::kFormatVersion),
-                  false);
-    for (const auto& [key, value] : root.members())
-      if (key != "format" && key != "version" && key != "rows" && key != "values_are_codes" &&
-          key != "missing" && key != "attributes" && key != "clusters")
-        return fail(value, "unknown member \"" + key + "\"");
+    if (version == nullptr) return check_.fail(root, "the model has no \"version\"", false);
+    if (!check_.integer(*version, "\"version\"", version_)) return false;
+    if (version_ != Model::kFormatVersion && version_ != kFirstVersion)
+      return check_.fail(*version,
+                         "a model of format version " + version->text() +
+                             "; this version of kelbow reads versions " +
+                             std::to_string(kFirstVersion) + " and " +
+                             std::to_string(Model::kFormatVersion),
+                         false);
+    const bool first = version_ == kFirstVersion;
+    if (!(first ? check_.knownMembers(root,
+                                      {"format", "version", "rows", "values_are_codes", "missing",
+                                       "attributes", "clusters"},
+                                      "")
+                : check_.knownMembers(root,
+                                      {"format", "version", "rows", "values_are_codes", "missing",
+                                       "encoding", "attributes", "clusters"},
+                                      "")))
+      return false;
     const JsonValue *total, *coded, *missing, *attributes, *clusters;
-    if (!member(root, "rows", JsonValue::Kind::kNumber, total) ||
-        !member(root, "values_are_codes", JsonValue::Kind::kBool, coded) ||
-        !member(root, "missing", JsonValue::Kind::kArray, missing) ||
-        !member(root, "attributes", JsonValue::Kind::kArray, attributes) ||
-        !member(root, "clusters", JsonValue::Kind::kArray, clusters))
+    if (!check_.member(root, "rows", JsonValue::Kind::kNumber, total) ||
+        !check_.member(root, "values_are_codes", JsonValue::Kind::kBool, coded) ||
+        !check_.member(root, "missing", JsonValue::Kind::kArray, missing) ||
+        !check_.member(root, "attributes", JsonValue::Kind::kArray, attributes) ||
+        !check_.member(root, "clusters", JsonValue::Kind::kArray, clusters))
       return false;
     e.valuesAreCodes = coded->boolean();
-    if (!strings(*missing, "\"missing\"", e.missing, false)) return false;
+    if (!check_.strings(*missing, "\"missing\"", e.missing, false)) return false;
     if (!readAttributes(*attributes, e)) return false;
+    if (!first && !readSource(root, e)) return false;
     int n = 0;
-    if (!integer(*total, "\"rows\"", n)) return false;
+    if (!check_.integer(*total, "\"rows\"", n)) return false;
     return readClusters(*clusters, e, n, rows, counts);
   }
 
  private:
-  bool fail(const JsonValue& at, const std::string& what, bool withLine = true) {
-    err_ = file_ + (withLine ? ":" + std::to_string(at.line()) : "") + ": " + what;
-    return false;
-  }
-  bool member(const JsonValue& object, std::string_view key, JsonValue::Kind kind,
-              const JsonValue*& out) {
-    out = object.find(key);
-    if (out == nullptr) return fail(object, "the member \"" + std::string(key) + "\" is missing");
-    if (out->kind() != kind)
-      return fail(*out, "\"" + std::string(key) + "\" should be " + jsonKindName(kind) + ", not " +
-                            jsonKindName(out->kind()));
-    return true;
-  }
-  // A count: digits only, at most INT_MAX.
-  bool integer(const JsonValue& v, const std::string& what, int& out) {
-    const std::string& t = v.text();
-    if (!v.isNumber() || t.empty() || t.size() > 10 ||
-        t.find_first_not_of("0123456789") != std::string::npos || std::stoll(t) > INT_MAX)
-      return fail(v, what + " should be a whole number from 0 to " + std::to_string(INT_MAX));
-    out = static_cast<int>(std::stoll(t));
-    return true;
-  }
-  bool strings(const JsonValue& list, const std::string& what, std::vector<std::string>& out,
-               bool distinct) {
-    std::set<std::string> seen;
-    for (const JsonValue& s : list.items()) {
-      if (!s.isString()) return fail(s, what + " should hold strings only");
-      if (distinct && !seen.insert(s.string()).second)
-        return fail(s, what + " holds the value " + jsonString(s.string()) + " twice");
-      out.push_back(s.string());
-    }
+  // Version 1 held the attributes' kind ("categories") and no encoding.
+  static constexpr int kFirstVersion = 1;
+
+  bool readSource(const JsonValue& root, Encoding& e) {
+    const JsonValue* source = root.find("encoding");
+    if (source == nullptr) return check_.fail(root, "the member \"encoding\" is missing");
+    if (source->kind() == JsonValue::Kind::kNull) return true;
+    if (!source->isObject())
+      return check_.fail(*source, "\"encoding\" should be an object or null");
+    if (e.valuesAreCodes)
+      return check_.fail(*source, "a model with \"values_are_codes\" has no \"encoding\"");
+    e.source.emplace();
+    if (!readCsvEncoding(*source, file_, *e.source, err_) ||
+        !matchesTable(*e.source, e.names, e.domainSizes(), file_, err_))
+      return false;
+    if (e.source->missing != e.missing)
+      return check_.fail(*source, "the encoding's \"missing\" differs from the model's");
     return true;
   }
 
   bool readAttributes(const JsonValue& list, Encoding& e) {
-    if (list.items().empty()) return fail(list, "\"attributes\" is empty");
+    if (list.items().empty()) return check_.fail(list, "\"attributes\" is empty");
     long long slots = 0;
     bool informative = false;
     for (const JsonValue& at : list.items()) {
       const std::string which = "attribute " + std::to_string(e.names.size() + 1);
-      if (!at.isObject()) return fail(at, which + " should be an object");
-      for (const auto& [key, value] : at.members())
-        if (key != "name" && key != "kind" && key != "weight" && key != "values")
-          return fail(value, which + ": unknown member \"" + key + "\"");
+      if (!at.isObject()) return check_.fail(at, which + " should be an object");
+      if (!(version_ == kFirstVersion
+                ? check_.knownMembers(at, {"name", "kind", "weight", "values"}, which)
+                : check_.knownMembers(at, {"name", "weight", "values"}, which)))
+        return false;
       const JsonValue *name, *kind, *weight, *values;
-      if (!member(at, "name", JsonValue::Kind::kString, name) ||
-          !member(at, "kind", JsonValue::Kind::kString, kind) ||
-          !member(at, "weight", JsonValue::Kind::kNumber, weight) ||
-          !member(at, "values", JsonValue::Kind::kArray, values))
+      if (!check_.member(at, "name", JsonValue::Kind::kString, name) ||
+          (version_ == kFirstVersion &&
+           !check_.member(at, "kind", JsonValue::Kind::kString, kind)) ||
+          !check_.member(at, "weight", JsonValue::Kind::kNumber, weight) ||
+          !check_.member(at, "values", JsonValue::Kind::kArray, values))
         return false;
       const std::string named = which + " '" + name->string() + "'";
-      // Numeric columns cut into bins will be a kind of their own, with the
-      // edges that place a new number in its bin.
-      if (kind->string() != "categories")
-        return fail(*kind, named + ": the kind " + jsonString(kind->string()) +
-                               " is not known; this version reads \"categories\"");
+      if (version_ == kFirstVersion && kind->string() != "categories")
+        return check_.fail(*kind, named + ": the kind " + jsonString(kind->string()) +
+                                      " is not known; version 1 has \"categories\" only");
       e.names.push_back(name->string());
       e.values.emplace_back();
-      if (!strings(*values, named + ": \"values\"", e.values.back(), true)) return false;
+      if (!check_.strings(*values, named + ": \"values\"", e.values.back(), true)) return false;
       const int d = static_cast<int>(e.values.back().size());
-      if (d == 0) return fail(*values, named + " has no values");
+      if (d == 0) return check_.fail(*values, named + " has no values");
       slots += d;
       if (slots > kMaxValueSlots)
-        return fail(*values, "more than " + std::to_string(kMaxValueSlots) + " values in all");
+        return check_.fail(*values,
+                           "more than " + std::to_string(kMaxValueSlots) + " values in all");
       if (e.valuesAreCodes)
         for (int v = 0; v < d; ++v)
           if (e.values.back()[v] != std::to_string(v))
-            return fail(*values, named + ": with \"values_are_codes\" the values are 0, 1, ...");
+            return check_.fail(*values,
+                               named + ": with \"values_are_codes\" the values are 0, 1, ...");
       if (static_cast<float>(weight->number()) != attributeWeight(d))
-        return fail(*weight, named + ": the weight " + weight->text() + " is not 1/log2 of its " +
-                                 std::to_string(d) + " values (" + floatText(attributeWeight(d)) +
-                                 ")");
+        return check_.fail(*weight, named + ": the weight " + weight->text() +
+                                        " is not 1/log2 of its " + std::to_string(d) + " values (" +
+                                        floatText(attributeWeight(d)) + ")");
       informative = informative || d > 1;
     }
-    if (!informative) return fail(list, "every attribute has a single value");
+    if (!informative) return check_.fail(list, "every attribute has a single value");
     return true;
   }
 
   bool readClusters(const JsonValue& list, const Encoding& e, int total, std::vector<int>& rows,
                     std::vector<std::vector<int>>& counts) {
-    if (list.items().empty()) return fail(list, "\"clusters\" is empty");
+    if (list.items().empty()) return check_.fail(list, "\"clusters\" is empty");
     const std::vector<int> sizes = e.domainSizes();
     long long slots = 0;
     for (int d : sizes) slots += d;
     long long sum = 0;
     for (const JsonValue& c : list.items()) {
       const std::string which = "cluster " + std::to_string(rows.size() + 1);
-      if (!c.isObject()) return fail(c, which + " should be an object");
-      for (const auto& [key, value] : c.members())
-        if (key != "cluster" && key != "rows" && key != "counts")
-          return fail(value, which + ": unknown member \"" + key + "\"");
+      if (!c.isObject()) return check_.fail(c, which + " should be an object");
+      if (!check_.knownMembers(c, {"cluster", "rows", "counts"}, which)) return false;
       const JsonValue *number, *n, *table;
-      if (!member(c, "cluster", JsonValue::Kind::kNumber, number) ||
-          !member(c, "rows", JsonValue::Kind::kNumber, n) ||
-          !member(c, "counts", JsonValue::Kind::kArray, table))
+      if (!check_.member(c, "cluster", JsonValue::Kind::kNumber, number) ||
+          !check_.member(c, "rows", JsonValue::Kind::kNumber, n) ||
+          !check_.member(c, "counts", JsonValue::Kind::kArray, table))
         return false;
       int k = 0, size = 0;
-      if (!integer(*number, which + ": \"cluster\"", k) || !integer(*n, which + ": \"rows\"", size))
+      if (!check_.integer(*number, which + ": \"cluster\"", k) ||
+          !check_.integer(*n, which + ": \"rows\"", size))
         return false;
       if (k != static_cast<int>(rows.size()) + 1)
-        return fail(*number, which + " is numbered " + number->text());
-      if (size < 1) return fail(*n, which + " has no rows");
+        return check_.fail(*number, which + " is numbered " + number->text());
+      if (size < 1) return check_.fail(*n, which + " has no rows");
       if (table->items().size() != sizes.size())
-        return fail(*table, which + " has counts of " + std::to_string(table->items().size()) +
-                                " attributes; the model has " + std::to_string(sizes.size()));
+        return check_.fail(*table,
+                           which + " has counts of " + std::to_string(table->items().size()) +
+                               " attributes; the model has " + std::to_string(sizes.size()));
       counts.emplace_back();
       counts.back().reserve(slots);
       for (size_t a = 0; a < sizes.size(); ++a) {
         const JsonValue& line = table->items()[a];
         const std::string where = which + ", attribute '" + e.names[a] + "'";
         if (!line.isArray() || static_cast<int>(line.items().size()) != sizes[a])
-          return fail(line, where + ": the counts should be an array of " +
-                                std::to_string(sizes[a]) + " numbers, one per value");
+          return check_.fail(line, where + ": the counts should be an array of " +
+                                       std::to_string(sizes[a]) + " numbers, one per value");
         long long attributeSum = 0;
         for (const JsonValue& x : line.items()) {
           int count = 0;
-          if (!integer(x, where + ": a count", count)) return false;
+          if (!check_.integer(x, where + ": a count", count)) return false;
           attributeSum += count;
           counts.back().push_back(count);
         }
         if (attributeSum != size)
-          return fail(line, where + ": the counts add up to " + std::to_string(attributeSum) +
-                                ", but the cluster has " + std::to_string(size) + " rows");
+          return check_.fail(line, where + ": the counts add up to " +
+                                       std::to_string(attributeSum) + ", but the cluster has " +
+                                       std::to_string(size) + " rows");
       }
       rows.push_back(size);
       sum += size;
     }
     if (sum != total)
-      return fail(list, "the clusters hold " + std::to_string(sum) + " rows, but \"rows\" says " +
-                            std::to_string(total));
+      return check_.fail(list, "the clusters hold " + std::to_string(sum) +
+                                   " rows, but \"rows\" says " + std::to_string(total));
     return true;
   }
 
   const std::string& file_;
   std::string& err_;
+  JsonChecker check_;
+  int version_ = 0;
 };
 
 }  // namespace
@@ -298,22 +298,19 @@ bool readModel(std::string_view text, const std::string& fileName, Model& model,
   return true;
 }
 
-ValueLookup::ValueLookup(const Encoding& encoding) {
-  for (const auto& values : encoding.values) {
-    codes_.emplace_back();
-    for (size_t v = 0; v < values.size(); ++v)
-      codes_.back().emplace(values[v], static_cast<int>(v));
+bool readEncoding(const std::string& base, const std::vector<int>& domainSizes, Encoding& encoding,
+                  std::string& err) {
+  SideFiles files;
+  if (!readSideFiles(base, domainSizes, files, err)) return false;
+  encoding = Encoding::ofCodes(domainSizes);
+  if (files.values) {
+    encoding.values = std::move(*files.values);
+    encoding.valuesAreCodes = false;
+    if (files.missing) encoding.missing = std::move(*files.missing);
+    encoding.source = std::move(files.encoding);
   }
-  for (const std::string& m : encoding.missing) missing_.emplace(m, 0);
-}
-
-int ValueLookup::code(int a, std::string_view value) const {
-  const auto it = codes_[a].find(value);
-  return it == codes_[a].end() ? -1 : it->second;
-}
-
-bool ValueLookup::isMissing(std::string_view value) const {
-  return missing_.find(value) != missing_.end();
+  if (files.names) encoding.names = std::move(*files.names);
+  return true;
 }
 
 }  // namespace kelbow

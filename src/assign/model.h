@@ -1,14 +1,17 @@
 // The model of a clustering that new rows are assigned with: how the table was
-// coded (attribute names, the text of every code, the missing markers) and the
-// value counts and size of each of its K clusters. Its size depends on the
+// coded (attribute names, the text of every code, the missing markers, and
+// how kelbow-csv made each attribute from its file) and the value counts and
+// size of each of its K clusters. Its size depends on the
 // value slots and K, never on the rows. Written and read as versioned JSON
 // (docs/MODEL.md); kelbow-labels --model writes it, kelbow-assign reads it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "input/csv_encoding.h"
 
 namespace kelbow {
 
@@ -19,6 +22,10 @@ struct Encoding {
   std::vector<std::string> missing;              // markers of a missing value
   // True when the table came without its codes file: a value's text is its code.
   bool valuesAreCodes = false;
+  // How kelbow-csv made the attributes from the columns of its file, when the
+  // table has that record (NAME.encoding); without it a CSV file's cells are
+  // looked up as they are, in the columns named as the attributes.
+  std::optional<CsvEncoding> source;
 
   // The encoding of a table known only by its domain sizes: names 1, 2, ...
   // and each code standing for itself.
@@ -28,8 +35,9 @@ struct Encoding {
 
 class Model {
  public:
-  // The version of the file format that modelJson writes and readModel reads.
-  static constexpr int kFormatVersion = 1;
+  // The version of the file format that modelJson writes. readModel reads it
+  // and version 1, which had no "encoding".
+  static constexpr int kFormatVersion = 2;
 
   Model() = default;
   // A model of k empty clusters over `encoding`.
@@ -70,23 +78,10 @@ std::string modelJson(const Model& model);
 // what"): damaged JSON, another format or version, counts that do not add up.
 bool readModel(std::string_view text, const std::string& fileName, Model& model, std::string& err);
 
-// Finds the code of a raw value of each attribute.
-class ValueLookup {
- public:
-  explicit ValueLookup(const Encoding& encoding);
-  // The code of `value` in attribute a, or -1 when training never saw it.
-  int code(int a, std::string_view value) const;
-  // Whether `value` is one of the missing markers.
-  bool isMissing(std::string_view value) const;
-
- private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using Map = std::unordered_map<std::string, int, Hash, std::equal_to<>>;
-  std::vector<Map> codes_;
-  Map missing_;
-};
+// How the table BASE.data was coded, from its side files BASE.codes,
+// BASE.names, BASE.missing and BASE.encoding where they exist (raw values,
+// unescaped); without a codes file every code stands for itself.
+bool readEncoding(const std::string& base, const std::vector<int>& domainSizes, Encoding& encoding,
+                  std::string& err);
 
 }  // namespace kelbow

@@ -146,5 +146,31 @@ TEST(AssignerTest, TiesGoToTheLowerClusterAndUnknownsAreLeftOut) {
   EXPECT_EQ(shares, std::vector<double>(3, 0.0));
 }
 
+// The assigner sums every cluster's cost side by side; each must still be the
+// cluster's own increase to the last bit, with a wide attribute (weighed row
+// by row), a one-value attribute and unknown codes.
+TEST(AssignerTest, RisesAreEachClustersOwnIncreaseBitForBit) {
+  const int k = 4;
+  const Planted p(400, k, 0.35, 9, {5, 1, 300, 3, 7});
+  const Model model = trainModel(p.table, Encoding::ofCodes(p.sizes), k, p.start);
+  const Assigner assigner(model);
+  const RowCostLayout layout(p.sizes);
+  ASSERT_TRUE(layout.wide(2));
+  std::vector<ClusterRowCosts> own;
+  for (int c = 0; c < k; ++c) {
+    own.emplace_back(layout, false);
+    own.back().setCounts(model.clusterCounts(c), model.clusterRows(c));
+    own.back().rebuild();
+  }
+  std::vector<double> rises;
+  for (int r = 0; r < 60; ++r) {
+    std::vector<int> codes = p.table.rows[r];
+    if (r % 3 == 1) codes[r % 5] = -1;
+    if (r % 4 == 2) codes[2] = -1;
+    assigner.rises(codes.data(), rises);
+    for (int c = 0; c < k; ++c) EXPECT_EQ(rises[c], own[c].increase(codes.data())) << r << " " << c;
+  }
+}
+
 }  // namespace
 }  // namespace kelbow

@@ -13,14 +13,15 @@ constexpr long long kWideTableTerms = 1 << 14;
 }  // namespace
 
 RowCostLayout::RowCostLayout(const std::vector<int>& domainSizes) : sizes_(domainSizes) {
-  for (int d : sizes_) {
+  for (size_t a = 0; a < sizes_.size(); ++a) {
+    const int d = sizes_[a];
     offsets_.push_back(valueCount_);
     valueCount_ += d;
     weights_.push_back(attributeWeight(d));
     // A slot table costs about d * d terms to fill; a row weighed alone costs
     // the cluster's non-zero counts of the attribute, at most d.
     wide_.push_back(static_cast<long long>(d) * d > kWideTableTerms);
-    if (d > 1) ++informative_;
+    if (d > 1) informative_.push_back(static_cast<int>(a));
   }
 }
 
@@ -104,25 +105,30 @@ double ClusterRowCosts::entropy() const {
   return -static_cast<double>(baseSum_) / layout_.informativeCount();
 }
 
-float ClusterRowCosts::weightedWith(int a, int code) const {
-  return layout_.wide(a) ? accumulator(a, code, 1, rows_ + 1) : with_[layout_.slotOffset(a) + code];
-}
-
 double ClusterRowCosts::increase(const int* codes) const {
-  const int m = layout_.informativeCount();
-  float with = 0.0f, without = 0.0f;
+  float with = 0.0f;
   bool complete = true;
-  for (int a = 0; a < layout_.attributeCount(); ++a) {
-    if (layout_.domainSize(a) == 1) continue;
+  for (int a : layout_.informative()) {
     if (codes[a] < 0) {
       complete = false;
       continue;
     }
     with = addToSum(weightedWith(a, codes[a]), with);
-    without = addToSum(base_[a], without);
   }
-  // With every attribute known the sum without the row is the cluster's own.
-  const double before = complete ? entropy() : -static_cast<double>(without) / m;
+  return increaseFrom(with, codes, complete);
+}
+
+double ClusterRowCosts::increaseFrom(float with, const int* codes, bool complete) const {
+  const int m = layout_.informativeCount();
+  // With every attribute known the sum without the row is the cluster's own;
+  // else it is summed over the known attributes, in the same order.
+  double before = entropy();
+  if (!complete) {
+    float without = 0.0f;
+    for (int a : layout_.informative())
+      if (codes[a] >= 0) without = addToSum(base_[a], without);
+    before = -static_cast<double>(without) / m;
+  }
   return -static_cast<double>(with) / m - before;
 }
 

@@ -25,7 +25,9 @@ class RowCostLayout {
   int slotOffset(int a) const { return offsets_[a]; }
   float weight(int a) const { return weights_[a]; }
   // Attributes with more than one value: the divisor m of every entropy value.
-  int informativeCount() const { return informative_; }
+  int informativeCount() const { return static_cast<int>(informative_.size()); }
+  // Those attributes, in order: the only ones an entropy value sums over.
+  const std::vector<int>& informative() const { return informative_; }
   // Attributes whose accumulators are computed row by row rather than kept
   // per slot (the table would cost more than the domain is worth).
   bool wide(int a) const { return wide_[a]; }
@@ -34,8 +36,8 @@ class RowCostLayout {
   std::vector<int> sizes_, offsets_;
   std::vector<float> weights_;
   std::vector<char> wide_;
+  std::vector<int> informative_;
   int valueCount_ = 0;
-  int informative_ = 0;
 };
 
 class ClusterRowCosts {
@@ -59,6 +61,16 @@ class ClusterRowCosts {
   // E(cluster + row) - E(cluster). Attributes whose code is negative are left
   // out of both values; with every code given this is entropyWithRow - entropy.
   double increase(const int* codes) const;
+  // The same in two steps, for a caller that weighs a row against many
+  // clusters at once: `with` is the sum (addToSum, attribute order) of
+  // weightedWith over the informative attributes whose code is given.
+  float weightedWith(int a, int code) const {
+    return layout_.wide(a) ? accumulator(a, code, 1, rows_ + 1)
+                           : with_[layout_.slotOffset(a) + code];
+  }
+  // weightedWith of an attribute that is not wide, by its value slot.
+  float weightedWithSlot(int slot) const { return with_[slot]; }
+  double increaseFrom(float with, const int* codes, bool complete) const;
   // E(cluster) - E(cluster - row), for a row of the cluster (every code given).
   double decrease(const int* codes) const;
 
@@ -66,7 +78,6 @@ class ClusterRowCosts {
   // The weighted accumulator of attribute a with `delta` more rows of `code`
   // (no change when code < 0) at `rows` rows in all.
   float accumulator(int a, int code, int delta, int rows) const;
-  float weightedWith(int a, int code) const;
 
   const RowCostLayout& layout_;
   bool removals_;

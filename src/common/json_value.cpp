@@ -1,9 +1,12 @@
 #include "common/json_value.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
+#include "common/json_text.h"
 #include "common/utf8.h"
 
 namespace kelbow {
@@ -30,6 +33,54 @@ std::string jsonKindName(JsonValue::Kind kind) {
       return "an object";
   }
   return "?";
+}
+
+bool JsonChecker::fail(const JsonValue& at, const std::string& what, bool withLine) const {
+  err_ = file_ + (withLine ? ":" + std::to_string(at.line()) : "") + ": " + what;
+  return false;
+}
+
+bool JsonChecker::member(const JsonValue& object, std::string_view key, JsonValue::Kind kind,
+                         const JsonValue*& out) const {
+  out = object.find(key);
+  if (out == nullptr) return fail(object, "the member \"" + std::string(key) + "\" is missing");
+  if (out->kind() != kind)
+    return fail(*out, "\"" + std::string(key) + "\" should be " + jsonKindName(kind) + ", not " +
+                          jsonKindName(out->kind()));
+  return true;
+}
+
+bool JsonChecker::knownMembers(const JsonValue& object,
+                               std::initializer_list<std::string_view> known,
+                               const std::string& which) const {
+  for (const auto& [key, value] : object.members()) {
+    bool found = false;
+    for (std::string_view k : known) found = found || k == key;
+    if (!found)
+      return fail(value, (which.empty() ? "" : which + ": ") + "unknown member \"" + key + "\"");
+  }
+  return true;
+}
+
+bool JsonChecker::integer(const JsonValue& v, const std::string& what, int& out) const {
+  const std::string& t = v.text();
+  if (!v.isNumber() || t.empty() || t.size() > 10 ||
+      t.find_first_not_of("0123456789") != std::string::npos || std::stoll(t) > INT_MAX)
+    return fail(v, what + " should be a whole number from 0 to " + std::to_string(INT_MAX));
+  out = static_cast<int>(std::stoll(t));
+  return true;
+}
+
+bool JsonChecker::strings(const JsonValue& list, const std::string& what,
+                          std::vector<std::string>& out, bool distinct) const {
+  std::set<std::string> seen;
+  for (const JsonValue& s : list.items()) {
+    if (!s.isString()) return fail(s, what + " should hold strings only");
+    if (distinct && !seen.insert(s.string()).second)
+      return fail(s, what + " holds the value " + jsonString(s.string()) + " twice");
+    out.push_back(s.string());
+  }
+  return true;
 }
 
 class JsonParser {

@@ -5,6 +5,7 @@
 // document is wrong.
 #pragma once
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -55,5 +56,32 @@ bool parseJson(std::string_view text, JsonValue& out, std::string& err);
 
 // The name of a kind for messages: "a number", "an object", ...
 std::string jsonKindName(JsonValue::Kind kind);
+
+// The checks of a file format read from a parsed document (a model, a
+// table's encoding). A check that fails sets err to one line, "FILE:LINE:
+// what" with the line of the value that is wrong, and returns false.
+class JsonChecker {
+ public:
+  JsonChecker(const std::string& fileName, std::string& err) : file_(fileName), err_(err) {}
+
+  // Fails at `at`; without `withLine` the message names the file alone.
+  bool fail(const JsonValue& at, const std::string& what, bool withLine = true) const;
+  // The member `key` of `object`, which must be there and of `kind`.
+  bool member(const JsonValue& object, std::string_view key, JsonValue::Kind kind,
+              const JsonValue*& out) const;
+  // Refuses a member of `object` that is not one of `known`; `which` (may be
+  // empty) starts the message.
+  bool knownMembers(const JsonValue& object, std::initializer_list<std::string_view> known,
+                    const std::string& which) const;
+  // A count: digits only, at most INT_MAX.
+  bool integer(const JsonValue& v, const std::string& what, int& out) const;
+  // An array of strings, each once when `distinct`, appended to `out`.
+  bool strings(const JsonValue& list, const std::string& what, std::vector<std::string>& out,
+               bool distinct) const;
+
+ private:
+  const std::string& file_;
+  std::string& err_;
+};
 
 }  // namespace kelbow

@@ -167,6 +167,11 @@ bool resolveDate(const DateText& d, bool dayFirst, CalendarDate& date) {
   return validDay(date.year, date.month, date.day);
 }
 
+bool readDate(std::string_view text, bool dayFirst, CalendarDate& date) {
+  DateText d;
+  return parseDateText(text, d) && resolveDate(d, dayFirst, date);
+}
+
 int weekday(int y, int m, int d) {
   // Days since 1970-01-01 (a Thursday), by the civil-calendar arithmetic of eras of 400 years.
   y -= m <= 2;
@@ -176,24 +181,6 @@ int weekday(int y, int m, int d) {
   const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   const long days = era * 146097 + dayOfEra - 719468;
   return static_cast<int>(((days % 7) + 7 + 3) % 7);
-}
-
-std::string_view datePartName(DatePart p) {
-  switch (p) {
-    case DatePart::kYear:
-      return "year";
-    case DatePart::kQuarter:
-      return "quarter";
-    case DatePart::kMonth:
-      return "month";
-    case DatePart::kDay:
-      return "day";
-    case DatePart::kWeekday:
-      return "weekday";
-    case DatePart::kHour:
-      return "hour";
-  }
-  return "";
 }
 
 int datePartValue(DatePart p, const CalendarDate& date) {

@@ -5,13 +5,12 @@
 // binned and date columns through them again.
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
 
-namespace kelbow {
+#include "input/csv_encoding.h"
 
-enum class DecimalMark { kPoint, kComma };
+namespace kelbow {
 
 // Reads `text` as a number: an optional sign, digits (grouped by threes with
 // the other mark as thousands separator, "1,234.5" or "1.234,5", or not at
@@ -53,16 +52,13 @@ bool parseDateText(std::string_view text, DateText& date);
 // or month first (mm/dd/yyyy); false when it is no valid day that way.
 bool resolveDate(const DateText& d, bool dayFirst, CalendarDate& date);
 
+// Reads `text` as a date, a/b/yyyy day first with `dayFirst`: how the
+// encoder and the coder of new rows read a date column's cells.
+bool readDate(std::string_view text, bool dayFirst, CalendarDate& date);
+
 // Day of the week, 0 for Monday ... 6 for Sunday (proleptic Gregorian).
 int weekday(int year, int month, int day);
 
-// The parts of a date that can become categories.
-enum class DatePart { kYear, kQuarter, kMonth, kDay, kWeekday, kHour };
-inline constexpr std::array<DatePart, 6> kDateParts = {DatePart::kYear,    DatePart::kQuarter,
-                                                       DatePart::kMonth,   DatePart::kDay,
-                                                       DatePart::kWeekday, DatePart::kHour};
-// "year", "quarter", "month", "day", "weekday", "hour".
-std::string_view datePartName(DatePart p);
 // The value of part `p` of `date`, a number in the part's natural order (the
 // year; 1..4; 1..12; 1..31; 0..6 from Monday; 0..23, -1 without a time).
 int datePartValue(DatePart p, const CalendarDate& date);

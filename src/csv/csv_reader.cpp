@@ -206,15 +206,24 @@ bool parseDelimiter(std::string_view text, char& d) {
 }
 
 std::string csvField(std::string_view field, char delimiter) {
+  std::string out;
+  appendCsvField(out, field, delimiter);
+  return out;
+}
+
+void appendCsvField(std::string& out, std::string_view field, char delimiter) {
   bool quote = false;
   for (char c : field) quote = quote || c == delimiter || c == '"' || c == '\n' || c == '\r';
-  if (!quote) return std::string(field);
-  std::string out = "\"";
+  if (!quote) {
+    out.append(field);
+    return;
+  }
+  out += '"';
   for (char c : field) {
     if (c == '"') out += '"';
     out += c;
   }
-  return out + "\"";
+  out += '"';
 }
 
 }  // namespace kelbow

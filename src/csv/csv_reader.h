@@ -111,6 +111,8 @@ bool parseDelimiter(std::string_view text, char& d);
 // One field of a record to write: as it is, or between double quotes (inner
 // quotes doubled) when it holds the delimiter, a quote or a line end.
 std::string csvField(std::string_view field, char delimiter);
+// The same field appended to `out`.
+void appendCsvField(std::string& out, std::string_view field, char delimiter);
 
 // The printable name of a delimiter for messages: ',' ';' "tab" or the byte.
 std::string delimiterName(char d);

@@ -79,23 +79,25 @@ bool TableEncoder::isMissing(std::string_view value) const {
 
 bool TableEncoder::layOut(const std::vector<std::string>& fields, std::string& err) {
   splitLengths_.assign(roles_.size(), 0);
+  auto attribute = [&](size_t col, std::string name, Transform t) -> AttributeSource& {
+    codes_.emplace_back();
+    return sources_.emplace_back(
+        attributeFrom(std::move(name), names_[col], static_cast<int>(col) + 1, t));
+  };
   for (size_t col = 0; col < roles_.size(); ++col) {
     if (roles_[col] == ColumnRole::kAttribute) {
-      attributeNames_.push_back(names_[col]);
-      attributeColumns_.push_back(col);
-      codes_.emplace_back();
+      attribute(col, names_[col], Transform::kValue);
     } else if (roles_[col] == ColumnRole::kBinned) {
-      attributeNames_.push_back(names_[col]);
-      attributeColumns_.push_back(col);
-      AttributeCodes& c = codes_.emplace_back();
-      for (int b = 0; b < bins_[col].size(); ++b) c.code(bins_[col].label(b));
+      attribute(col, names_[col], Transform::kBins).edges = bins_[col].edges();
+      for (int b = 0; b < bins_[col].size(); ++b) codes_.back().code(bins_[col].label(b));
     } else if (roles_[col] == ColumnRole::kDateParts) {
       const DateColumn& d = dates_[col];
       for (size_t i = 0; i < d.parts.size(); ++i) {
-        attributeNames_.push_back(names_[col] + "." + std::string(datePartName(d.parts[i])));
-        attributeColumns_.push_back(col);
-        AttributeCodes& c = codes_.emplace_back();
-        for (int v : d.values[i]) c.code(datePartLabel(d.parts[i], v));
+        AttributeSource& s = attribute(
+            col, names_[col] + "." + std::string(datePartName(d.parts[i])), Transform::kDatePart);
+        s.part = d.parts[i];
+        s.dayFirst = d.dayFirst;
+        for (int v : d.values[i]) codes_.back().code(datePartLabel(d.parts[i], v));
       }
     } else if (roles_[col] == ColumnRole::kSplit) {
       splitLengths_[col] = fields[col].size();
@@ -104,9 +106,10 @@ bool TableEncoder::layOut(const std::vector<std::string>& fields, std::string& e
         return false;
       }
       for (size_t i = 1; i <= splitLengths_[col]; ++i) {
-        attributeNames_.push_back(names_[col] + "[" + std::to_string(i) + "]");
-        attributeColumns_.push_back(col);
-        codes_.emplace_back();
+        AttributeSource& s =
+            attribute(col, names_[col] + "[" + std::to_string(i) + "]", Transform::kCharacter);
+        s.character = static_cast<int>(i);
+        s.length = static_cast<int>(splitLengths_[col]);
       }
     }
   }
@@ -180,11 +183,11 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
           if (!codeOf(std::string_view(value).substr(i, 1), col)) return false;
         break;
       case ColumnRole::kBinned: {
-        double x;
+        int bin = 0;
         if (isMissing(value)) {
           if (!codeOf(value, col)) return false;
-        } else if (parseNumber(value, marks_[col], x)) {
-          put(bins_[col].binOf(x));
+        } else if (bins_[col].binOfText(value, marks_[col], bin)) {
+          put(bin);
         } else {
           err = where(fileName, positions[col]) + "'" + escapeValue(value) + "' in column '" +
                 names_[col] + "' is no number";
@@ -194,12 +197,11 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
       }
       case ColumnRole::kDateParts: {
         const DateColumn& d = dates_[col];
-        DateText text;
         CalendarDate date;
         if (isMissing(value)) {
           for (size_t i = 0; i < d.parts.size(); ++i)
             if (!codeOf(value, col)) return false;
-        } else if (parseDateText(value, text) && resolveDate(text, d.dayFirst, date)) {
+        } else if (readDate(value, d.dayFirst, date)) {
           for (size_t i = 0; i < d.parts.size(); ++i) {
             const std::vector<int>& values = d.values[i];
             const int v = datePartValue(d.parts[i], date);
@@ -253,7 +255,7 @@ std::string TableEncoder::codesText() const {
 
 std::string TableEncoder::namesText() const {
   std::string out;
-  for (const std::string& n : attributeNames_) out += escapeValue(n) + "\n";
+  for (const AttributeSource& s : sources_) out += escapeValue(s.name) + "\n";
   return out;
 }
 

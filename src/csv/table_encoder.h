@@ -80,9 +80,11 @@ class TableEncoder {
   long long rows() const { return rows_; }
   size_t attributeCount() const { return codes_.size(); }
   // Name of attribute a, and the file column it comes from (0-based).
-  const std::string& attributeName(size_t a) const { return attributeNames_[a]; }
-  size_t attributeColumn(size_t a) const { return attributeColumns_[a]; }
+  const std::string& attributeName(size_t a) const { return sources_[a].name; }
+  size_t attributeColumn(size_t a) const { return sources_[a].columnNumber - 1; }
   const AttributeCodes& codes(size_t a) const { return codes_[a]; }
+  // How every attribute is made from its column (after the first record).
+  const std::vector<AttributeSource>& sources() const { return sources_; }
 
   // The description ("R A", then one domain size per line), the codes file
   // ("a<TAB>value<TAB>value ...") and the names file (one name per line).
@@ -112,8 +114,7 @@ class TableEncoder {
   long long valueLimit_;
   bool laidOut_ = false;
   std::vector<size_t> splitLengths_;  // per file column; 0 unless split
-  std::vector<std::string> attributeNames_;
-  std::vector<size_t> attributeColumns_;
+  std::vector<AttributeSource> sources_;
   std::vector<AttributeCodes> codes_;
   long long values_ = 0;
   long long rows_ = 0;

@@ -124,6 +124,13 @@ int ValueBins::binOf(double v) const {
   return static_cast<int>(std::upper_bound(edges_.begin(), edges_.end(), v) - edges_.begin());
 }
 
+bool ValueBins::binOfText(std::string_view text, DecimalMark mark, int& bin) const {
+  double v = 0;
+  if (!parseNumber(text, mark, v)) return false;
+  bin = binOf(v);
+  return true;
+}
+
 std::string ValueBins::label(int bin) const {
   const std::string& low = bin == 0 ? minText_ : edgeTexts_[bin - 1];
   if (bin + 1 == size()) return "[" + low + ", " + maxText_ + "]";

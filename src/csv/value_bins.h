@@ -10,8 +10,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "input/csv_encoding.h"
 
 namespace kelbow {
 
@@ -55,6 +58,8 @@ class ValueBins {
   // Bins split at `edges` (ascending, each above `min` and at most `max`),
   // labelled with `edgeTexts`.
   ValueBins(double min, double max, std::vector<double> edges, std::vector<std::string> edgeTexts);
+  // Bins that place numbers only, without labels.
+  explicit ValueBins(std::vector<double> edges) : edges_(std::move(edges)) {}
 
   // Up to `bins` bins of about equal counts: each edge is the smallest value
   // with at least j/bins of the values below it, moved down to the shortest
@@ -66,8 +71,11 @@ class ValueBins {
                        const std::vector<std::string>& cutTexts);
 
   int size() const { return static_cast<int>(edges_.size()) + 1; }
-  // The bin of `v`, 0-based from the lowest.
+  // The bin of `v`, 0-based from the lowest: below the first edge the first
+  // bin, from the last edge on the last, whatever the column's range was.
   int binOf(double v) const;
+  // The bin of the number `text` reads as with `mark`; false when it is no number.
+  bool binOfText(std::string_view text, DecimalMark mark, int& bin) const;
   // "[25, 35)", the last "[65, 90]".
   std::string label(int bin) const;
   const std::vector<double>& edges() const { return edges_; }

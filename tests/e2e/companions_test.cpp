@@ -120,7 +120,8 @@ TEST_F(Companions, DecisionsAndSuspectColumnsAreSaidOnStandardError) {
       "kelbow-csv: (standard input): kept as categories: key, colour\n"
       "kelbow-csv: (standard input): numbers with at most 20 distinct values kept as categories: "
       "'size; cm' (--bins 'COL=N' cuts one into N bins)\n"
-      "kelbow-csv: wrote out.data, .desc, .codes, .names: 24 rows, 3 attributes, 28 values\n");
+      "kelbow-csv: wrote out.data, .desc, .codes, .names, .encoding: 24 rows, 3 attributes, 28 "
+      "values\n");
   EXPECT_EQ(dir_.read("out.names"), "key\ncolour\nsize; cm\n");
   EXPECT_EQ(dir_.read("out.desc"), "24 3\n24\n2\n2\n");
   EXPECT_EQ(dir_.read("out.codes").substr(dir_.read("out.codes").find("\n1\t")),

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -59,6 +60,22 @@ class KelbowAssign : public ::testing::Test {
              {"-q", "--drop", "id", "--labels", "class", "--missing", "?,", name + ".csv"});
     ASSERT_EQ(csv.status, 0) << csv.err;
   }
+  // Assigning BASE.csv with its own model gives every row the cluster,
+  // margin and shares that its codes in BASE.data give, and the cluster is
+  // the one in the labels file `refined`.
+  void expectRoundTrip(const std::string& model, const std::string& base, int k,
+                       const std::string& refined) {
+    const ToolRun csv = assign({"--soft", model, base + ".csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.err.find("rows with a value unseen in training: none\n"), std::string::npos)
+        << csv.err;
+    const ToolRun table =
+        assign({"--soft", "-q", model, "-d", base + ".data", "-n", base + ".desc"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    for (int back = 0; back < k + 2; ++back)
+      EXPECT_EQ(column(csv.out, back), column(table.out, back)) << back;
+    EXPECT_EQ(column(csv.out, k + 1), lines(dir_.read(refined)));
+  }
   TempDir dir_;
 };
 
@@ -100,6 +117,74 @@ TEST_F(KelbowAssign, TheTrainingTableComesBackWithItsLabels) {
   int differ = 0;
   for (size_t i = 0; i < cut.size(); ++i) differ += assigned[i] != cut[i];
   EXPECT_LT(differ, 900 / 10);
+}
+
+TEST_F(KelbowAssign, TheMixedExampleIsCodedAsInTraining) {
+  const std::string example =
+      readFile(std::filesystem::path(KELBOW_SOURCE_DIR) / "examples" / "survey.csv");
+  dir_.write("survey.csv", example);
+  ToolRun r = tool(KELBOW_CSV_EXE, "kelbow-csv",
+                   {"-q", "--drop", "id", "--labels", "class", "--missing", ",?", "--dates",
+                    "joined=month", "survey.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = labels({"-d", "survey.data", "-n", "survey.desc", "-k", "4", "-o", "ref", "--refine",
+              "--model", "m"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string model = dir_.read("m");
+  EXPECT_NE(model.find("\"column\": \"age\", \"column_number\": 2, \"transform\": \"bins\", "
+                       "\"edges\": [36, 42, 48, 83, 90]"),
+            std::string::npos);
+  EXPECT_NE(model.find("\"transform\": \"date part\", \"part\": \"month\""), std::string::npos);
+  expectRoundTrip("m", "survey", 4, "ref");
+
+  // New rows: a number beyond the training range falls in the outer bin, as
+  // the range's own end does; no number, no date are unseen.
+  const std::string header = lines(example)[0];
+  const std::string rest = ",green,long,small,rough,?\n";
+  dir_.write("new.csv", header + "\nn1,5,200,1e7,2030-12-31" + rest +
+                            "n2,17,97,198931.78,2021-12-01" + rest + "n3,abc,7,\"1,200\",sometime" +
+                            rest + "n4,?,,,2020-01-01" + rest);
+  r = assign({"--soft", "m", "new.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "kelbow-assign: new.csv: 4 rows: 4 assigned, 0 without a cluster (every value missing "
+            "or unseen); rows with a value unseen in training: age 1, joined.month 1\n");
+  ASSERT_EQ(lines(r.out).size(), 5u);
+  for (int back = 0; back < 6; ++back) EXPECT_EQ(column(r.out, back)[0], column(r.out, back)[1]);
+}
+
+TEST_F(KelbowAssign, SplitColumnsAreCodedAsInTraining) {
+  // Without a header: sequences of 8 letters whose letters lean towards one
+  // of four patterns, coded by column number.
+  const std::string patterns[] = {"ACGTACGT", "GGCCAATT", "TTTTGGGG", "CATGCATG"};
+  const std::string letters = "ACGT";
+  std::string csv;
+  unsigned state = 12345;
+  auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
+  for (int row = 0; row < 400; ++row) {
+    const int group = row % 4;
+    std::string seq = patterns[group];
+    for (char& c : seq)
+      if (next() % 10 < 3) c = letters[next() % 4];
+    csv += "r" + std::to_string(row) + "," + seq + ",g" + std::to_string(group) + "\n";
+  }
+  dir_.write("seq.csv", csv);
+  ToolRun r =
+      tool(KELBOW_CSV_EXE, "kelbow-csv",
+           {"-q", "--no-header", "--drop", "1", "--labels", "3", "--split-chars", "2", "seq.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = labels(
+      {"-d", "seq.data", "-n", "seq.desc", "-k", "4", "-o", "ref", "--refine", "--model", "m"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(dir_.read("m").find("{\"name\": \"2[8]\", \"column\": \"2\", \"column_number\": 2, "
+                                "\"transform\": \"character\", \"character\": 8, \"length\": 8}"),
+            std::string::npos);
+  expectRoundTrip("m", "seq", 4, "ref");
+  // A sequence of another length tells nothing.
+  dir_.write("short.csv", "x,ACGT,?\n");
+  r = assign({"m", "short.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines(r.out)[1], "x,ACGT,?,,");
 }
 
 TEST_F(KelbowAssign, HalfATableIsPlacedAsTheWholeClustersIt) {
@@ -164,7 +249,7 @@ TEST_F(KelbowAssign, BadModelsAndColumnsAreRefused) {
   const std::string model = dir_.read("m");
   dir_.write("cut", model.substr(0, model.size() / 2));
   std::string v2 = model;
-  v2.replace(v2.find("\"version\": 1"), 12, "\"version\": 7");
+  v2.replace(v2.find("\"version\": 2"), 12, "\"version\": 7");
   dir_.write("v2", v2);
   dir_.write("few.csv", "colour,size,class\nred,big,x\n");
   dir_.write("two.desc", "1 2\n2\n2\n");
@@ -172,7 +257,8 @@ TEST_F(KelbowAssign, BadModelsAndColumnsAreRefused) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"cut", "t.csv"}, "kelbow-assign: cut: the model is damaged: line "},
       {{"v2", "t.csv"},
-       "kelbow-assign: v2: a model of format version 7; this version of kelbow reads version 1\n"},
+       "kelbow-assign: v2: a model of format version 7; this version of kelbow reads versions 1 "
+       "and 2\n"},
       {{"t.csv", "t.csv"},
        "kelbow-assign: t.csv: the model is damaged: line 1: unexpected "
        "character 'i'\n"},

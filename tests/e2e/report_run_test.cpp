@@ -184,6 +184,35 @@ TEST_F(Report, RefinesAndWritesTheModelAsKelbowLabelsDoes) {
   EXPECT_NE(dir_.read("h.report.json").find("\"refinement\": \"refined: "), std::string::npos);
 }
 
+TEST_F(Report, ItsModelAssignsTheFileAsItWasClustered) {
+  // Numbers binned and a date made into months: kelbow-assign must code the
+  // cells of the file as the report's encoding did.
+  ASSERT_EQ(runTool(KELBOW_MAKE_TABLE_EXE,
+                    {"--csv", "--mixed", "m", "4", "500", "6", "4", "0.3", "5"}, dir_.path())
+                .status,
+            0);
+  const ToolRun r = report({"-q", "-k", "4", "--drop", "id", "--labels", "class", "--dates",
+                            "joined=month", "--refine", "--model", "m.model", "m.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string model = dir_.read("m.model");
+  EXPECT_NE(model.find("{\"name\": \"income\", \"column\": \"income\", \"column_number\": 4, "
+                       "\"transform\": \"bins\""),
+            std::string::npos)
+      << model;
+  EXPECT_NE(model.find("\"transform\": \"date part\", \"part\": \"month\""), std::string::npos);
+  const ToolRun assigned = runTool(KELBOW_ASSIGN_EXE, {"-q", "m.model", "m.csv"}, dir_.path());
+  ASSERT_EQ(assigned.status, 0) << assigned.err;
+  std::string reported, again;
+  for (const std::string& line : lines(dir_.read("m.clusters.csv")))
+    reported += line.substr(line.rfind(',') + 1) + "\n";
+  for (const std::string& line : lines(assigned.out)) {
+    const std::string row = line.substr(0, line.rfind(','));  // without the margin
+    again += row.substr(row.rfind(',') + 1) + "\n";
+  }
+  EXPECT_EQ(std::count(reported.begin(), reported.end(), '\n'), 501);
+  EXPECT_EQ(again, reported);
+}
+
 TEST_F(Report, FailuresLeaveNothingBehind) {
   fs::create_directory(dir_ / "tmp");
   struct Case {

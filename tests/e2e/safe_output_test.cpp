@@ -81,8 +81,8 @@ TEST_F(SafeOutput, ATableIsReplacedOnlyWithForceWholeAndNeverOverItsInput) {
   EXPECT_FALSE(dir_.exists("t.labels"));
   EXPECT_FALSE(dir_.exists("t.missing"));
   EXPECT_EQ(dir_.read("t.desc").rfind("40 3\n", 0), 0u);
-  EXPECT_EQ(filesIn(dir_),
-            (std::vector<std::string>{"t.codes", "t.csv", "t.data", "t.desc", "t.names"}));
+  EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{"t.codes", "t.csv", "t.data", "t.desc",
+                                                     "t.encoding", "t.names"}));
 
   // FILE NAME.data is the input itself: never written over, --force or not.
   dir_.write("u.data", csvRows(10));
@@ -178,8 +178,8 @@ TEST_F(SafeOutput, ConcurrentRunsOnOneNameNeverMixTheirFiles) {
     const long lines = std::count(data.begin(), data.end(), '\n');
     EXPECT_EQ(desc.substr(0, desc.find(' ')), std::to_string(lines)) << "round " << round;
   }
-  EXPECT_EQ(filesIn(dir_),
-            (std::vector<std::string>{"a.csv", "b.csv", "t.codes", "t.data", "t.desc", "t.names"}));
+  EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{"a.csv", "b.csv", "t.codes", "t.data",
+                                                     "t.desc", "t.encoding", "t.names"}));
 }
 
 TEST_F(SafeOutput, HostileNamesAndContentsReachTheTerminalEscapedAndCut) {

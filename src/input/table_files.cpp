@@ -1,13 +1,28 @@
-#include "app/table_files.h"
+#include "input/table_files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "common/value_escape.h"
 
 namespace kelbow {
+
+bool readText(const std::string& path, std::string& text, std::string& err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err = path + ": cannot open (" + std::strerror(errno) + ")";
+    return false;
+  }
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    err = path + ": read error";
+    return false;
+  }
+  return true;
+}
 
 bool readLines(const std::string& path, std::vector<std::string>& lines, std::string& err) {
   std::ifstream in(path, std::ios::binary);
@@ -82,28 +97,46 @@ bool parseNames(const std::string& path, const std::vector<std::string>& lines, 
   return true;
 }
 
-bool readEncoding(const std::string& base, const std::vector<int>& domainSizes, Encoding& encoding,
-                  std::string& err) {
+bool readSideFiles(const std::string& base, const std::vector<int>& domainSizes, SideFiles& files,
+                   std::string& err) {
+  files = SideFiles();
   std::optional<std::vector<std::string>> codes, names, missing;
   if (!readLinesIfThere(base + ".codes", codes, err) ||
       !readLinesIfThere(base + ".names", names, err) ||
       !readLinesIfThere(base + ".missing", missing, err))
     return false;
-  encoding = Encoding::ofCodes(domainSizes);
   const int attributes = static_cast<int>(domainSizes.size());
   if (codes) {
-    if (!parseCodes(base + ".codes", *codes, domainSizes, encoding.values, err)) return false;
-    for (auto& values : encoding.values)
+    files.values.emplace();
+    if (!parseCodes(base + ".codes", *codes, domainSizes, *files.values, err)) return false;
+    for (auto& values : *files.values)
       for (std::string& v : values) v = unescapeValue(v);
-    encoding.valuesAreCodes = false;
-    if (missing)
-      for (const std::string& m : *missing) encoding.missing.push_back(unescapeValue(m));
   }
   if (names) {
-    if (!parseNames(base + ".names", *names, attributes, encoding.names, err)) return false;
-    for (std::string& n : encoding.names) n = unescapeValue(n);
+    files.names.emplace();
+    if (!parseNames(base + ".names", *names, attributes, *files.names, err)) return false;
+    for (std::string& n : *files.names) n = unescapeValue(n);
   }
-  return true;
+  if (missing) {
+    files.missing.emplace();
+    for (const std::string& m : *missing) files.missing->push_back(unescapeValue(m));
+  }
+  const std::string path = base + ".encoding";
+  std::string text;
+  if (!readText(path, text, err)) {
+    if (errno != ENOENT) return false;
+    return true;
+  }
+  if (!codes) {
+    err = path + ": the table has no " + base + ".codes to go with it";
+    return false;
+  }
+  std::vector<std::string> numbered;
+  if (!names)
+    for (int a = 1; a <= attributes; ++a) numbered.push_back(std::to_string(a));
+  files.encoding.emplace();
+  return parseCsvEncoding(text, path, *files.encoding, err) &&
+         matchesTable(*files.encoding, names ? *files.names : numbered, domainSizes, path, err);
 }
 
 }  // namespace kelbow

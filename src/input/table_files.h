@@ -1,15 +1,19 @@
 // The text files that kelbow-csv writes beside a table (NAME.codes,
-// NAME.names, NAME.missing), read back by the companions that show or keep
-// a table's own values.
+// NAME.names, NAME.missing, NAME.encoding), read back by the companions that
+// show or keep a table's own values.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "assign/model.h"
+#include "input/csv_encoding.h"
 
 namespace kelbow {
+
+// The whole of a file. Returns false, with err, when it cannot be read
+// (errno tells why).
+bool readText(const std::string& path, std::string& text, std::string& err);
 
 // The lines of a text file (the last one may lack its newline). Returns false,
 // with err, when the file cannot be read (errno tells why).
@@ -30,10 +34,19 @@ bool parseCodes(const std::string& path, const std::vector<std::string>& lines,
 bool parseNames(const std::string& path, const std::vector<std::string>& lines, int attributes,
                 std::vector<std::string>& names, std::string& err);
 
-// How the table BASE.data was coded, from BASE.codes, BASE.names and
-// BASE.missing where they exist (raw values, unescaped); without a codes
-// file every code stands for itself.
-bool readEncoding(const std::string& base, const std::vector<int>& domainSizes, Encoding& encoding,
-                  std::string& err);
+// What the side files of the table BASE.data say, each only when its file
+// exists; values, names and markers raw (unescaped).
+struct SideFiles {
+  std::optional<std::vector<std::vector<std::string>>> values;  // BASE.codes
+  std::optional<std::vector<std::string>> names;                // BASE.names
+  std::optional<std::vector<std::string>> missing;              // BASE.missing
+  std::optional<CsvEncoding> encoding;                          // BASE.encoding
+};
+
+// Reads the side files of a table of `domainSizes`, each checked against the
+// table: an encoding must make its attributes (with the names of BASE.names,
+// or 1, 2, ...) and comes only with a codes file.
+bool readSideFiles(const std::string& base, const std::vector<int>& domainSizes, SideFiles& files,
+                   std::string& err);
 
 }  // namespace kelbow
