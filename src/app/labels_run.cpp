@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,8 +17,8 @@
 #include "analysis/entropy_clustering.h"
 #include "analysis/hierarchy.h"
 #include "analysis/road.h"
+#include "api/held_rows.h"
 #include "app/companion.h"
-#include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/run.h"
 #include "app/text_progress.h"
@@ -238,29 +237,6 @@ bool readRecord(const std::string& path, Hierarchy& h) {
 }
 
 }  // namespace
-
-std::vector<int> numberBySize(const std::vector<int>& labels) {
-  struct Cluster {
-    long long size = 0;
-    size_t firstRow = 0;
-    int number = 0;
-  };
-  std::map<int, Cluster> clusters;
-  for (size_t row = 0; row < labels.size(); ++row) {
-    auto [it, fresh] = clusters.try_emplace(labels[row]);
-    if (fresh) it->second.firstRow = row;
-    ++it->second.size;
-  }
-  std::vector<Cluster*> order;
-  for (auto& [label, c] : clusters) order.push_back(&c);
-  std::sort(order.begin(), order.end(), [](const Cluster* a, const Cluster* b) {
-    return a->size != b->size ? a->size > b->size : a->firstRow < b->firstRow;
-  });
-  for (size_t i = 0; i < order.size(); ++i) order[i]->number = static_cast<int>(i) + 1;
-  std::vector<int> out(labels.size());
-  for (size_t row = 0; row < labels.size(); ++row) out[row] = clusters[labels[row]].number;
-  return out;
-}
 
 int runLabels(int argc, char* argv[]) {
   startCompanion("kelbow-labels");

@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "api/held_rows.h"
 #include "app/choice_options.h"
 #include "app/companion.h"
 #include "app/csv_run.h"
-#include "app/held_rows.h"
 #include "app/output_files.h"
 #include "app/status_progress.h"
 #include "assign/model.h"
@@ -148,8 +148,6 @@ constexpr std::pair<int, const char*> kHandedOn[] = {
 constexpr int kDefaultTop = 5;
 constexpr int kDefaultTypical = 5;
 constexpr int kMaxClusters = 30;
-// Levels of the hierarchy the dendrogram shows.
-constexpr int kDendrogramLevels = 30;
 // From this many rows on the other row orders are left out by default: each
 // costs a whole run, and the report's goal is about one run's cost.
 constexpr long long kOrdersBelowRows = 100000;
@@ -460,14 +458,7 @@ bool Run::readTable(std::string& err) {
   while (!err.empty() && err.back() == '\n') err.pop_back();
   if (!ok) return false;
   if (!readEncoding(tableBase_, desc_.domainSizes, encoding_, err)) return false;
-  if (encoding_.missing.empty()) return true;
-  for (const auto& values : encoding_.values) {
-    std::vector<bool> marked;
-    for (const std::string& v : values)
-      marked.push_back(std::find(encoding_.missing.begin(), encoding_.missing.end(), v) !=
-                       encoding_.missing.end());
-    isMissing_.push_back(std::move(marked));
-  }
+  isMissing_ = markMissing(encoding_.values, encoding_.missing);
   return true;
 }
 
@@ -692,14 +683,11 @@ int Run::go() {
   report.attributeNames = encoding_.names;
   report.values = encoding_.values;
   report.isMissing = isMissing_;
-  report.clusters = profileClusters(counts, isMissing_, o_.top);
-  testDistinctiveValues(counts, report.clusters);
-  report.variables = rankVariables(counts, isMissing_);
-  report.keyAttributes = keyAttributesOf(report.variables);
+  describeClusters(counts, o_.top, report);
   TypicalRows typical(counts, o_.typical);
   if (o_.typical > 0 && !findTypicalRows(labels, typical, err)) return fail(err);
   for (int c = 0; c < report.k; ++c) report.typical.push_back(typical.of(c));
-  report.dendrogram = buildDendrogram(table, kDendrogramLevels, report.k);
+  report.dendrogram = buildDendrogram(table, kReportLevels, report.k);
 
   if (o_.classes) {
     // The class column kelbow-csv kept aside, one escaped value a row, read as it streams.

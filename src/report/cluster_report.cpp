@@ -294,6 +294,26 @@ std::string jsonList(const std::vector<T>& items, F each, const std::string& ind
 
 }  // namespace
 
+std::vector<std::vector<bool>> markMissing(const std::vector<std::vector<std::string>>& values,
+                                           const std::vector<std::string>& missing) {
+  std::vector<std::vector<bool>> marked;
+  if (missing.empty()) return marked;
+  for (const auto& of : values) {
+    std::vector<bool> m;
+    for (const std::string& v : of)
+      m.push_back(std::find(missing.begin(), missing.end(), v) != missing.end());
+    marked.push_back(std::move(m));
+  }
+  return marked;
+}
+
+void describeClusters(const ClusterCounts& counts, int top, ClusterReport& r) {
+  r.clusters = profileClusters(counts, r.isMissing, top);
+  testDistinctiveValues(counts, r.clusters);
+  r.variables = rankVariables(counts, r.isMissing);
+  r.keyAttributes = keyAttributesOf(r.variables);
+}
+
 std::vector<int> keyAttributesOf(const std::vector<VariableSeparation>& ranked) {
   std::vector<int> out;
   for (const VariableSeparation& v : ranked) {

@@ -54,6 +54,20 @@ inline constexpr int kKeyAttributes = 8;
 // Variables shown in the page's ranking (the JSON has every one).
 inline constexpr int kShownVariables = 25;
 
+// Levels of the hierarchy the report's dendrogram shows.
+inline constexpr int kReportLevels = 30;
+
+// Per attribute and code, whether the code's text is one of the missing
+// markers; empty when there are none.
+std::vector<std::vector<bool>> markMissing(const std::vector<std::vector<std::string>>& values,
+                                           const std::vector<std::string>& missing);
+
+// Fills what the report says of the clusters from their value counts: each
+// cluster's profile with `top` distinctive values and their tests, the
+// variables ranked and the key attributes (r.isMissing marks the missing
+// markers).
+void describeClusters(const ClusterCounts& counts, int top, ClusterReport& r);
+
 // The attributes whose modes matter: the strongest min(kKeyAttributes, A) by rankVariables.
 std::vector<int> keyAttributesOf(const std::vector<VariableSeparation>& ranked);
 

@@ -13,7 +13,8 @@ declare -A floor=(
   [analysis]=4 [plot]=4 [csv]=4 [profile]=4
   [choose]=5 [assign]=5
   [report]=6
-  [app]=7
+  [api]=7
+  [app]=8
 )
 bad=0
 while IFS= read -r file; do

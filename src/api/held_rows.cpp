@@ -1,10 +1,11 @@
-#include "app/held_rows.h"
+#include "api/held_rows.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
-#include "app/labels_run.h"
 #include "input/byte_source.h"
 #include "input/table_reader.h"
 
@@ -36,6 +37,29 @@ bool readCodeTable(const std::string& descPath, const std::string& dataPath,
     table->append(codes.data());
   }
   return true;
+}
+
+std::vector<int> numberBySize(const std::vector<int>& labels) {
+  struct Cluster {
+    long long size = 0;
+    size_t firstRow = 0;
+    int number = 0;
+  };
+  std::map<int, Cluster> clusters;
+  for (size_t row = 0; row < labels.size(); ++row) {
+    auto [it, fresh] = clusters.try_emplace(labels[row]);
+    if (fresh) it->second.firstRow = row;
+    ++it->second.size;
+  }
+  std::vector<Cluster*> order;
+  for (auto& [label, c] : clusters) order.push_back(&c);
+  std::sort(order.begin(), order.end(), [](const Cluster* a, const Cluster* b) {
+    return a->size != b->size ? a->size > b->size : a->firstRow < b->firstRow;
+  });
+  for (size_t i = 0; i < order.size(); ++i) order[i]->number = static_cast<int>(i) + 1;
+  std::vector<int> out(labels.size());
+  for (size_t row = 0; row < labels.size(); ++row) out[row] = clusters[labels[row]].number;
+  return out;
 }
 
 std::vector<int> refineCut(const HeldRows& rows, const std::vector<int>& domainSizes, int k,

@@ -1,5 +1,6 @@
-// A table read into memory for the tools that refine a partition or train a
-// model of it (kelbow-labels and kelbow-report with --refine and --model).
+// A table read into memory for the programs that refine a partition or train a
+// model of it (kelbow-labels and kelbow-report with --refine and --model, and
+// the embedding interface, kelbow_api.h), and the numbering of clusters by size.
 #pragma once
 
 #include <memory>
@@ -30,6 +31,11 @@ class HeldRows final : public TrainingRows {
 // a file that changed since can fail here; err then says where.
 bool readCodeTable(const std::string& desc, const std::string& data,
                    std::unique_ptr<CodeTable>& table, std::string& err);
+
+// Renumbers the labels of one level 1..K by cluster size, largest first; of
+// clusters of one size, the one whose first row comes first gets the smaller
+// number. `labels` holds one label per row, any integers.
+std::vector<int> numberBySize(const std::vector<int>& labels);
 
 // The labels 1..k of the rows after refining the cut `cut` (labels 1..k),
 // renumbered by size; `what` receives the line that tells what refinement did

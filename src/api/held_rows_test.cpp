@@ -1,4 +1,4 @@
-#include "app/labels_run.h"
+#include "api/held_rows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""The Python module's fit on a large DataFrame of string columns: how long
+the hand-over from pandas takes (the frame written as CSV and encoded as
+kelbow-csv encodes it, read back as codes) against the clustering itself, and
+the peak memory against the frame's own. The clustering is also timed as the
+tool runs it (kelbow on the same table), for comparison.
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_fit.py [ROWS] [COLUMNS] [BIN]
+
+Defaults: 1000000 rows, 20 columns, build/bin. Prints one line per figure.
+"""
+
+import os
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+import pandas as pd
+
+import kelbow
+from kelbow import _kelbow
+
+
+def peak_mib():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+
+
+def main():
+    rows = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
+    columns = int(sys.argv[2]) if len(sys.argv) > 2 else 20
+    bin_dir = os.path.abspath(sys.argv[3] if len(sys.argv) > 3 else "build/bin")
+
+    # Five planted groups; each column holds the group's own value 70% of the
+    # time and one of 8 values otherwise.
+    rng = np.random.default_rng(1)
+    group = rng.integers(0, 5, rows)
+    words = np.array([f"value-{v}" for v in range(8)], dtype=object)
+    data = {}
+    for c in range(columns):
+        own = (group + c) % 8
+        other = rng.integers(0, 8, rows)
+        data[f"col{c + 1}"] = words[np.where(rng.random(rows) < 0.7, own, other)]
+    frame = pd.DataFrame(data)
+    del data, group
+    frame_mib = frame.memory_usage(deep=True).sum() / 2**20
+    before = peak_mib()
+    print(f"frame: {rows} rows x {columns} string columns, {frame_mib:.0f} MiB (deep); "
+          f"process peak before fit {before:.0f} MiB")
+
+    # What pandas itself needs to hand over codes: every column factorized.
+    t = time.perf_counter()
+    for column in frame.columns:
+        pd.factorize(frame[column])
+    print(f"pandas alone, every column factorized into codes: {time.perf_counter() - t:.1f} s")
+    scratch = tempfile.mkdtemp(prefix="kelbow-bench-")
+    t = time.perf_counter()
+    kelbow._frame_to_csv(frame, os.path.join(scratch, "frame.csv"))
+    print(f"of the hand-over, pandas writing the CSV text: {time.perf_counter() - t:.1f} s")
+    shutil.rmtree(scratch)
+
+    estimator = kelbow.KElbow(references=2, orders=0)
+    t0 = time.perf_counter()
+    table = estimator._table(frame)
+    t1 = time.perf_counter()
+    fitted = _kelbow.fit(table, 0, 2, 0, 1, 1, 50000, False, 20)
+    t2 = time.perf_counter()
+    print(f"hand-over (frame -> CSV -> kelbow-csv encoding -> codes): {t1 - t0:.1f} s")
+    print(f"fit (one clustering + 2 reference tables of 50000 rows): {t2 - t1:.1f} s; "
+          f"k = {fitted.k}")
+    print(f"process peak after fit {peak_mib():.0f} MiB ({peak_mib() - before:+.0f} MiB "
+          "over the peak before)")
+
+    # The tool on the same table, for the clustering's own time.
+    kelbow_tool = os.path.join(bin_dir, "kelbow")
+    if os.path.exists(kelbow_tool):
+        scratch = tempfile.mkdtemp(prefix="kelbow-bench-")
+        try:
+            codes = table.codes()
+            np.savetxt(os.path.join(scratch, "t.data"), codes, fmt="%d")
+            with open(os.path.join(scratch, "t.desc"), "w") as f:
+                f.write(f"{rows} {columns}\n" + "\n".join(str(len(v)) for v in table.values) + "\n")
+            del codes
+            t3 = time.perf_counter()
+            subprocess.run([kelbow_tool, "-d", "t.data", "-n", "t.desc"], cwd=scratch, check=True,
+                           stdout=subprocess.DEVNULL)
+            t4 = time.perf_counter()
+            print(f"kelbow on the same table (one clustering, from its file): {t4 - t3:.1f} s")
+        finally:
+            shutil.rmtree(scratch)
+
+
+if __name__ == "__main__":
+    main()
