@@ -21,7 +21,7 @@ bool snapshotWanted(int k, int targetK) {
 
 float EntropyClustering::agglomerate(int targetK) {
   const int n = clusterCount;
-  MergeLoop loop(clusters);
+  MergeLoop loop(clusters, UnionSums::Method::kChoose, settings_.threads);
   const float start = loop.setUp();
 
   // Entries no merge reaches (k >= n, when fewer than 40 clusters start) hold

@@ -42,6 +42,11 @@ struct AnalysisSettings {
   int leafEntries = kTreeLeafEntries;    //   leaf entries at most,
   float threshold = kTreeThreshold;      //   merge cost below which entries count as close
   bool keepRows = false;
+  // Threads the run may use (the calling one included): above 1, a large
+  // table's rows are read ahead on a helper thread and the merge loop shares
+  // its pair costs out; every value is the same on any number. Callers that
+  // run many analyses side by side leave it at 1.
+  int threads = 1;
 };
 
 // One merge of agglomerate: `absorbed` joined `survivor`, which keeps its

@@ -5,6 +5,7 @@
 
 #include "analysis/entropy_clustering.h"
 #include "input/attribute_context.h"
+#include "input/read_ahead_rows.h"
 #include "summary/cf_tree.h"
 
 namespace kelbow {
@@ -38,7 +39,15 @@ bool EntropyClustering::summarize(int f, int nc, float threshold, std::string& e
     err = "summarize: the data file is not open\n";
     return false;
   }
-  if (!tree->readRows(*rows, desc.rows, *progress_, err)) return false;
+  // More than one thread: a reader thread reads and parses the rows ahead.
+  bool read;
+  if (settings_.threads > 1) {
+    ReadAheadRows ahead(*rows, desc.attributeCount);
+    read = tree->readRows(ahead, desc.rows, *progress_, err);
+  } else {
+    read = tree->readRows(*rows, desc.rows, *progress_, err);
+  }
+  if (!read) return false;
 
   rowCount = tree->rowsInserted;
   attributeCount = tree->attributeCount;

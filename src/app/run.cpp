@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "common/error.h"
 #include "common/message_text.h"
 #include "common/version.h"
+#include "common/worker_pool.h"
 #include "input/description_text.h"
 #include "input/table_reader.h"
 
@@ -85,6 +87,30 @@ void reportUnknownOption(int c) {
     std::fprintf(stderr, "Unknown option character `\\x%x'.\n", static_cast<unsigned>(c & 0xff));
 }
 
+// The threads of a run: KELBOW_THREADS when set (a whole number from 1 to
+// kMostThreads), else every processor the process may use. False, with a
+// message on standard error, for any other value.
+constexpr int kMostThreads = 1024;
+bool threadsOfRun(int& threads) {
+  const char* value = std::getenv("KELBOW_THREADS");
+  if (value == nullptr || *value == '\0') {
+    threads = availableThreads();
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(value, &end, 10);
+  if (errno == 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(*value)) && n >= 1 &&
+      n <= kMostThreads) {
+    threads = static_cast<int>(n);
+    return true;
+  }
+  error(std::string(programName()) + ": KELBOW_THREADS=" + shownText(value) +
+            ": not a number of threads from 1 to " + std::to_string(kMostThreads) + "\n",
+        false);
+  return false;
+}
+
 }  // namespace
 
 bool readDeclaredSize(DescriptionText& description, TableDescription& desc) {
@@ -138,6 +164,8 @@ int run(int argc, char* argv[]) {
     printUsage();
     return kFailureStatus;
   }
+  AnalysisSettings settings;
+  if (!threadsOfRun(settings.threads)) return kFailureStatus;
 
   // The table's files are opened under a shared lock on their directories, so
   // that a kelbow-csv run that replaces the table is seen whole or not at all.
@@ -165,7 +193,8 @@ int run(int argc, char* argv[]) {
   std::string group;
   {
     TextProgress progress(stdout);
-    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true, {}, progress);
+    EntropyClustering analysis(dataFileName.c_str(), std::move(description), true, settings,
+                               progress);
     if (!analysis.filesOpen()) {
       error(analysis.openFailures(), false);
       return kFailureStatus;

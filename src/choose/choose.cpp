@@ -193,8 +193,10 @@ bool chooseClusters(const TableDescription& desc, RowSource& rows, const ChoiceS
   // other order is asked for).
   CodeTable codes(desc, settings.orders != 0);
   KeepingRows keeping(rows, codes);
+  // Every run here keeps to one thread: the runs themselves share out the processors.
   AnalysisSettings first;
   first.keepRows = true;
+  first.threads = 1;
   {
     EntropyClustering analysis(desc, keeping, first, progress);
     if (!loadStartingClusters(analysis, desc.rows, err)) return false;
@@ -218,6 +220,7 @@ bool chooseClusters(const TableDescription& desc, RowSource& rows, const ChoiceS
   // Every other run takes the road the first took, whatever its row count.
   AnalysisSettings other;
   other.directRowLimit = direct ? INT_MAX : 0;
+  other.threads = 1;
   const std::vector<std::vector<long long>> counts = codes.valueCounts();
   TableDescription referenceDesc = codes.description();
   referenceDesc.rows = static_cast<int>(choice.referenceRows);

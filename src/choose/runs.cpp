@@ -1,7 +1,5 @@
 #include "choose/runs.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -34,12 +32,6 @@ void runInParallel(int jobs, int threads, const std::function<void(int)>& job) {
   for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
   worker();
   for (std::thread& t : pool) t.join();
-}
-
-int availableThreads() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace kelbow

@@ -9,6 +9,7 @@
 
 #include "analysis/entropy_clustering.h"
 #include "analysis/hierarchy.h"
+#include "common/worker_pool.h"  // availableThreads
 
 namespace kelbow {
 
@@ -21,8 +22,5 @@ bool clusterRows(const TableDescription& desc, RowSource& rows, const AnalysisSe
 // Calls job(0) .. job(jobs - 1), each once, on `threads` threads at most (1:
 // on the calling thread), and returns when all have returned.
 void runInParallel(int jobs, int threads, const std::function<void(int)>& job);
-
-// The processors this process may use (at least 1).
-int availableThreads();
 
 }  // namespace kelbow

@@ -16,4 +16,16 @@ void resetAttributeContext() {
   gWeights = nullptr;
 }
 
+AttributeContext currentAttributeContext() {
+  return {gAttributeCount, gValueCount, gDomainSizes, gLogTable, gWeights};
+}
+
+void installAttributeContext(const AttributeContext& context) {
+  gAttributeCount = context.attributeCount;
+  gValueCount = context.valueCount;
+  gDomainSizes = context.domainSizes;
+  gLogTable = context.logTable;
+  gWeights = context.weights;
+}
+
 }  // namespace kelbow

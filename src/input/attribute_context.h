@@ -14,4 +14,16 @@ extern thread_local constinit const float* gWeights;    // 1 / log2 d per attrib
 // Clears all five values of this thread, so the next cluster summary captures a fresh context.
 void resetAttributeContext();
 
+// The five values of one thread, so that a helper thread working for the same
+// run reads the same tables: captured on the run's thread, installed on the helper.
+struct AttributeContext {
+  int attributeCount = 0;
+  int valueCount = 0;
+  const int* domainSizes = nullptr;
+  const float* logTable = nullptr;
+  const float* weights = nullptr;
+};
+AttributeContext currentAttributeContext();
+void installAttributeContext(const AttributeContext& context);
+
 }  // namespace kelbow

@@ -32,9 +32,11 @@ class KelbowOutputTest : public testing::Test {
 
 TEST_F(KelbowOutputTest, LinearAndQuadraticCurvesGiveZero) {
   for (int k = 0; k < kCurveSize; ++k) curve[k] = static_cast<float>(100 - 2 * k);
-  for (int t = 1; t <= kKelbowValues; ++t) EXPECT_EQ(kelbowValue(curve, t), 0.0) << "linear, t=" << t;
+  for (int t = 1; t <= kKelbowValues; ++t)
+    EXPECT_EQ(kelbowValue(curve, t), 0.0) << "linear, t=" << t;
   for (int k = 0; k < kCurveSize; ++k) curve[k] = static_cast<float>(k * k);
-  for (int t = 1; t <= kKelbowValues; ++t) EXPECT_EQ(kelbowValue(curve, t), 0.0) << "quadratic, t=" << t;
+  for (int t = 1; t <= kKelbowValues; ++t)
+    EXPECT_EQ(kelbowValue(curve, t), 0.0) << "quadratic, t=" << t;
 }
 
 TEST_F(KelbowOutputTest, CubicCurveGivesItsNegatedThirdDifference) {

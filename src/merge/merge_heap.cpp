@@ -88,7 +88,8 @@ MergePair* MergeHeap::nextRecord() {
 void MergeHeap::dump() const {
   for (int s = 1; s <= count_; ++s) {
     const MergePair* r = slots_[s];
-    std::printf("%d row=%d col= %d dwe=%f  flag=%d\n", s, r->row, r->col, static_cast<double>(r->dwe), r->flag);
+    std::printf("%d row=%d col= %d dwe=%f  flag=%d\n", s, r->row, r->col,
+                static_cast<double>(r->dwe), r->flag);
   }
 }
 

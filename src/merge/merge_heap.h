@@ -11,13 +11,14 @@ namespace kelbow {
 struct MergePair {
   int row;
   int col;
-  int flag;            // slot in the heap (1..count), -1 when not in it
-  float dwe = -1.0f;   // cost: increase of the summed entropy value
+  int flag;           // slot in the heap (1..count), -1 when not in it
+  float dwe = -1.0f;  // cost: increase of the summed entropy value
 };
 
 class MergeHeap {
  public:
-  explicit MergeHeap(int capacity) : slots_(static_cast<std::size_t>(capacity) + 1), capacity_(capacity) {}
+  explicit MergeHeap(int capacity)
+      : slots_(static_cast<std::size_t>(capacity) + 1), capacity_(capacity) {}
   virtual ~MergeHeap() = default;
 
   // Adds r and sets its flag. The caller never inserts more than capacity records.

@@ -114,7 +114,8 @@ TEST_F(MergeHeapTest, RemoveOutsideTheHeapReportsAndChangesNothing) {
   for (int slot : {0, -1, 4}) {
     testing::internal::CaptureStdout();
     heap.removeAt(slot);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "out of heap or index error\n") << "slot " << slot;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "out of heap or index error\n")
+        << "slot " << slot;
   }
   EXPECT_EQ(slotRows(), before);
   ExpectConsistent({&records[0], &records[1], &records[2]});

@@ -2,15 +2,32 @@
 
 #include <algorithm>
 
+#include "input/attribute_context.h"
+
 namespace kelbow {
 
 namespace {
 // Cost a partner scan starts from: above every real merge cost.
 constexpr float kNoPartnerCost = 1e20f;
+// Fewer partners than this are summed on the calling thread alone: waking the
+// helpers would cost more than they save. Shared out, they go in chunks of
+// about kChunkPartners, taken by whichever thread is free.
+constexpr int kSharedPartners = 96;
+constexpr int kChunkPartners = 64;
+// Fewer partner scans than this after a merge stay on the calling thread too
+// (each scan reads one row of live costs); shared, in chunks of about as many.
+constexpr long long kSharedScanCells = 4096;
+// Rows of the set-up's pair table per chunk.
+constexpr int kChunkRows = 8;
+
+int chunksOf(long long work, long long chunkWork) {
+  const long long chunks = (work + chunkWork - 1) / chunkWork;
+  return static_cast<int>(std::clamp<long long>(chunks, 1, WorkerPool::kMostChunks));
+}
 }  // namespace
 
 MergeLoop::MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters,
-                     UnionSums::Method method)
+                     UnionSums::Method method, int threads)
     : clusters_(clusters),
       n_(static_cast<int>(clusters.size())),
       costs_(static_cast<std::size_t>(n_) * n_, -1.0f),
@@ -18,8 +35,16 @@ MergeLoop::MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters,
       bestPairs_(n_),
       liveMarks_(n_, 0),
       heap_(n_),
-      live_(n_) {
+      live_(n_),
+      sharedPartners_(kSharedPartners),
+      sharedScanCells_(kSharedScanCells) {
   for (int c = 0; c < n_; ++c) liveList_.push_back(c);
+  if (threads > 1 && n_ > 2) {
+    const AttributeContext context = currentAttributeContext();
+    pool_ = std::make_unique<WorkerPool>(std::min(threads, n_),
+                                         [context] { installAttributeContext(context); });
+    sums_.setSpaces(pool_->size());
+  }
 }
 
 MergePair MergeLoop::pair(int a, int b) const {
@@ -40,6 +65,13 @@ int MergeLoop::pairIndex(int a, int b) const {
 }
 
 float MergeLoop::findBestPartner(int c) {
+  int partner = -1;
+  const float best = scanPartners(c, partner);
+  bestPairs_[c].col = partner;
+  return best;
+}
+
+float MergeLoop::scanPartners(int c, int& found) const {
   float best = kNoPartnerCost;
   int partner = -1;
   const float* row = &costs_[static_cast<std::size_t>(c) * n_];
@@ -52,30 +84,77 @@ float MergeLoop::findBestPartner(int c) {
       partner = m;
     }
   }
-  bestPairs_[c].col = partner;
+  found = partner;
   return best;
+}
+
+void MergeLoop::findPartners(const int* order, int count, float* best, int* partner) const {
+  for (int k = 0; k < count; ++k) {
+    const int c = order[k];
+    best[k] = scanPartners(c, partner[k]);
+  }
+}
+
+void MergeLoop::findNewPartners(const int* order, int count, bool shared) {
+  newBest_.resize(count);
+  newPartner_.resize(count);
+  if (!shared) {
+    findPartners(order, count, newBest_.data(), newPartner_.data());
+    return;
+  }
+  // Each scan reads one row of live costs.
+  const int chunks = chunksOf(static_cast<long long>(count) * live_, kSharedScanCells);
+  pool_->run(chunks, [&](int, int chunk) {
+    const ItemRange r = shareOf(count, chunk, chunks);
+    findPartners(order + r.begin, r.end - r.begin, newBest_.data() + r.begin,
+                 newPartner_.data() + r.begin);
+  });
+}
+
+void MergeLoop::setUpRows(const std::vector<double>& e, int first, int end, int space) {
+  std::vector<float> sums;
+  for (int a = first; a < end; ++a) {
+    const int* partners = liveList_.data() + a + 1;
+    const int count = n_ - a - 1;
+    sums.resize(count);
+    sums_.prepare(a, partners, count, space);
+    sums_.sumPrepared(space, 0, count, sums.data(), space);
+    const int m = clusters_[a]->informativeCount;
+    for (int p = 0; p < count; ++p) {
+      const int b = partners[p];
+      // U as unionEntropy gives it, then rounded after each step: U, U - E(a), then - E(b).
+      const float u = static_cast<float>(-static_cast<double>(sums[p]) / m);
+      const float less = static_cast<float>(u - e[a]);
+      setCost(a, b, static_cast<float>(less - e[b]));
+    }
+  }
 }
 
 float MergeLoop::setUp() {
   std::vector<double> e(n_);
   for (int c = 0; c < n_; ++c) e[c] = clusters_[c]->entropy();
-  for (int a = 0; a + 1 < n_; ++a) {
-    partners_.assign(liveList_.begin() + a + 1, liveList_.end());
-    sums_.compute(a, partners_, unionSums_);
-    const int m = clusters_[a]->informativeCount;
-    for (std::size_t p = 0; p < partners_.size(); ++p) {
-      const int b = partners_[p];
-      // U as unionEntropy gives it, then rounded after each step: U, U - E(a), then - E(b).
-      const float u = static_cast<float>(-static_cast<double>(unionSums_[p]) / m);
-      const float less = static_cast<float>(u - e[a]);
-      setCost(a, b, static_cast<float>(less - e[b]));
-    }
+  // Each pair's cost is written by the one thread that takes its row; the
+  // rows go in small chunks, so that the long first rows and the short last
+  // ones spread evenly.
+  const int rows = std::max(n_ - 1, 0);
+  if (pool_ != nullptr) {
+    const int chunks = chunksOf(rows, kChunkRows);
+    pool_->run(chunks, [&](int member, int chunk) {
+      const ItemRange r = shareOf(rows, chunk, chunks);
+      setUpRows(e, r.begin, r.end, member);
+    });
+  } else {
+    setUpRows(e, 0, rows, 0);
   }
+  // The partner scans read the finished table; the heap takes the records in
+  // cluster order, as it always has.
+  findNewPartners(liveList_.data(), n_, pool_ != nullptr);
   for (int c = 0; c < n_; ++c) {
     MergePair& r = bestPairs_[c];
     r.row = c;
     r.flag = -1;
-    r.dwe = findBestPartner(c);
+    r.col = newPartner_[c];
+    r.dwe = newBest_[c];
     heap_.insert(&r);
     liveMarks_[c] = r.col == -1 ? c : r.col;  // any value but -1 means live
   }
@@ -104,21 +183,46 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
   partners_.clear();
   for (int q : liveList_)
     if (q != i) partners_.push_back(q);
-  sums_.compute(i, partners_, unionSums_);
+  const int count = static_cast<int>(partners_.size());
+  unionSums_.resize(count);
+  // What every partner's sum reads is made once, here; the partners then go
+  // in chunks to whichever thread is free.
+  sums_.prepare(i, partners_.data(), count, 0, count >= sharedPartners_ ? pool_.get() : nullptr);
+  if (pool_ != nullptr && count >= sharedPartners_) {
+    const int chunks = chunksOf(count, kChunkPartners);
+    pool_->run(chunks, [&](int member, int chunk) {
+      const ItemRange r = shareOf(count, chunk, chunks);
+      sums_.sumPrepared(0, r.begin, r.end, unionSums_.data(), member);
+    });
+  } else {
+    sums_.sumPrepared(0, 0, count, unionSums_.data(), 0);
+  }
   const int m = survivor.informativeCount;
-  for (std::size_t p = 0; p < partners_.size(); ++p) {
+  for (int p = 0; p < count; ++p) {
     const int q = partners_[p];
     const double u = -static_cast<double>(unionSums_[p]) / m;
     setCost(i, q, static_cast<float>(u - survivor.storedEntropy - clusters_[q]->storedEntropy));
   }
 
   // Only the clusters whose cheapest partner was one of the pair look again; the
-  // others keep their record even if the new cluster would now be cheaper.
+  // others keep their record even if the new cluster would now be cheaper. The
+  // scans only read the cost table, so they may run side by side; the heap then
+  // takes the new records one by one in cluster order, each record keeping its
+  // old cost until its turn, exactly as one scan after another would leave it.
+  lookAgain_.clear();
   for (int c : liveList_) {
+    const MergePair& r = bestPairs_[c];
+    if (r.col == i || r.col == j) lookAgain_.push_back(c);
+  }
+  const int again = static_cast<int>(lookAgain_.size());
+  findNewPartners(lookAgain_.data(), again,
+                  pool_ != nullptr && static_cast<long long>(again) * live_ >= sharedScanCells_);
+  for (int k = 0; k < again; ++k) {
+    const int c = lookAgain_[k];
     MergePair& r = bestPairs_[c];
-    if (r.col != i && r.col != j) continue;
     if (c != i) heap_.removeAt(r.flag);  // the survivor's record left the heap on top
-    r.dwe = findBestPartner(c);
+    r.dwe = newBest_[k];
+    r.col = newPartner_[k];
     heap_.insert(&r);
   }
   return {i, j, cost};

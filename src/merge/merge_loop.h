@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "common/worker_pool.h"
 #include "merge/merge_heap.h"
 #include "merge/union_sums.h"
 
@@ -18,9 +19,14 @@ namespace kelbow {
 class MergeLoop {
  public:
   // Works on the given starting clusters, all live; they must outlive the loop.
-  // `method` chooses how the union sums are computed (every method gives the same values).
+  // `method` chooses how the union sums are computed (every method gives the same
+  // values). With `threads` above 1 the pair costs of the set-up and of every
+  // merge, and the partner scans after it, are shared out over that many
+  // threads (the calling one among them, the others reading this thread's
+  // attribute context); every cost, every partner and so the order of merges
+  // are those of one thread.
   explicit MergeLoop(std::vector<std::unique_ptr<ClusterSummary>>& clusters,
-                     UnionSums::Method method = UnionSums::Method::kChoose);
+                     UnionSums::Method method = UnionSums::Method::kChoose, int threads = 1);
 
   // Computes every pair cost, finds each cluster's cheapest partner and fills the
   // heap. Returns the starting summed entropy value (sum of E over the clusters).
@@ -43,6 +49,10 @@ class MergeLoop {
   // record; returns its cost, or 1e20 (partner -1) when c has no live partner.
   float findBestPartner(int c);
 
+  // Shares out every step however few its partners (normally a step of few
+  // stays on the calling thread): how tests reach the shared steps on small tables.
+  void shareEveryStep() { sharedPartners_ = 0, sharedScanCells_ = 0; }
+
   int liveCount() const { return live_; }
   bool isLive(int c) const { return liveMarks_[c] != -1; }
   // The record of the pair {a, b}: lower cluster, higher cluster, no heap slot, cost.
@@ -52,6 +62,17 @@ class MergeLoop {
   const MergeHeap& heap() const { return heap_; }
 
  private:
+  // The set-up's pair costs of the rows first .. end - 1 (e: every cluster's
+  // entropy value), summed in work space `space`.
+  void setUpRows(const std::vector<double>& e, int first, int end, int space);
+  // findBestPartner without writing the record: the partner into `partner`.
+  float scanPartners(int c, int& partner) const;
+  // Cheapest partners of the clusters at order[0 .. count - 1] into best and partner.
+  void findPartners(const int* order, int count, float* best, int* partner) const;
+  // findPartners into newBest_ and newPartner_, shared out over the team when
+  // `shared` (the scans only read the cost table, so they may run side by side).
+  void findNewPartners(const int* order, int count, bool shared);
+
   void setCost(int a, int b, float cost) {
     costs_[static_cast<std::size_t>(a) * n_ + b] = cost;
     costs_[static_cast<std::size_t>(b) * n_ + a] = cost;
@@ -59,15 +80,21 @@ class MergeLoop {
 
   std::vector<std::unique_ptr<ClusterSummary>>& clusters_;
   int n_;
-  std::vector<float> costs_;          // n x n pair costs; the diagonal is never read
-  std::vector<int> liveList_;         // live clusters, ascending
+  std::vector<float> costs_;   // n x n pair costs; the diagonal is never read
+  std::vector<int> liveList_;  // live clusters, ascending
   UnionSums sums_;
-  std::vector<int> partners_;         // work lists of one evaluation round
+  std::vector<int> partners_;  // work lists of one evaluation round
   std::vector<float> unionSums_;
   std::vector<MergePair> bestPairs_;  // one record per cluster; the heap points into it
   std::vector<int> liveMarks_;        // -1 once merged away
   MergeHeap heap_;
   int live_;
+  std::unique_ptr<WorkerPool> pool_;  // null on one thread
+  int sharedPartners_;                // least partners of a shared survivor step
+  long long sharedScanCells_;         // least cells of shared partner scans
+  std::vector<int> lookAgain_;        // clusters whose partner the last merge took
+  std::vector<float> newBest_;
+  std::vector<int> newPartner_;
 };
 
 }  // namespace kelbow

@@ -224,8 +224,8 @@ TEST_F(MergeLoopTest, OneClusterHasNoPartner) {
   EXPECT_EQ(loop.liveCount(), 1);
 }
 
-// Random small tables merged down to one cluster, every step checked: the
-// cheapest record goes, only the records that pointed at the merged pair are
+// Random small tables merged down to one cluster, on one thread or two, every
+// step checked: the cheapest record goes, only the records that pointed at the merged pair are
 // repaired (to the first cheapest live partner), and the others stay as they were.
 TEST_F(MergeLoopTest, EveryMergeKeepsTheHeapAndPartnersConsistent) {
   for (unsigned seed = 1; seed <= 40; ++seed) {
@@ -240,7 +240,9 @@ TEST_F(MergeLoopTest, EveryMergeKeepsTheHeapAndPartnersConsistent) {
       for (int d : domains) r.push_back(static_cast<int>(random() % d));
     build(domains, rows);
 
-    MergeLoop loop(clusters);
+    // Odd seeds share every step out over two threads.
+    MergeLoop loop(clusters, UnionSums::Method::kChoose, 1 + seed % 2);
+    loop.shareEveryStep();
     loop.setUp();
     ExpectConsistent(loop);
     while (loop.liveCount() > 1) {
@@ -273,9 +275,10 @@ TEST_F(MergeLoopTest, EveryMergeKeepsTheHeapAndPartnersConsistent) {
 }
 
 // Whole merge runs on generated tables of many shapes, with the union sums
-// computed every way the loop knows: every set-up pair cost and, after every
-// merge, every cost of the survivor against a live cluster equals the plain
-// dense evaluation bit for bit, and every way merges the same pairs.
+// computed every way the loop knows, on one thread and shared out over two and
+// three: every set-up pair cost and, after every merge, every cost of the
+// survivor against a live cluster equals the plain dense evaluation bit for
+// bit, and every way merges the same pairs.
 TEST_F(MergeLoopTest, EveryCostOfWholeRunsMatchesTheDenseReference) {
   struct Case {
     std::vector<int> domains;
@@ -294,18 +297,21 @@ TEST_F(MergeLoopTest, EveryCostOfWholeRunsMatchesTheDenseReference) {
   using Method = UnionSums::Method;
   struct Way {
     Method method;
-    bool wide;  // the AVX2 build of the lanes where the processor has it, else the base build
+    bool wide;        // the AVX2 build of the lanes where the processor has it, else the base build
+    int threads = 1;  // above 1: every step shared out over that many threads
   };
   for (std::size_t c = 0; c < cases.size(); ++c) {
     const TableShape table = generateShape(31 + c, cases[c].rows, cases[c].domains, 5);
     std::vector<std::vector<MergeLoop::Merge>> runs;
     for (const Way way :
          {Way{Method::kDense, true}, Way{Method::kDense, false}, Way{Method::kSparse, true},
-          Way{Method::kChoose, true}, Way{Method::kChoose, false}}) {
+          Way{Method::kChoose, true}, Way{Method::kChoose, false}, Way{Method::kDense, true, 2},
+          Way{Method::kSparse, true, 3}, Way{Method::kChoose, false, 2}}) {
       const Method method = way.method;
       setWideVectors(way.wide);
       SCOPED_TRACE("case " + std::to_string(c) + " method " +
-                   std::to_string(static_cast<int>(method)) + (way.wide ? "" : ", base build"));
+                   std::to_string(static_cast<int>(method)) + (way.wide ? "" : ", base build") +
+                   ", threads " + std::to_string(way.threads));
       build(table.domains, {});
       const int attributes = static_cast<int>(sizes.size());
       const int single = static_cast<int>(std::count(sizes.begin(), sizes.end(), 1));
@@ -330,7 +336,8 @@ TEST_F(MergeLoopTest, EveryCostOfWholeRunsMatchesTheDenseReference) {
         for (std::size_t v = 0; v < both.size(); ++v) both[v] += other[v];
         return referenceSum(both, clusters[a]->rowCount + clusters[b]->rowCount, sizes, weights);
       };
-      MergeLoop loop(clusters, method);
+      MergeLoop loop(clusters, method, way.threads);
+      loop.shareEveryStep();
       if (method != Method::kChoose) {
         EXPECT_EQ(loop.denseSums(), method == Method::kDense);
       }

@@ -55,6 +55,11 @@ struct DenseView {
 
 // Partners of one call of the vector kernel.
 constexpr int kDenseLanes = 16;
+
+// The terms of x plus one or two rows are built on several threads, in
+// kAttributeChunks chunks, when there are at least kSharedAttributes attributes.
+constexpr int kSharedAttributes = 8;
+constexpr int kAttributeChunks = 8;
 #define KELBOW_LANE_KERNELS "merge/union_lanes_kernels.inc"
 #include "common/lane_builds.inc"
 #undef KELBOW_LANE_KERNELS
@@ -78,6 +83,8 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
   dense_ =
       method == Method::kDense ||
       (method == Method::kChoose && valueCount_ <= slotsPerAttribute && cells <= kDensePoolCells);
+  pairCount_ = pairs;
+  setSpaces(1);
   if (!dense_) return;
 
   // Spare columns past the last let a block of lanes read whole vectors.
@@ -87,12 +94,8 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
   column_.resize(n_);
   clusterAt_.resize(n_);
   columns_ = n_;
-  own_.assign(valueCount_, 0);
-  partnerAt_.assign(n_, -1);
   shape_.assign(n_, kOther);
   tableIndex_.assign(static_cast<std::size_t>(n_) * informative_.size(), 0);
-  oneRowTerms_.assign(valueCount_, 0.0f);
-  twoRowTerms_.assign(pairs, 0.0f);
   for (int c = 0; c < n_; ++c) {
     column_[c] = c;
     clusterAt_[c] = c;
@@ -103,10 +106,22 @@ UnionSums::UnionSums(const std::vector<std::unique_ptr<ClusterSummary>>& cluster
   }
 }
 
-const int* UnionSums::ownCounts(int x) {
+void UnionSums::setSpaces(int count) {
+  spaces_.resize(std::max(count, 1));
+  if (!dense_) return;
+  for (Space& space : spaces_) {
+    space.own.assign(valueCount_, 0);
+    space.partnerAt.assign(n_, -1);
+    space.oneRowTerms.assign(valueCount_, 0.0f);
+    space.twoRowTerms.assign(pairCount_, 0.0f);
+  }
+}
+
+const int* UnionSums::ownCounts(int x, Space& space) const {
   const std::size_t c = static_cast<std::size_t>(column_[x]);
-  for (int v = 0; v < valueCount_; ++v) own_[v] = pool_[static_cast<std::size_t>(v) * stride_ + c];
-  return own_.data();
+  int* own = space.own.data();
+  for (int v = 0; v < valueCount_; ++v) own[v] = pool_[static_cast<std::size_t>(v) * stride_ + c];
+  return own;
 }
 
 namespace {
@@ -206,10 +221,12 @@ float accumulateWithExtra(const int* counts, const std::vector<int>& held, const
 
 }  // namespace
 
-void UnionSums::buildTable(int x, const int* row, int rows) {
+void UnionSums::buildTable(int x, const int* row, int rows, Space& space, int first,
+                           int end) const {
   const double rowLog = log2Count(clusters_[x]->rowCount + rows);
   std::vector<int> held;
-  for (const Attribute& t : informative_) {
+  for (int a = first; a < end; ++a) {
+    const Attribute& t = informative_[a];
     const int* counts = row + t.offset;
     held.clear();
     for (int u = 0; u < t.domain; ++u)
@@ -217,7 +234,7 @@ void UnionSums::buildTable(int x, const int* row, int rows) {
     for (int u = 0; u < t.domain; ++u) {
       if (rows == 1) {
         const int one = 1;
-        oneRowTerms_[t.offset + u] =
+        space.oneRowTerms[t.offset + u] =
             weightAttribute(accumulateWithExtra(counts, held, &u, &one, 1, rowLog), t.weight);
         continue;
       }
@@ -226,7 +243,8 @@ void UnionSums::buildTable(int x, const int* row, int rows) {
         const int twice[1] = {2}, once[2] = {1, 1};
         const float acc = u == v ? accumulateWithExtra(counts, held, codes, twice, 1, rowLog)
                                  : accumulateWithExtra(counts, held, codes, once, 2, rowLog);
-        twoRowTerms_[t.pairOffset + pairEntry(u, v, t.domain)] = weightAttribute(acc, t.weight);
+        space.twoRowTerms[t.pairOffset + pairEntry(u, v, t.domain)] =
+            weightAttribute(acc, t.weight);
       }
     }
   }
@@ -246,13 +264,16 @@ void UnionSums::sumTablePartners(const std::vector<float>& table, const int* q, 
   }
 }
 
-void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, float* out) {
+void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, float* out,
+                              Space& space) const {
   // The partners in column order, so that blocks of them are mostly
   // consecutive columns; each sum goes back to its partner's place.
-  for (int p = 0; p < count; ++p) partnerAt_[column_[q[p]]] = p;
-  cols_.clear();
+  std::vector<int>& partnerAt = space.partnerAt;
+  std::vector<int>& cols = space.cols;
+  for (int p = 0; p < count; ++p) partnerAt[column_[q[p]]] = p;
+  cols.clear();
   for (int c = 0; c < columns_; ++c)
-    if (partnerAt_[c] >= 0) cols_.push_back(c);
+    if (partnerAt[c] >= 0) cols.push_back(c);
   const DenseView view{pool_.data(),
                        stride_,
                        rows_.data(),
@@ -266,47 +287,83 @@ void UnionSums::sumDenseLanes(int x, const int* own, const int* q, int count, fl
     const int k = std::min(kDenseLanes, count - b);
 #if KELBOW_HAS_WIDE_BUILD
     if (wideVectors())
-      wide::denseBlock(view, cols_.data() + b, k, block);
+      wide::denseBlock(view, cols.data() + b, k, block);
     else
 #endif
-      base::denseBlock(view, cols_.data() + b, k, block);
-    for (int l = 0; l < k; ++l) out[partnerAt_[cols_[b + l]]] = block[l];
+      base::denseBlock(view, cols.data() + b, k, block);
+    for (int l = 0; l < k; ++l) out[partnerAt[cols[b + l]]] = block[l];
   }
-  for (int c : cols_) partnerAt_[c] = -1;
+  for (int c : cols) partnerAt[c] = -1;
 }
 
 void UnionSums::compute(int x, const std::vector<int>& partners, std::vector<float>& sums) {
   const int count = static_cast<int>(partners.size());
   sums.resize(count);
-  if (!dense_) {
-    const ClusterSummary& cx = *clusters_[x];
-    for (int p = 0; p < count; ++p) sums[p] = cx.unionSum(*clusters_[partners[p]]);
-    return;
-  }
-  for (std::vector<int>& positions : byShape_) positions.clear();
-  for (int p = 0; p < count; ++p) byShape_[static_cast<int>(shape_[partners[p]])].push_back(p);
-  const int* row = ownCounts(x);
+  prepare(x, partners.data(), count, 0);
+  sumPrepared(0, 0, count, sums.data(), 0);
+}
+
+void UnionSums::prepare(int x, const int* partners, int count, int at, WorkerPool* pool) {
+  Space& space = spaces_[at];
+  space.x = x;
+  space.partners = partners;
+  space.count = count;
+  if (!dense_) return;
+  for (std::vector<int>& positions : space.byShape) positions.clear();
+  for (int p = 0; p < count; ++p) space.byShape[static_cast<int>(shape_[partners[p]])].push_back(p);
+  const int* row = ownCounts(x, space);
   for (const int rows : {1, 2}) {
-    std::vector<int>& own = byShape_[rows];
+    std::vector<int>& own = space.byShape[rows];
     if (own.empty() || tableWorthIt(row, rows, static_cast<int>(own.size()))) continue;
-    byShape_[kOther].insert(byShape_[kOther].end(), own.begin(), own.end());
+    space.byShape[kOther].insert(space.byShape[kOther].end(), own.begin(), own.end());
     own.clear();
   }
+  space.order.clear();
+  int g = 0;
   for (const int shape : {kOneRow, kTwoRows, kOther}) {
-    const std::vector<int>& at = byShape_[shape];
-    if (at.empty()) continue;
-    idBuf_.resize(at.size());
-    outBuf_.resize(at.size());
-    for (std::size_t k = 0; k < at.size(); ++k) idBuf_[k] = partners[at[k]];
-    const int m = static_cast<int>(at.size());
-    if (shape == kOther) {
-      sumDenseLanes(x, row, idBuf_.data(), m, outBuf_.data());
+    space.bound[g++] = static_cast<int>(space.order.size());
+    const std::vector<int>& positions = space.byShape[shape];
+    space.order.insert(space.order.end(), positions.begin(), positions.end());
+    if (shape == kOther || positions.empty()) continue;
+    // Each attribute's terms are written by the one thread that takes it.
+    const int attributes = static_cast<int>(informative_.size());
+    if (pool != nullptr && attributes >= kSharedAttributes) {
+      const int chunks = std::min(attributes, kAttributeChunks);
+      pool->run(chunks, [&](int, int chunk) {
+        const ItemRange r = shareOf(attributes, chunk, chunks);
+        buildTable(x, row, shape, space, r.begin, r.end);
+      });
     } else {
-      buildTable(x, row, shape);
-      sumTablePartners(shape == kOneRow ? oneRowTerms_ : twoRowTerms_, idBuf_.data(), m,
-                       outBuf_.data());
+      buildTable(x, row, shape, space, 0, attributes);
     }
-    for (std::size_t k = 0; k < at.size(); ++k) sums[at[k]] = outBuf_[k];
+  }
+  space.bound[g] = static_cast<int>(space.order.size());
+}
+
+void UnionSums::sumPrepared(int prepared, int begin, int end, float* sums, int at) {
+  const Space& p = spaces_[prepared];
+  if (!dense_) {
+    const ClusterSummary& cx = *clusters_[p.x];
+    for (int k = begin; k < end; ++k) sums[k] = cx.unionSum(*clusters_[p.partners[k]]);
+    return;
+  }
+  Space& space = spaces_[at];
+  int g = 0;
+  for (const int shape : {kOneRow, kTwoRows, kOther}) {
+    const int lo = std::max(begin, p.bound[g]);
+    const int hi = std::min(end, p.bound[g + 1]);
+    ++g;
+    if (lo >= hi) continue;
+    const int m = hi - lo;
+    space.ids.resize(m);
+    space.out.resize(m);
+    for (int k = 0; k < m; ++k) space.ids[k] = p.partners[p.order[lo + k]];
+    if (shape == kOther)
+      sumDenseLanes(p.x, p.own.data(), space.ids.data(), m, space.out.data(), space);
+    else
+      sumTablePartners(shape == kOneRow ? p.oneRowTerms : p.twoRowTerms, space.ids.data(), m,
+                       space.out.data());
+    for (int k = 0; k < m; ++k) sums[p.order[lo + k]] = space.out[k];
   }
 }
 

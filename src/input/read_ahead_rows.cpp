@@ -1,0 +1,105 @@
+#include "input/read_ahead_rows.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kelbow {
+
+ReadAheadRows::ReadAheadRows(RowSource& source, int width)
+    : source_(source),
+      width_(width),
+      blockRows_(std::clamp(kBlockCodes / std::max(width, 1), 1, kBlockRows)),
+      fileName_(source.fileName()),
+      ring_(kBlocks) {
+  for (Block& b : ring_) b.codes.resize(static_cast<std::size_t>(blockRows_) * width_);
+  helper_ = std::thread([this] { readBlocks(); });
+}
+
+ReadAheadRows::~ReadAheadRows() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  helper_.join();
+}
+
+void ReadAheadRows::readBlocks() {
+  for (long long b = 0;; ++b) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return stopping_ || b - taken_ < kBlocks; });
+      if (stopping_) return;
+    }
+    // The block is the helper's until it is handed over.
+    Block& block = ring_[b % kBlocks];
+    block.rows = 0;
+    block.last = Result::kRecord;
+    try {
+      while (block.rows < blockRows_) {
+        int* codes = block.codes.data() + static_cast<std::size_t>(block.rows) * width_;
+        const Result r = source_.read(codes, block.err);
+        if (r != Result::kRecord) {
+          block.last = r;
+          break;
+        }
+        ++block.rows;
+      }
+    } catch (...) {
+      block.thrown = std::current_exception();
+      block.last = Result::kBad;
+    }
+    const bool last = block.last != Result::kRecord;
+    bool failed = false;
+    std::string line;
+    if (last && !block.thrown) {
+      failed = source_.failed();
+      if (failed) line = source_.failureLine();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (last) {
+        sourceFailed_ = failed;
+        failureLine_ = std::move(line);
+      }
+      filled_ = b + 1;
+    }
+    changed_.notify_all();
+    if (last) return;
+  }
+}
+
+void ReadAheadRows::nextRow() {
+  for (;;) {
+    if (block_ != nullptr && (next_ < block_->rows || block_->last != Result::kRecord)) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (block_ != nullptr) {
+      // Every row of this block is taken: give it back.
+      block_ = nullptr;
+      ++taken_;
+      changed_.notify_all();
+    }
+    changed_.wait(lock, [&] { return filled_ > taken_; });
+    block_ = &ring_[taken_ % kBlocks];
+    next_ = 0;
+  }
+}
+
+RowSource::Result ReadAheadRows::read(int* codes, std::string& err) {
+  nextRow();
+  if (next_ < block_->rows) {
+    const int* row = block_->codes.data() + static_cast<std::size_t>(next_++) * width_;
+    std::memcpy(codes, row, sizeof(int) * static_cast<std::size_t>(width_));
+    return Result::kRecord;
+  }
+  if (block_->thrown) std::rethrow_exception(block_->thrown);
+  if (block_->last == Result::kBad) err = block_->err;
+  return block_->last;
+}
+
+bool ReadAheadRows::atEnd() {
+  nextRow();
+  return next_ >= block_->rows;
+}
+
+}  // namespace kelbow

@@ -1,0 +1,119 @@
+#include "input/read_ahead_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace kelbow {
+namespace {
+
+// Rows r = 0, 1, ... of codes (r, r + 1), `count` of them, then the end, a
+// refusal or an exception.
+class CountingRows final : public RowSource {
+ public:
+  enum class Last { kEnd, kBad, kThrow };
+  CountingRows(int count, Last last) : count_(count), last_(last) {}
+  Result read(int* codes, std::string& err) override {
+    if (next_ < count_) {
+      codes[0] = next_;
+      codes[1] = next_ + 1;
+      ++next_;
+      return Result::kRecord;
+    }
+    if (last_ == Last::kThrow) throw std::bad_alloc();
+    if (last_ == Last::kEnd) return Result::kEnd;
+    err = name_ + ": record " + std::to_string(next_ + 1) + ": bad\n";
+    return Result::kBad;
+  }
+  bool atEnd() override { return next_ >= count_; }
+  bool failed() const override { return last_ == Last::kBad && next_ >= count_; }
+  std::string failureLine() const override { return "cannot read on\n"; }
+  const std::string& fileName() const override { return name_; }
+  int handedOut() const { return next_; }
+
+ private:
+  int count_;
+  Last last_;
+  int next_ = 0;
+  std::string name_ = "rows.data";
+};
+
+using Last = CountingRows::Last;
+
+// Every row in order, across the block and ring boundaries, then the source's
+// last word, told again on every further read.
+TEST(ReadAheadRowsTest, HandsOutTheSourcesRowsInOrderThenItsLastWord) {
+  const int block = ReadAheadRows::kBlockRows;
+  for (const int count :
+       {0, 1, block - 1, block, block + 1, 3 * ReadAheadRows::kBlocks * block + 7})
+    for (const Last last : {Last::kEnd, Last::kBad}) {
+      SCOPED_TRACE(std::to_string(count) + (last == Last::kEnd ? " rows, end" : " rows, refused"));
+      CountingRows source(count, last);
+      ReadAheadRows ahead(source, 2);
+      EXPECT_EQ(ahead.fileName(), "rows.data");
+      int codes[2];
+      std::string err;
+      for (int r = 0; r < count; ++r) {
+        ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord) << "row " << r;
+        ASSERT_EQ(codes[0], r);
+        ASSERT_EQ(codes[1], r + 1);
+      }
+      EXPECT_TRUE(ahead.atEnd());
+      const RowSource::Result want =
+          last == Last::kEnd ? RowSource::Result::kEnd : RowSource::Result::kBad;
+      for (int again = 0; again < 2; ++again) {
+        err.clear();
+        EXPECT_EQ(ahead.read(codes, err), want);
+        EXPECT_EQ(err, last == Last::kEnd
+                           ? ""
+                           : "rows.data: record " + std::to_string(count + 1) + ": bad\n");
+      }
+      EXPECT_EQ(ahead.failed(), last == Last::kBad);
+      EXPECT_EQ(ahead.failureLine(), last == Last::kBad ? "cannot read on\n" : "");
+    }
+}
+
+TEST(ReadAheadRowsTest, AnExceptionOfTheSourceIsThrownInItsPlace) {
+  CountingRows source(5, Last::kThrow);
+  ReadAheadRows ahead(source, 2);
+  int codes[2];
+  std::string err;
+  for (int r = 0; r < 5; ++r) ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);
+  EXPECT_THROW(ahead.read(codes, err), std::bad_alloc);
+}
+
+// Wide rows go in smaller blocks: a block never holds more than kBlockCodes
+// codes, and never less than a row.
+TEST(ReadAheadRowsTest, WideRowsGoInSmallerBlocks) {
+  CountingRows source(0, Last::kEnd);
+  for (const int width : {2, 64, 65, 1 << 16, (1 << 16) + 1}) {
+    ReadAheadRows ahead(source, width);
+    EXPECT_GE(ahead.blockRows(), 1) << width;
+    EXPECT_LE(ahead.blockRows(), ReadAheadRows::kBlockRows) << width;
+    EXPECT_LE(static_cast<long long>(ahead.blockRows()) * width,
+              std::max(ReadAheadRows::kBlockCodes, width))
+        << width;
+  }
+  EXPECT_EQ(ReadAheadRows(source, 2).blockRows(), ReadAheadRows::kBlockRows);
+}
+
+// A caller that stops early (a refused first row, a tree too large) leaves the
+// helper waiting on a full ring: destruction stops it, having read no more
+// than the ring holds.
+TEST(ReadAheadRowsTest, StopsWithAFullRingWhenTheCallerLeavesEarly) {
+  const int ring = ReadAheadRows::kBlocks * ReadAheadRows::kBlockRows;
+  CountingRows source(100 * ring, Last::kEnd);
+  {
+    ReadAheadRows ahead(source, 2);
+    int codes[2];
+    std::string err;
+    ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);
+  }
+  EXPECT_LE(source.handedOut(), ring + ReadAheadRows::kBlockRows);
+}
+
+}  // namespace
+}  // namespace kelbow
