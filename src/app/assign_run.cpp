@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/companion.h"
+#include "app/csv_run.h"
 #include "app/output_files.h"
 #include "assign/assigner.h"
 #include "assign/model.h"
@@ -102,11 +103,7 @@ Scan scanOptions(int argc, char* argv[], AssignOptions& o) {
         break;
       case 't': {
         char d = 0;
-        if (!parseDelimiter(::optarg, d)) {
-          usageFailure(kProgram, std::string("the delimiter '") + ::optarg +
-                                     "' is not one byte, 'tab' or \\t (nor a quote or line end)");
-          return Scan::kRefused;
-        }
+        if (!scanDelimiterOption(kProgram, ::optarg, d)) return Scan::kRefused;
         o.delimiter = d;
         break;
       }

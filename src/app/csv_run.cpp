@@ -281,11 +281,7 @@ Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
         break;
       case 'd': {
         char d = 0;
-        if (!parseDelimiter(::optarg, d)) {
-          usageFailure(kProgram, std::string("the delimiter '") + ::optarg +
-                                     "' is not one byte, 'tab' or \\t (nor a quote or line end)");
-          return Scan::kRefused;
-        }
+        if (!scanDelimiterOption(kProgram, ::optarg, d)) return Scan::kRefused;
         o.delimiter = d;
         break;
       }
@@ -1104,6 +1100,13 @@ int encodeCsvFor(std::string_view program, int argc, char* argv[], CsvDecisions&
   const Scan scanned = scanOptions(argc, argv, options);
   if (scanned != Scan::kRun) return scanStatus(scanned);
   return Run(options).go();
+}
+
+bool scanDelimiterOption(std::string_view program, const char* text, char& d) {
+  if (parseDelimiter(text, d)) return true;
+  usageFailure(program, std::string("the delimiter '") + text +
+                            "' is not one byte, 'tab' or \\t (nor a quote or line end)");
+  return false;
 }
 
 int runCsv(int argc, char* argv[]) {

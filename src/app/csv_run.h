@@ -11,6 +11,10 @@ namespace kelbow {
 // Runs kelbow-csv with its command line; returns the process exit status.
 int runCsv(int argc, char* argv[]);
 
+// Reads a delimiter option's value into d; a value that is none reports a usage
+// error of `program` and gives false.
+bool scanDelimiterOption(std::string_view program, const char* text, char& d);
+
 // What kelbow-csv decided about a file, given or detected.
 struct CsvDecisions {
   char delimiter = ',';
