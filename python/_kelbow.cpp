@@ -122,12 +122,32 @@ py::tuple encodeCsv(const std::string& csv, const std::string& base,
 // kelbow-csv's typing options as words ("--bins", "4", "--day-first", ...).
 // Returns the Table and kelbow-csv's lines, each as (is_warning, line) with
 // the line as kelbow-csv prints it; a refusal is kelbow-csv's line as ValueError.
+// The columns of a frame as the library takes them: per column its name, its
+// int32 codes per row (-1: a missing cell) and the texts they index.
+std::vector<kelbow::TextColumn> textColumns(const std::vector<std::string>& names,
+                                            const std::vector<Codes>& codes,
+                                            std::vector<std::vector<std::string>> texts,
+                                            const std::string& shownName, long long& rows) {
+  if (names.size() != codes.size() || names.size() != texts.size())
+    refuse(shownName + ": names, codes and texts differ in length");
+  rows = codes.empty() ? 0 : codes[0].shape(0);
+  std::vector<kelbow::TextColumn> columns(names.size());
+  for (size_t col = 0; col < names.size(); ++col) {
+    if (codes[col].ndim() != 1 || codes[col].shape(0) != rows)
+      refuse(shownName + ": the codes of column " + std::to_string(col + 1) +
+             " are not one per row");
+    columns[col] = {names[col], std::move(texts[col]), codes[col].data()};
+  }
+  return columns;
+}
+
 py::tuple encodeColumns(const std::vector<std::string>& names, const std::vector<Codes>& codes,
                         std::vector<std::vector<std::string>> texts,
                         const std::vector<std::string>& options, const std::string& shownName) {
   const std::string kProgram = "kelbow-csv: ";
-  if (names.size() != codes.size() || names.size() != texts.size())
-    refuse(shownName + ": names, codes and texts differ in length");
+  long long rows = 0;
+  const std::vector<kelbow::TextColumn> columns =
+      textColumns(names, codes, std::move(texts), shownName, rows);
   kelbow::TypingOptions o;
   std::string err;
   for (size_t i = 0; i < options.size(); ++i) {
@@ -137,14 +157,6 @@ py::tuple encodeColumns(const std::vector<std::string>& names, const std::vector
     if (!flag && i + 1 == options.size()) refuse(kProgram + option + ": its value is missing");
     if (!kelbow::takeTypingOption(option, flag ? "" : options[++i], o, err))
       refuse(kProgram + err + " (see kelbow-csv --help)");
-  }
-  const long long rows = codes.empty() ? 0 : codes[0].shape(0);
-  std::vector<kelbow::TextColumn> columns(names.size());
-  for (size_t col = 0; col < names.size(); ++col) {
-    if (codes[col].ndim() != 1 || codes[col].shape(0) != rows)
-      refuse(shownName + ": the codes of column " + std::to_string(col + 1) +
-             " are not one per row");
-    columns[col] = {names[col], std::move(texts[col]), codes[col].data()};
   }
   kelbow::EncodedColumns encoded;
   bool ok = false;
@@ -317,6 +329,18 @@ py::tuple assign(const kelbow::Model& m, const Codes& codes) {
   return assignments(placed);
 }
 
+py::tuple assignColumns(const kelbow::Model& m, const std::vector<std::string>& names,
+                        const std::vector<Codes>& codes,
+                        std::vector<std::vector<std::string>> texts, const std::string& name) {
+  long long rows = 0;
+  const std::vector<kelbow::TextColumn> columns =
+      textColumns(names, codes, std::move(texts), name, rows);
+  std::vector<kelbow::Assignment> placed;
+  std::string err;
+  if (!kelbow::assignColumns(m, columns, rows, name, placed, err)) refuse(err);
+  return assignments(placed);
+}
+
 py::tuple assignCells(const kelbow::Model& m, const std::vector<std::string>& header,
                       const std::vector<std::vector<std::string>>& rows, const std::string& name) {
   std::vector<kelbow::Assignment> placed;
@@ -432,6 +456,9 @@ PYBIND11_MODULE(_kelbow, m) {
           "The model file's text.")
       .def("assign", &assign, py::arg("codes"),
            "Cluster 1..k (0: none) and margin of every row of codes (-1: a value never seen).")
+      .def("assign_columns", &assignColumns, py::arg("names"), py::arg("codes"), py::arg("texts"),
+           py::arg("name"),
+           "assign_cells over a frame's columns handed over as encode_columns takes them.")
       .def("assign_cells", &assignCells, py::arg("header"), py::arg("rows"), py::arg("name"),
            "Cluster 1..k (0: none) and margin of every row of text cells, coded as kelbow-assign "
            "codes a CSV file's fields.");

@@ -80,17 +80,22 @@ def _column_codes(column):
     return codes, texts
 
 
-def _encode_frame(frame, options):
-    """The Table of a frame, typed and coded as kelbow-csv codes the frame's
-    CSV file with `options` (its typing options as words), and what
-    kelbow-csv says of it: (is_warning, line) pairs."""
+def _frame_columns(frame):
+    """The names, codes and texts of a frame's columns (_column_codes)."""
     names, codes, texts = [], [], []
     for i in range(frame.shape[1]):
         column_codes, column_texts = _column_codes(frame.iloc[:, i])
         names.append(str(frame.columns[i]))
         codes.append(column_codes)
         texts.append(column_texts)
-    return _kelbow.encode_columns(names, codes, texts, options, _NAME)
+    return names, codes, texts
+
+
+def _encode_frame(frame, options):
+    """The Table of a frame, typed and coded as kelbow-csv codes the frame's
+    CSV file with `options` (its typing options as words), and what
+    kelbow-csv says of it: (is_warning, line) pairs."""
+    return _kelbow.encode_columns(*_frame_columns(frame), options, _NAME)
 
 
 def _pandas():
@@ -303,9 +308,7 @@ class KElbow:
         them, coded through the model's record of how each attribute was made
         (bins, date parts, split columns); an array as codes of the model."""
         if _is_frame(X):
-            text = X.to_csv(index=False, header=[str(c) for c in X.columns], lineterminator="\n")
-            rows = list(csv.reader(io.StringIO(text)))
-            return self.model_.assign_cells(rows[0], rows[1:], _NAME)
+            return self.model_.assign_columns(*_frame_columns(X), _NAME)
         codes = np.asarray(X)
         if codes.ndim != 2 or not np.issubdtype(codes.dtype, np.integer):
             raise ValueError("X must be a pandas DataFrame or a 2-D integer array of codes")

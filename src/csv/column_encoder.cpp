@@ -27,16 +27,11 @@ struct Groups {
 
 bool groupColumn(const TextColumn& c, long long rows, const std::string& name, Groups& g,
                  std::string& err) {
+  if (!checkCodes(c, rows, name, err)) return false;
   const long long codes = static_cast<long long>(c.texts.size()) + 1;
   std::vector<long long> count(codes, 0), first(codes, -1);
   for (long long r = 0; r < rows; ++r) {
     const long long code = static_cast<long long>(c.codes[r]) + 1;
-    if (code < 0 || code >= codes) {
-      err = name + ": column '" + escapeValue(c.name) + "': row " + std::to_string(r) +
-            " holds the code " + std::to_string(c.codes[r]) + ", outside -1.." +
-            std::to_string(codes - 2);
-      return false;
-    }
     if (count[code]++ == 0) first[code] = r;
   }
   std::vector<std::int32_t> order;
@@ -67,6 +62,18 @@ TextPosition place(long long r, size_t col) {
 }
 
 }  // namespace
+
+bool checkCodes(const TextColumn& c, long long rows, const std::string& name, std::string& err) {
+  const long long texts = static_cast<long long>(c.texts.size());
+  for (long long r = 0; r < rows; ++r)
+    if (c.codes[r] < -1 || c.codes[r] >= texts) {
+      err = name + ": column '" + escapeValue(c.name) + "': row " + std::to_string(r) +
+            " holds the code " + std::to_string(c.codes[r]) + ", outside -1.." +
+            std::to_string(texts - 1);
+      return false;
+    }
+  return true;
+}
 
 bool encodeColumns(const std::vector<TextColumn>& columns, long long rows, const TypingOptions& o,
                    const std::string& name, EncodedColumns& out, std::string& err) {

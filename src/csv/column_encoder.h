@@ -26,6 +26,10 @@ struct TextColumn {
   const std::int32_t* codes = nullptr;
 };
 
+// Whether every row's code of `c` is -1 or the index of one of its texts;
+// false with err "NAME: column 'C': row R holds the code X, outside -1..N".
+bool checkCodes(const TextColumn& c, long long rows, const std::string& name, std::string& err);
+
 // What the columns became.
 struct EncodedColumns {
   long long rows = 0;
