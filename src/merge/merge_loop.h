@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cluster/cluster_summary.h"
+#include "common/large_pages.h"
 #include "common/worker_pool.h"
 #include "merge/merge_heap.h"
 #include "merge/union_sums.h"
@@ -51,7 +52,7 @@ class MergeLoop {
 
   // Shares out every step however few its partners (normally a step of few
   // stays on the calling thread): how tests reach the shared steps on small tables.
-  void shareEveryStep() { sharedPartners_ = 0, sharedScanCells_ = 0; }
+  void shareEveryStep() { sharedStepNanos_ = 0, sharedScanCells_ = 0; }
 
   int liveCount() const { return live_; }
   bool isLive(int c) const { return liveMarks_[c] != -1; }
@@ -80,7 +81,8 @@ class MergeLoop {
 
   std::vector<std::unique_ptr<ClusterSummary>>& clusters_;
   int n_;
-  std::vector<float> costs_;   // n x n pair costs; the diagonal is never read
+  // n x n pair costs; the diagonal and the columns of merged clusters hold +inf
+  std::vector<float, LargePageAllocator<float>> costs_;
   std::vector<int> liveList_;  // live clusters, ascending
   UnionSums sums_;
   std::vector<int> partners_;  // work lists of one evaluation round
@@ -90,9 +92,14 @@ class MergeLoop {
   MergeHeap heap_;
   int live_;
   std::unique_ptr<WorkerPool> pool_;  // null on one thread
-  int sharedPartners_;                // least partners of a shared survivor step
-  long long sharedScanCells_;         // least cells of shared partner scans
-  std::vector<int> lookAgain_;        // clusters whose partner the last merge took
+  // A survivor's partner sums are shared out when they would take at least
+  // sharedStepNanos_ on one thread, at the cost per partner last measured
+  // (partnerNanos_, 0 before the first merge). Timing decides only who
+  // computes a sum, never its value.
+  double sharedStepNanos_;
+  double partnerNanos_ = 0;
+  long long sharedScanCells_;   // least cells of shared partner scans
+  std::vector<int> lookAgain_;  // clusters whose partner the last merge took
   std::vector<float> newBest_;
   std::vector<int> newPartner_;
 };

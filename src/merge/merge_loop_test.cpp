@@ -201,14 +201,15 @@ TEST_F(MergeLoopTest, PartnerTiesGoToTheLowestCluster) {
 
 TEST_F(MergeLoopTest, PartnerScanSkipsDeadClusters) {
   // Rows 1 and 2 are alike and merge first; cluster 0 then has only cluster 1,
-  // dearer than the cost its pair with the dead cluster 2 was left with.
+  // dearer than its pair with cluster 2 was before the merge.
   build({2, 3}, {{0, 0}, {1, 1}, {1, 1}});
   MergeLoop loop(clusters);
   loop.setUp();
+  const float withTwo = loop.pair(0, 2).dwe;
   const MergeLoop::Merge merged = loop.mergeCheapest();
   ASSERT_EQ(merged.survivor, 1);
   ASSERT_EQ(merged.absorbed, 2);
-  ASSERT_LT(loop.pair(0, 2).dwe, loop.pair(0, 1).dwe);
+  ASSERT_LT(withTwo, loop.pair(0, 1).dwe);
   EXPECT_EQ(loop.bestPair(0).col, 1);
   EXPECT_EQ(loop.bestPair(0).dwe, 2.2465141f);
   EXPECT_EQ(loop.findBestPartner(0), 2.2465141f);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/json_text.h"
 #include "common/value_escape.h"
 #include "profile/cluster_tests.h"
 
@@ -228,38 +229,6 @@ std::string csv(const ProfileReport& r) {
     line("adjusted_rand_index", "", "", "", "", fixed(r.agreement.adjustedRandIndex, 6), "", "");
   }
   return out;
-}
-
-std::string jsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 std::string json(const ProfileReport& r) {
