@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The Python module's fit on a large DataFrame of string columns: how long
-the hand-over from pandas takes (the frame written as CSV and encoded as
-kelbow-csv encodes it, read back as codes) against the clustering itself, and
-the peak memory against the frame's own. The clustering is also timed as the
-tool runs it (kelbow on the same table), for comparison.
+the hand-over from pandas takes (every column factorized into codes and the
+texts of its distinct values, then typed and coded as kelbow-csv codes the
+frame's CSV file) against pandas' own factorizing and against the clustering,
+and the peak memory against the frame's own. The clustering is also timed as
+the tool runs it (kelbow on the same table), for comparison.
 
     PYTHONPATH=build/python /usr/bin/python3 bench/python_fit.py [ROWS] [COLUMNS] [BIN]
 
@@ -55,22 +56,30 @@ def main():
     t = time.perf_counter()
     for column in frame.columns:
         pd.factorize(frame[column])
-    print(f"pandas alone, every column factorized into codes: {time.perf_counter() - t:.1f} s")
-    scratch = tempfile.mkdtemp(prefix="kelbow-bench-")
-    t = time.perf_counter()
-    kelbow._frame_to_csv(frame, os.path.join(scratch, "frame.csv"))
-    print(f"of the hand-over, pandas writing the CSV text: {time.perf_counter() - t:.1f} s")
-    shutil.rmtree(scratch)
+    print(f"pandas alone, every column factorized into codes: {time.perf_counter() - t:.2f} s")
 
-    estimator = kelbow.KElbow(references=2, orders=0)
+    # The hand-over: the module's Python side (factorize, the texts of the
+    # distinct values), then the library's typing and coding.
     t0 = time.perf_counter()
-    table = estimator._table(frame)
+    names, codes, texts = kelbow._frame_columns(frame)
     t1 = time.perf_counter()
-    fitted = _kelbow.fit(table, 0, 2, 0, 1, 1, 50000, False, 20)
+    table, _ = _kelbow.encode_columns(names, codes, texts, [], "DataFrame")
     t2 = time.perf_counter()
-    print(f"hand-over (frame -> CSV -> kelbow-csv encoding -> codes): {t1 - t0:.1f} s")
-    print(f"fit (one clustering + 2 reference tables of 50000 rows): {t2 - t1:.1f} s; "
+    del codes, texts
+    print(f"hand-over: {t2 - t0:.2f} s (factorize and texts in Python {t1 - t0:.2f} s, "
+          f"typing and coding in C++ {t2 - t1:.2f} s)")
+    print(f"process peak after the hand-over {peak_mib():.0f} MiB "
+          f"({peak_mib() - before:+.0f} MiB over the peak before)")
+    fitted = _kelbow.fit(table, 0, 2, 0, 1, 1, 50000, False, 20)
+    t3 = time.perf_counter()
+    print(f"fit (one clustering + 2 reference tables of 50000 rows): {t3 - t2:.2f} s; "
           f"k = {fitted.k}")
+    del fitted
+    t4 = time.perf_counter()
+    estimator = kelbow.KElbow(references=2, orders=0).fit(frame)
+    t5 = time.perf_counter()
+    print(f"KElbow(references=2, orders=0).fit(frame), all of it: {t5 - t4:.2f} s; "
+          f"k = {estimator.k_}")
     print(f"process peak after fit {peak_mib():.0f} MiB ({peak_mib() - before:+.0f} MiB "
           "over the peak before)")
 
@@ -88,7 +97,7 @@ def main():
             subprocess.run([kelbow_tool, "-d", "t.data", "-n", "t.desc"], cwd=scratch, check=True,
                            stdout=subprocess.DEVNULL)
             t4 = time.perf_counter()
-            print(f"kelbow on the same table (one clustering, from its file): {t4 - t3:.1f} s")
+            print(f"kelbow on the same table (one clustering, from its file): {t4 - t3:.2f} s")
         finally:
             shutil.rmtree(scratch)
 

@@ -19,8 +19,11 @@
 
 #include "api/held_rows.h"
 #include "api/kelbow_api.h"
+#include "app/companion.h"
 #include "app/csv_run.h"
+#include "common/message_text.h"
 #include "common/version.h"
+#include "csv/column_encoder.h"
 #include "input/kelbow_block.h"
 
 namespace py = pybind11;
@@ -111,6 +114,74 @@ py::tuple encodeCsv(const std::string& csv, const std::string& base,
   Table t;
   if (!Table::hold(std::move(codes), std::move(encoding), shownName, t, err)) refuseOf(err);
   return py::make_tuple(t, py::bytes(messages));
+}
+
+// Encodes the columns of a frame as kelbow-csv encodes the frame written as
+// CSV with a header line: per column its name, the int32 index of each row's
+// value among `texts` (-1: a missing cell) and the texts; `options` are
+// kelbow-csv's typing options as words ("--bins", "4", "--day-first", ...).
+// Returns the Table and kelbow-csv's lines, each as (is_warning, line) with
+// the line as kelbow-csv prints it; a refusal is kelbow-csv's line as ValueError.
+// The columns of a frame as the library takes them: per column its name, its
+// int32 codes per row (-1: a missing cell) and the texts they index.
+std::vector<kelbow::TextColumn> textColumns(const std::vector<std::string>& names,
+                                            const std::vector<Codes>& codes,
+                                            std::vector<std::vector<std::string>> texts,
+                                            const std::string& shownName, long long& rows) {
+  if (names.size() != codes.size() || names.size() != texts.size())
+    refuse(shownName + ": names, codes and texts differ in length");
+  rows = codes.empty() ? 0 : codes[0].shape(0);
+  std::vector<kelbow::TextColumn> columns(names.size());
+  for (size_t col = 0; col < names.size(); ++col) {
+    if (codes[col].ndim() != 1 || codes[col].shape(0) != rows)
+      refuse(shownName + ": the codes of column " + std::to_string(col + 1) +
+             " are not one per row");
+    columns[col] = {names[col], std::move(texts[col]), codes[col].data()};
+  }
+  return columns;
+}
+
+py::tuple encodeColumns(const std::vector<std::string>& names, const std::vector<Codes>& codes,
+                        std::vector<std::vector<std::string>> texts,
+                        const std::vector<std::string>& options, const std::string& shownName) {
+  const std::string kProgram = "kelbow-csv: ";
+  long long rows = 0;
+  const std::vector<kelbow::TextColumn> columns =
+      textColumns(names, codes, std::move(texts), shownName, rows);
+  kelbow::TypingOptions o;
+  std::string err;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    const bool flag =
+        option == "--decimal-comma" || option == "--decimal-point" || option == "--day-first";
+    if (!flag && i + 1 == options.size()) refuse(kProgram + option + ": its value is missing");
+    if (!kelbow::takeTypingOption(option, flag ? "" : options[++i], o, err))
+      refuse(kProgram + err + " (see kelbow-csv --help)");
+  }
+  kelbow::EncodedColumns encoded;
+  bool ok = false;
+  {
+    py::gil_scoped_release unlocked;
+    ok = kelbow::encodeColumns(columns, rows, o, shownName, encoded, err);
+  }
+  // As kelbow-csv prints its lines: made safe for a terminal, a runaway one cut.
+  const auto shown = [&](const std::string& text) {
+    return kProgram + kelbow::shownText(text, kelbow::kShownMessageLimit);
+  };
+  if (!ok) refuse(shown(err));
+  py::list lines;
+  for (const kelbow::EncodedColumns::Line& l : encoded.lines)
+    lines.append(py::make_tuple(l.warning, shown((l.warning ? "warning: " : "") + l.text)));
+  kelbow::Encoding encoding;
+  encoding.names = std::move(encoded.names);
+  encoding.values = std::move(encoded.values);
+  encoding.missing = std::move(encoded.missing);
+  encoding.source = std::move(encoded.source);
+  Table t;
+  if (!Table::make(encoded.codes.data(), encoded.rows, encoded.attributes, std::move(encoding),
+                   shownName, t, err))
+    refuse(err);
+  return py::make_tuple(t, lines);
 }
 
 Fit fitTable(const Table& table, int k, int references, int orders, std::uint64_t seed, int threads,
@@ -258,6 +329,18 @@ py::tuple assign(const kelbow::Model& m, const Codes& codes) {
   return assignments(placed);
 }
 
+py::tuple assignColumns(const kelbow::Model& m, const std::vector<std::string>& names,
+                        const std::vector<Codes>& codes,
+                        std::vector<std::vector<std::string>> texts, const std::string& name) {
+  long long rows = 0;
+  const std::vector<kelbow::TextColumn> columns =
+      textColumns(names, codes, std::move(texts), name, rows);
+  std::vector<kelbow::Assignment> placed;
+  std::string err;
+  if (!kelbow::assignColumns(m, columns, rows, name, placed, err)) refuse(err);
+  return assignments(placed);
+}
+
 py::tuple assignCells(const kelbow::Model& m, const std::vector<std::string>& header,
                       const std::vector<std::vector<std::string>>& rows, const std::string& name) {
   std::vector<kelbow::Assignment> placed;
@@ -294,6 +377,11 @@ PYBIND11_MODULE(_kelbow, m) {
         py::arg("missing"), py::arg("name"),
         "A Table of a rows x attributes array of codes 0..d-1, with names and value texts when "
         "given.");
+  m.def("encode_columns", &encodeColumns, py::arg("names"), py::arg("codes"), py::arg("texts"),
+        py::arg("options"), py::arg("shown_name"),
+        "Encodes a frame's columns (per column its name, int32 codes per row into its value texts, "
+        "-1 for a missing cell, and the texts) as kelbow-csv encodes the frame written as CSV; "
+        "returns the Table and kelbow-csv's lines as (is_warning, line).");
   m.def("encode_csv", &encodeCsv, py::arg("csv"), py::arg("base"), py::arg("options"),
         py::arg("shown_name"),
         "Encodes the CSV file csv as kelbow-csv does (with its options) into the table files "
@@ -368,6 +456,9 @@ PYBIND11_MODULE(_kelbow, m) {
           "The model file's text.")
       .def("assign", &assign, py::arg("codes"),
            "Cluster 1..k (0: none) and margin of every row of codes (-1: a value never seen).")
+      .def("assign_columns", &assignColumns, py::arg("names"), py::arg("codes"), py::arg("texts"),
+           py::arg("name"),
+           "assign_cells over a frame's columns handed over as encode_columns takes them.")
       .def("assign_cells", &assignCells, py::arg("header"), py::arg("rows"), py::arg("name"),
            "Cluster 1..k (0: none) and margin of every row of text cells, coded as kelbow-assign "
            "codes a CSV file's fields.");

@@ -41,10 +41,61 @@ def _is_frame(x):
     return type(x).__name__ == "DataFrame" and hasattr(x, "to_csv")
 
 
-def _frame_to_csv(frame, path):
-    """Writes a frame as kelbow-csv reads a file: a header, commas, no index."""
-    frame.to_csv(path, index=False, header=[str(c) for c in frame.columns],
-                 lineterminator="\n")
+def _csv_texts(values):
+    """The texts pandas' to_csv writes for the cells of a Series `values`
+    (none of them missing), in order."""
+    text = values.to_csv(index=False, header=False, lineterminator="\n")
+    return [row[0] if row else "" for row in csv.reader(io.StringIO(text))]
+
+
+def _column_codes(column):
+    """One column of a frame handed over as kelbow-csv would read it from the
+    frame's CSV file: int32 codes per row (-1 for a missing cell, which to_csv
+    writes as the empty field) into the texts of the column's distinct values,
+    each text as to_csv writes that value. Values that pandas counts as one
+    but writes differently (0.0 and -0.0; 1, 1.0 and True in an object
+    column) stay apart; values written alike are joined by the encoder."""
+    pd = _pandas()
+    dtype = column.dtype
+    if isinstance(dtype, np.dtype) and dtype.kind == "f":
+        data = column.to_numpy()
+        codes, _ = pd.factorize(np.ascontiguousarray(data).view(f"i{dtype.itemsize}"))
+        codes[np.isnan(data)] = -1
+    else:
+        codes, uniques = pd.factorize(column, use_na_sentinel=True)
+        if dtype == object and not all(type(u) is str for u in uniques):
+            # Python's 1 == 1.0 == True: factorize by type and value.
+            keys = column.map(lambda v: (type(v), v), na_action="ignore")
+            codes, uniques = pd.factorize(keys, use_na_sentinel=True)
+        elif dtype == object or isinstance(dtype, pd.StringDtype):
+            return codes.astype(np.int32), [str(u) for u in uniques]
+    codes = codes.astype(np.int32)
+    count = int(codes.max(initial=-1)) + 1
+    # The codes are in the order of first appearance: code c first appears
+    # where their running maximum first reaches c.
+    first = np.searchsorted(np.maximum.accumulate(codes), np.arange(count))
+    first = np.minimum(first, len(codes) - 1)
+    taken = column.iloc[first]
+    texts = _csv_texts(taken) if count else []
+    return codes, texts
+
+
+def _frame_columns(frame):
+    """The names, codes and texts of a frame's columns (_column_codes)."""
+    names, codes, texts = [], [], []
+    for i in range(frame.shape[1]):
+        column_codes, column_texts = _column_codes(frame.iloc[:, i])
+        names.append(str(frame.columns[i]))
+        codes.append(column_codes)
+        texts.append(column_texts)
+    return names, codes, texts
+
+
+def _encode_frame(frame, options):
+    """The Table of a frame, typed and coded as kelbow-csv codes the frame's
+    CSV file with `options` (its typing options as words), and what
+    kelbow-csv says of it: (is_warning, line) pairs."""
+    return _kelbow.encode_columns(*_frame_columns(frame), options, _NAME)
 
 
 def _pandas():
@@ -145,7 +196,7 @@ class KElbow:
 
     def _csv_options(self):
         """kelbow-csv's options for the encoding parameters."""
-        options = ["-d", ",", "--header"]
+        options = []
         if isinstance(self.bins, dict):
             for column, n in self.bins.items():
                 options += ["--bins", f"{column}={int(n)}"]
@@ -164,13 +215,10 @@ class KElbow:
         if _is_frame(X):
             if X.shape[0] == 0:
                 raise ValueError(f"{_NAME}: the frame has no rows")
-            with tempfile.TemporaryDirectory(prefix="kelbow-") as scratch:
-                path = os.path.join(scratch, "frame.csv")
-                _frame_to_csv(X, path)
-                table, said = _kelbow.encode_csv(path, os.path.join(scratch, "table"),
-                                                 self._csv_options(), _NAME)
-            for line in said.decode("utf-8", errors="replace").splitlines():
-                warnings.warn(line, stacklevel=3)
+            table, said = _encode_frame(X, self._csv_options())
+            for warning, line in said:
+                if warning:
+                    warnings.warn(line, stacklevel=3)
             return table
         codes = np.asarray(X)
         if codes.ndim != 2 or not np.issubdtype(codes.dtype, np.integer):
@@ -260,9 +308,7 @@ class KElbow:
         them, coded through the model's record of how each attribute was made
         (bins, date parts, split columns); an array as codes of the model."""
         if _is_frame(X):
-            text = X.to_csv(index=False, header=[str(c) for c in X.columns], lineterminator="\n")
-            rows = list(csv.reader(io.StringIO(text)))
-            return self.model_.assign_cells(rows[0], rows[1:], _NAME)
+            return self.model_.assign_columns(*_frame_columns(X), _NAME)
         codes = np.asarray(X)
         if codes.ndim != 2 or not np.issubdtype(codes.dtype, np.integer):
             raise ValueError("X must be a pandas DataFrame or a 2-D integer array of codes")

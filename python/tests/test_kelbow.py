@@ -7,6 +7,7 @@ KELBOW_SOURCE (the checkout) set.
 
 import io
 import os
+import re
 import shutil
 import subprocess
 
@@ -162,6 +163,69 @@ def test_numbers_and_dates_are_typed_and_binned_as_kelbow_csv_does(tmp_path):
     assert len(values["age"]) == 3 and len(values["income"]) == 6
     assert all(v.startswith("[") or v.startswith("(") for v in values["income"])
     assert sorted(values["kind"]) == ["a", "b", "c"] and "" in values["note"]
+
+
+def typed_frame(rows, seed):
+    """A frame of every kind of column kelbow-csv tells apart."""
+    rng = np.random.default_rng(seed)
+    return pd.DataFrame({
+        "word": rng.choice(["red", "green", "blue, dark", 'say "hi"', None], rows),
+        "few": rng.choice([1.5, 2.0, -0.0, 0.0, np.nan], rows),  # -0.0 is written apart
+        "age": rng.integers(18, 90, rows),
+        "income": rng.normal(5e4, 1e4, rows).round(2),
+        "when": pd.Timestamp("2020-01-01") + pd.to_timedelta(rng.integers(0, 10**8, rows), "s"),
+        "day": pd.Timestamp("2021-03-01") + pd.to_timedelta(rng.integers(0, 400, rows), "D"),
+        "kind": pd.Categorical(rng.choice(["a", "b", "c"], rows)),
+        "flag": rng.choice([True, False], rows),
+        "mixed": pd.Series(rng.choice([1, 1.0, True, "1", None, "x"], rows), dtype=object),
+        "stray": rng.choice(["1", "2", "3,5", "NA", "?"] + [str(i) for i in range(30)], rows),
+        "constant": ["k"] * rows,
+        "code": [f"r{i:05d}" for i in range(rows)],
+        "row": np.arange(rows),
+    })
+
+
+@pytest.mark.parametrize("rows, options", [
+    (400, []),
+    (400, ["--dates", "when=year,month,hour", "--dates", "day=weekday", "--missing", "NA,?,",
+           "--bins", "age=3", "--cut", "income=40000,50000.5", "--categorical", "row"]),
+    (400, ["--bins", "4", "--day-first", "--decimal-comma", "--drop", "code"]),
+    (70000, ["--missing", "", "--drop", "code,row"]),  # past the exact counts of numbers
+    (400, ["--dates", "day=hour"]),  # refused: dates without a time
+    (400, ["--bins", "kind=3"]),  # refused: no numbers
+])
+def test_a_frame_is_handed_over_as_kelbow_csv_reads_its_file(tmp_path, rows, options):
+    # The old road is the reference: the frame written by to_csv, coded by
+    # kelbow-csv (its lines) and by the module's CSV entry (its table).
+    frame = typed_frame(rows, rows)
+    path = str(tmp_path / "frame.csv")
+    frame.to_csv(path, index=False, lineterminator="\n")
+    kelbow_csv = os.path.join(BIN, "kelbow-csv")
+    if not os.path.exists(kelbow_csv):
+        pytest.skip(f"{kelbow_csv} is not built")
+    done = subprocess.run([kelbow_csv, "-d", ",", "--header", *options, "-o",
+                           str(tmp_path / "t"), path], capture_output=True, text=True)
+    place = re.compile(r"DataFrame:\d+:\d+:")  # the byte column is the field's place here
+    said = [place.sub("DataFrame:L:C:", line.replace(path, "DataFrame"))
+            for line in done.stderr.splitlines()
+            if not re.search(r": (wrote|read a second time) ", line)]
+    try:
+        table, lines = kelbow._encode_frame(frame, options)
+    except ValueError as refused:
+        assert done.returncode != 0 and said[-1] == place.sub("DataFrame:L:C:", str(refused))
+        return
+    assert done.returncode == 0, done.stderr
+    assert [place.sub("DataFrame:L:C:", line) for _, line in lines] == said
+    assert [warning for warning, _ in lines] == [": warning: " in line for line in said]
+    reference, _ = kelbow._kelbow.encode_csv(path, str(tmp_path / "u"),
+                                             ["-d", ",", "--header", *options], "DataFrame")
+    assert table.names == reference.names and table.values == reference.values
+    assert np.array_equal(table.codes(), reference.codes())
+    # The same fit: curve, labels and the model with its encoding record.
+    fits = [kelbow._kelbow.fit(t, 3, 2, 0, 1, 1, 50000, False, 20) for t in (table, reference)]
+    assert fits[0].model_json() == fits[1].model_json()
+    assert fits[0].kelbow_block == fits[1].kelbow_block.replace(path, "DataFrame")
+    assert np.array_equal(fits[0].labels, fits[1].labels)
 
 
 def test_profile_and_report(tmp_path):

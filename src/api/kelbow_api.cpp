@@ -285,4 +285,42 @@ bool assignCells(const Model& model, const std::vector<std::string>& header,
   return true;
 }
 
+bool assignColumns(const Model& model, const std::vector<TextColumn>& columns, long long rows,
+                   const std::string& name, std::vector<Assignment>& out, std::string& err) {
+  const Encoding& e = model.encoding();
+  RowCoder found(e.source, e.names, e.values, e.missing);
+  std::vector<std::string> header;
+  for (const TextColumn& c : columns) header.push_back(c.name);
+  if (!found.findColumns(header, err) || !found.firstIsHeader()) {
+    if (err.empty()) err = "the columns are not named as the model's attributes";
+    err = name + ": " + err + " of the model";
+    return false;
+  }
+  for (const TextColumn& c : columns)
+    if (!checkCodes(c, rows, name, err)) return false;
+  // Per attribute, the code of each of its column's texts (after the missing cell's).
+  const int attributes = model.attributeCount();
+  std::vector<std::vector<RowCoder::Code>> coded(attributes);
+  for (int a = 0; a < attributes; ++a) {
+    const TextColumn& c = columns[found.column(a)];
+    coded[a].push_back(found.code(a, ""));
+    for (const std::string& text : c.texts) coded[a].push_back(found.code(a, text));
+  }
+  const Assigner assigner(model);
+  std::vector<int> codes(attributes);
+  out.clear();
+  out.reserve(static_cast<size_t>(rows));
+  for (long long r = 0; r < rows; ++r) {
+    bool known = false;
+    for (int a = 0; a < attributes; ++a) {
+      const RowCoder::Code got = coded[a][columns[found.column(a)].codes[r] + 1];
+      // A missing marker keeps its training code but makes no row known.
+      codes[a] = got.code;
+      known = (got.code >= 0 && !got.missing) || known;
+    }
+    out.push_back(known ? assigner.assign(codes.data()) : Assignment{});
+  }
+  return true;
+}
+
 }  // namespace kelbow

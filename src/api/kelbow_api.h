@@ -36,6 +36,7 @@
 #include "assign/refine.h"
 #include "choose/choose.h"
 #include "choose/code_table.h"
+#include "csv/column_encoder.h"
 #include "report/cluster_report.h"
 
 namespace kelbow {
@@ -155,5 +156,11 @@ bool assignCodes(const Model& model, const std::int32_t* codes, long long rows, 
 bool assignCells(const Model& model, const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows, const std::string& name,
                  std::vector<Assignment>& out, std::string& err);
+
+// assignCells over `rows` rows handed over as columns (csv/column_encoder.h):
+// the columns are named by their names, and a missing cell is the empty field.
+// Each distinct text of a column is coded once.
+bool assignColumns(const Model& model, const std::vector<TextColumn>& columns, long long rows,
+                   const std::string& name, std::vector<Assignment>& out, std::string& err);
 
 }  // namespace kelbow

@@ -16,6 +16,7 @@
 #include "app/companion.h"
 #include "app/output_files.h"
 #include "csv/column_survey.h"
+#include "csv/column_typing.h"
 #include "csv/csv_reader.h"
 #include "csv/shell_word.h"
 #include "csv/table_encoder.h"
@@ -101,23 +102,8 @@ constexpr std::string_view kHelp =
     "  kelbow-csv --no-header --labels 1 house-votes-84.data -o votes\n"
     "  gzip -dc big.csv.gz | kelbow-csv -o big -\n";
 
-// Rows read before the header is decided; the head of the file held in memory.
-constexpr size_t kHeaderSampleRows = 1000;
 // Data lines are handed to the file in pieces of about this size.
 constexpr size_t kFlushBytes = 1 << 20;
-// Rows between two looks at the numeric columns' distinct values in the first
-// reading; a column past ValueDistribution::kExactValues of them stops being
-// coded as categories there (it is binned, or coded again in the second reading).
-constexpr long long kCodingCheckRows = 4096;
-// More value slots than this make kelbow slow: on 30,000 rows of 10 columns,
-// 1,000 slots took 1.7 CPU s, 2,000 took 3.8 s and 5,000 took 8.6 s, and a
-// 30,000-slot table 267 s (README).
-constexpr long long kSlowSlots = 1000;
-// Columns named in the warning of a slow table; names listed in a message.
-constexpr size_t kWorstColumns = 3;
-constexpr size_t kListedNames = 20;
-// The most bins a column may be cut into.
-constexpr int kMaxBins = 1000;
 
 enum LongOnly {
   kHeaderOption = kFirstLongOnly,
@@ -134,120 +120,25 @@ enum LongOnly {
   kDayFirstOption
 };
 
-// What the options say about one column, named as on the command line.
-struct ColumnOption {
-  std::string column;
-  std::string text;  // the option as given, for messages: "--bins 'age=5'"
-  int bins = 0;
-  std::vector<double> cuts;
-  std::vector<std::string> cutTexts;
-  std::vector<DatePart> parts;
-};
-
-struct CsvOptions {
+// kelbow-csv's options: the file, how it is read and written, and how its
+// columns are typed.
+struct CsvOptions : TypingOptions {
   std::string input;
   std::optional<std::string> output;
   std::optional<char> delimiter;
   std::optional<bool> header;
-  std::vector<std::string> drop;
-  std::optional<std::string> labels;
-  std::optional<std::vector<std::string>> missing;
   bool trim = false;
-  std::vector<std::string> split;
   bool quiet = false;
   bool force = false;
   std::optional<std::vector<std::string>> names;
-  std::vector<std::string> categorical;
-  int bins = kDefaultBins;
-  std::vector<ColumnOption> columnBins, cuts, dates;
-  std::optional<DecimalMark> mark;
-  bool dayFirst = false;
 };
 
-std::vector<std::string> splitList(std::string_view list) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  for (;;) {
-    const size_t comma = list.find(',', start);
-    items.emplace_back(list.substr(start, comma - start));
-    if (comma == std::string_view::npos) return items;
-    start = comma + 1;
-  }
-}
-
-bool parseCount(std::string_view text, int lo, int hi, int& n) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  return ec == std::errc() && end == text.data() + text.size() && n >= lo && n <= hi;
-}
-
-// "COL=VALUE" split at its last '=' (a column name may hold one).
-bool splitAssignment(std::string_view text, std::string& column, std::string& value) {
-  const size_t eq = text.rfind('=');
-  if (eq == std::string_view::npos || eq == 0) return false;
-  column = text.substr(0, eq);
-  value = text.substr(eq + 1);
-  return true;
-}
-
-// Reads the argument of --bins, --cut or --dates; false after a usage message.
-bool parseColumnOption(int c, std::string_view arg, CsvOptions& o) {
-  ColumnOption opt;
-  const char* name = c == kBinsOption ? "--bins" : c == kCutOption ? "--cut" : "--dates";
-  opt.text = std::string(name) + " " + shellWord(arg);
-  std::string value;
-  if (c == kBinsOption && arg.find('=') == std::string_view::npos) {
-    if (!parseCount(arg, 2, kMaxBins, o.bins)) {
-      usageFailure(kProgram, opt.text + ": a count of bins from 2 to " + std::to_string(kMaxBins) +
-                                 ", or COL=N, is wanted");
-      return false;
-    }
-    return true;
-  }
-  if (!splitAssignment(arg, opt.column, value)) {
-    usageFailure(kProgram, opt.text + ": COL=" +
-                               (c == kBinsOption  ? "N"
-                                : c == kCutOption ? "E1,E2,... (ascending numbers)"
-                                                  : "PARTS") +
-                               " is wanted");
-    return false;
-  }
-  if (c == kBinsOption) {
-    if (!parseCount(value, 2, kMaxBins, opt.bins)) {
-      usageFailure(kProgram, opt.text + ": a count of bins from 2 to " + std::to_string(kMaxBins) +
-                                 " is wanted after '='");
-      return false;
-    }
-    o.columnBins.push_back(std::move(opt));
-  } else if (c == kCutOption) {
-    for (const std::string& item : splitList(value)) {
-      double edge;
-      if (!parseNumber(item, DecimalMark::kPoint, edge) ||
-          (!opt.cuts.empty() && edge <= opt.cuts.back())) {
-        usageFailure(kProgram, opt.text +
-                                   ": the edges are ascending numbers with '.' as the "
-                                   "decimal mark, separated by commas");
-        return false;
-      }
-      opt.cuts.push_back(edge);
-      opt.cutTexts.push_back(numberLabel(edge));
-    }
-    o.cuts.push_back(std::move(opt));
-  } else {
-    for (const std::string& item : splitList(value)) {
-      const auto part = std::find_if(kDateParts.begin(), kDateParts.end(),
-                                     [&](DatePart p) { return datePartName(p) == item; });
-      if (part == kDateParts.end() ||
-          std::find(opt.parts.begin(), opt.parts.end(), *part) != opt.parts.end()) {
-        usageFailure(kProgram, opt.text +
-                                   ": the parts are some of year, quarter, month, day, weekday "
-                                   "and hour, each once, separated by commas");
-        return false;
-      }
-      opt.parts.push_back(*part);
-    }
-    o.dates.push_back(std::move(opt));
-  }
-  return true;
+// Takes a typing option; false after a usage message.
+bool takeOption(std::string_view option, std::string_view arg, CsvOptions& o) {
+  std::string err;
+  if (takeTypingOption(option, arg, o, err)) return true;
+  usageFailure(kProgram, err);
+  return false;
 }
 
 Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
@@ -295,39 +186,43 @@ Scan scanOptions(int argc, char* argv[], CsvOptions& o) {
         o.names = splitList(::optarg);
         break;
       case 'x':
-        for (std::string& item : splitList(::optarg)) o.drop.push_back(std::move(item));
+        if (!takeOption("--drop", ::optarg, o)) return Scan::kRefused;
         break;
       case 'l':
-        o.labels = ::optarg;
+        if (!takeOption("--labels", ::optarg, o)) return Scan::kRefused;
         break;
       case 'm':
-        o.missing = splitList(::optarg);
+        if (!takeOption("--missing", ::optarg, o)) return Scan::kRefused;
         break;
       case kTrimOption:
         o.trim = true;
         break;
       case kSplitOption:
-        o.split.push_back(::optarg);
+        if (!takeOption("--split-chars", ::optarg, o)) return Scan::kRefused;
         break;
       case 'f':
         o.force = true;
         break;
       case kCategoricalOption:
-        for (std::string& item : splitList(::optarg)) o.categorical.push_back(std::move(item));
+        if (!takeOption("--categorical", ::optarg, o)) return Scan::kRefused;
         break;
       case kBinsOption:
       case kCutOption:
       case kDatesOption:
-        if (!parseColumnOption(c, ::optarg, o)) return Scan::kRefused;
+        if (!takeOption(c == kBinsOption  ? "--bins"
+                        : c == kCutOption ? "--cut"
+                                          : "--dates",
+                        ::optarg, o))
+          return Scan::kRefused;
         break;
       case kDecimalCommaOption:
-        o.mark = DecimalMark::kComma;
+        if (!takeOption("--decimal-comma", "", o)) return Scan::kRefused;
         break;
       case kDecimalPointOption:
-        o.mark = DecimalMark::kPoint;
+        if (!takeOption("--decimal-point", "", o)) return Scan::kRefused;
         break;
       case kDayFirstOption:
-        o.dayFirst = true;
+        if (!takeOption("--day-first", "", o)) return Scan::kRefused;
         break;
       case 'q':
         o.quiet = true;
@@ -433,21 +328,6 @@ class Rereadable {
   int errno_ = 0;
 };
 
-// What becomes of a kept column after the first reading.
-struct ColumnPlan {
-  ColumnKind kind = ColumnKind::kWords;
-  bool typed = false;  // surveyed for numbers and dates
-  const ColumnOption* bins = nullptr;
-  const ColumnOption* cut = nullptr;
-  const ColumnOption* dates = nullptr;
-  long long distinct = 0;  // raw distinct values in the first reading
-  long long slots = 0;     // value slots in the table written
-};
-
-std::string plural(long long n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 class Run {
  public:
   explicit Run(const CsvOptions& o) : o_(o), name_(o.input == "-" ? "(standard input)" : o.input) {}
@@ -459,27 +339,14 @@ class Run {
   void say(const std::string& message) {
     if (!o_.quiet) companionFailure(kProgram, message);
   }
-  void warn(const std::string& message) {
-    companionFailure(kProgram, "warning: " + name_ + ": " + message);
+  // What the column typing says: warnings always, the rest unless --quiet.
+  void hear(bool warning, const std::string& text) {
+    if (warning) {
+      companionFailure(kProgram, "warning: " + text);
+    } else {
+      say(text);
+    }
   }
-  std::optional<size_t> column(const std::string& wanted, const std::string& option,
-                               std::string& err) const;
-  bool assignRoles(std::vector<ColumnRole>& roles, std::string& err);
-  bool resolveColumnOptions(const std::vector<ColumnRole>& roles, std::string& err);
-  bool isMissing(std::string_view v) const {
-    if (o_.missing)
-      for (const std::string& m : *o_.missing)
-        if (m == v) return true;
-    return false;
-  }
-  std::string columnName(size_t col) const {
-    return "column " + std::to_string(col + 1) + " '" + escapeValue(names_[col]) + "'";
-  }
-  std::string reference(size_t col, bool inList) const {
-    return shellWord(columnReference(col, names_, haveHeader_ || o_.names, inList));
-  }
-  bool decide(const TableEncoder& first, std::string& err);
-  void report(const std::vector<ColumnRole>& roles);
   int publish(OutputFiles& outputs, const TableEncoder& encoder);
   // Protects the input and refuses an existing table without --force.
   bool prepareOutputs(OutputFiles& outputs, std::string& err);
@@ -489,137 +356,10 @@ class Run {
   std::string name_;
   bool haveHeader_ = false;
   std::vector<std::string> names_;
-  std::vector<ColumnPlan> plans_;
-  std::vector<ColumnSurvey> surveys_;
-  std::vector<ValueBins> binsOf_;
+  std::optional<ColumnTyping> typing_;
   long namesLine_ = 0;
-  DecimalMark mark_ = DecimalMark::kPoint;
   char delimiter_ = ',';
-  long long rows_ = 0;
 };
-
-std::optional<size_t> Run::column(const std::string& wanted, const std::string& option,
-                                  std::string& err) const {
-  const bool named = haveHeader_ || o_.names;
-  const std::optional<size_t> col = findColumn(wanted, names_, named);
-  if (!col) {
-    err = name_ + ":1: " + option + ": no such column (the file has " +
-          plural(static_cast<long long>(names_.size()), "column", "columns") +
-          (named ? ": " + columnList(names_, kListedNames)
-           : wanted.find_first_not_of("0123456789") == std::string::npos
-               ? ""
-               : " and no header; --names gives them names") +
-          ")";
-  }
-  return col;
-}
-
-bool Run::assignRoles(std::vector<ColumnRole>& roles, std::string& err) {
-  roles.assign(names_.size(), ColumnRole::kAttribute);
-  auto give = [&](const std::string& wanted, const char* option, ColumnRole role) {
-    const std::optional<size_t> col = column(wanted, std::string(option) + " " + wanted, err);
-    if (!col) return false;
-    if (roles[*col] != ColumnRole::kAttribute && roles[*col] != role) {
-      err = name_ + ":1: " + option + " " + wanted + ": column " + std::to_string(*col + 1) +
-            " is already dropped, kept as labels or split";
-      return false;
-    }
-    roles[*col] = role;
-    return true;
-  };
-  for (const std::string& wanted : o_.drop)
-    if (!give(wanted, "--drop", ColumnRole::kDrop)) return false;
-  if (o_.labels && !give(*o_.labels, "--labels", ColumnRole::kLabels)) return false;
-  for (const std::string& wanted : o_.split)
-    if (!give(wanted, "--split-chars", ColumnRole::kSplit)) return false;
-  for (ColumnRole r : roles)
-    if (r == ColumnRole::kAttribute || r == ColumnRole::kSplit) return true;
-  err = name_ + ":1: no column is left as an attribute";
-  return false;
-}
-
-bool Run::resolveColumnOptions(const std::vector<ColumnRole>& roles, std::string& err) {
-  plans_.assign(names_.size(), ColumnPlan());
-  for (size_t col = 0; col < names_.size(); ++col)
-    plans_[col].typed = roles[col] == ColumnRole::kAttribute;
-  std::vector<std::string> given(names_.size());  // the option that chose a column's treatment
-  auto claim = [&](size_t col, const std::string& option) {
-    if (roles[col] != ColumnRole::kAttribute) {
-      err =
-          name_ + ":1: " + option + ": " + columnName(col) + " is dropped, kept as labels or split";
-      return false;
-    }
-    if (!given[col].empty()) {
-      err = name_ + ":1: " + option + ": " + columnName(col) + " is already given to " + given[col];
-      return false;
-    }
-    given[col] = option;
-    return true;
-  };
-  for (const std::string& wanted : o_.categorical) {
-    const std::string option = "--categorical " + shellWord(wanted);
-    const std::optional<size_t> col = column(wanted, option, err);
-    if (!col || !claim(*col, option)) return false;
-    plans_[*col].typed = false;
-  }
-  for (const auto* list : {&o_.columnBins, &o_.cuts, &o_.dates})
-    for (const ColumnOption& opt : *list) {
-      const std::optional<size_t> col = column(opt.column, opt.text, err);
-      if (!col || !claim(*col, opt.text)) return false;
-      (list == &o_.columnBins ? plans_[*col].bins
-       : list == &o_.cuts     ? plans_[*col].cut
-                              : plans_[*col].dates) = &opt;
-    }
-  return true;
-}
-
-// Decides every typed column's kind from its survey, checks what the options
-// ask of it, and counts the slots of the table to be written.
-bool Run::decide(const TableEncoder& first, std::string& err) {
-  for (size_t a = 0; a < first.attributeCount(); ++a) {
-    const size_t col = first.attributeColumn(a);
-    // A column no longer coded has at least as many distinct values as it had then.
-    plans_[col].distinct += first.stopped(a)
-                                ? surveys_[col].values()
-                                : static_cast<long long>(first.codes(a).values().size());
-  }
-  for (size_t col = 0; col < plans_.size(); ++col) {
-    ColumnPlan& p = plans_[col];
-    p.slots = p.distinct;
-    if (!p.typed) continue;
-    const ColumnSurvey& s = surveys_[col];
-    p.kind = classify(s, rows_);
-    const ColumnOption* wantsNumbers = p.bins != nullptr ? p.bins : p.cut;
-    if (wantsNumbers != nullptr && !s.numeric()) {
-      const TextPosition at = s.firstNonNumberAt();
-      err = at.line == 0
-                ? name_ + ":1: " + wantsNumbers->text + ": " + columnName(col) + " holds no numbers"
-                : name_ + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
-                      wantsNumbers->text + ": " + columnName(col) + " holds '" +
-                      escapeValue(s.firstNonNumber()) + "', which is no number";
-      return false;
-    }
-    if (p.dates != nullptr) {
-      if (!s.dates()) {
-        const TextPosition at = s.firstNonDateAt();
-        err = s.values() == 0 || at.line == 0
-                  ? name_ + ":1: " + p.dates->text + ": " + columnName(col) + " holds no dates"
-                  : name_ + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
-                        p.dates->text + ": " + columnName(col) + " holds '" +
-                        escapeValue(s.firstNonDate()) + "', which is no date";
-        return false;
-      }
-      if (!s.anyTime() && std::find(p.dates->parts.begin(), p.dates->parts.end(),
-                                    DatePart::kHour) != p.dates->parts.end()) {
-        err = name_ + ":1: " + p.dates->text + ": " + columnName(col) +
-              " holds dates without a time of day: no hour";
-        return false;
-      }
-    }
-    if (wantsNumbers != nullptr) p.kind = ColumnKind::kMeasure;
-  }
-  return true;
-}
 
 bool Run::flush(std::FILE* f, std::string& text, const std::string& path, std::string& err) {
   if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) {
@@ -735,23 +475,18 @@ int Run::go() {
   } else {
     for (size_t i = 1; i <= sample[0].size(); ++i) names_.push_back(std::to_string(i));
   }
-  std::vector<ColumnRole> roles;
-  if (!assignRoles(roles, err) || !resolveColumnOptions(roles, err)) return fail(err);
+  typing_.emplace(o_, name_, names_, haveHeader_ || o_.names,
+                  [this](bool warning, const std::string& text) { hear(warning, text); });
+  ColumnTyping& typing = *typing_;
+  if (!typing.assignRoles(err)) return fail(err);
+  const std::vector<ColumnRole>& roles = typing.roles();
 
   const size_t firstRow = haveHeader_ ? 1 : 0;
-  std::vector<bool> typed(names_.size());
-  for (size_t col = 0; col < names_.size(); ++col) typed[col] = plans_[col].typed;
-  if (o_.mark) {
-    mark_ = *o_.mark;
-  } else {
-    std::string example;
-    mark_ = detectDecimalMark({sample.begin() + static_cast<long>(firstRow), sample.end()}, typed,
-                              &example);
-    if (mark_ == DecimalMark::kComma)
-      say(name_ + ": decimal mark ',' (detected: '" + escapeValue(example) +
-          "' is a number only with a decimal comma; --decimal-point to read '.')");
-  }
-  for (size_t col = 0; col < names_.size(); ++col) surveys_.emplace_back(typed[col], mark_);
+  const std::vector<bool> typed = typing.typedColumns();
+  typing.chooseMark([&](std::string* example) {
+    return detectDecimalMark({sample.begin() + static_cast<long>(firstRow), sample.end()}, typed,
+                             example);
+  });
 
   namesLine_ = samplePositions[0][0].line;
   TableEncoder encoder(roles, names_, kMaxValueSlots, namesLine_);
@@ -779,15 +514,13 @@ int Run::go() {
   // or left out, or coded again in the second reading.
   std::vector<std::pair<size_t, size_t>> watched;  // (column, attribute)
   auto survey = [&](const std::vector<std::string>& f, const std::vector<TextPosition>& at) {
-    if (rows_++ == 0)
+    if (typing.rows() == 0)
       for (size_t a = 0; a < encoder.attributeCount(); ++a)
         if (typed[encoder.attributeColumn(a)]) watched.emplace_back(encoder.attributeColumn(a), a);
-    for (size_t col = 0; col < f.size(); ++col)
-      if (roles[col] == ColumnRole::kAttribute && !isMissing(f[col]))
-        surveys_[col].add(f[col], at[col]);
-    if (rows_ % kCodingCheckRows == 0)
+    typing.surveyRecord(f, at);
+    if (typing.rows() % kCodingCheckRows == 0)
       for (const auto& [col, a] : watched)
-        if ((surveys_[col].numeric() || surveys_[col].dates()) &&
+        if ((typing.survey(col).numeric() || typing.survey(col).dates()) &&
             encoder.codes(a).values().size() > ValueDistribution::kExactValues)
           encoder.stopCoding(a);
   };
@@ -800,9 +533,10 @@ int Run::go() {
   sample.clear();
   samplePositions.clear();
   // Only a column that may still hold numbers or dates can need a second reading.
-  if (input.copying() && std::none_of(surveys_.begin(), surveys_.end(),
-                                      [](const ColumnSurvey& s) { return s.mayBeTyped(); }))
-    input.dropCopy(reader);
+  bool mayBeTyped = false;
+  for (size_t col = 0; col < names_.size(); ++col)
+    mayBeTyped = mayBeTyped || typing.survey(col).mayBeTyped();
+  if (input.copying() && !mayBeTyped) input.dropCopy(reader);
   while (ok && r == CsvReader::Result::kRecord) {
     r = reader.next(fields, positions, err);
     if (r == CsvReader::Result::kBad) ok = false;
@@ -816,55 +550,21 @@ int Run::go() {
   if (ok && encoder.rows() == 0)
     ok = false,
     err = name_ + ":" + std::to_string(afterSample.line) + ": no data rows after the header line";
-  ok = ok && writeOut() && decide(encoder, err);
+  // The raw distinct values the first reading coded; a column no longer coded
+  // has at least as many as it had then.
+  std::vector<long long> distinct(names_.size());
+  for (size_t a = 0; a < encoder.attributeCount(); ++a) {
+    const size_t col = encoder.attributeColumn(a);
+    distinct[col] += encoder.stopped(a) ? typing.survey(col).values()
+                                        : static_cast<long long>(encoder.codes(a).values().size());
+  }
+  std::vector<ColumnRole> finalRoles;
+  bool recode = false;
+  ok = ok && writeOut() && typing.decide(distinct, err) &&
+       typing.plan(encoder.complete(), finalRoles, recode, err);
   if (!ok) {
     closeAll();
     return fail(err);
-  }
-
-  // The plan of the table to write.
-  bool recode = !encoder.complete();
-  std::vector<ColumnRole> finalRoles = roles;
-  binsOf_.assign(names_.size(), ValueBins());
-  std::vector<std::vector<std::vector<int>>> partValues(names_.size());
-  for (size_t col = 0; col < names_.size(); ++col) {
-    ColumnPlan& p = plans_[col];
-    if (!p.typed) continue;
-    const ColumnSurvey& s = surveys_[col];
-    if (p.kind == ColumnKind::kMeasure) {
-      binsOf_[col] =
-          p.cut != nullptr
-              ? ValueBins::cut(s.numbers(), p.cut->cuts, p.cut->cutTexts)
-              : ValueBins::quantiles(s.numbers(), p.bins != nullptr ? p.bins->bins : o_.bins);
-      finalRoles[col] = ColumnRole::kBinned;
-      p.slots = binsOf_[col].size();
-      recode = true;
-    } else if (p.kind == ColumnKind::kDates) {
-      recode = true;
-      if (p.dates == nullptr) {
-        finalRoles[col] = ColumnRole::kDrop;
-        p.slots = 0;
-        continue;
-      }
-      p.slots = 0;
-      for (DatePart part : p.dates->parts) {
-        std::vector<int> values = s.partValues(part, o_.dayFirst);
-        if (part == DatePart::kHour && !s.everyTime()) values.insert(values.begin(), -1);
-        p.slots += static_cast<long long>(values.size());
-        partValues[col].push_back(std::move(values));
-      }
-      finalRoles[col] = ColumnRole::kDateParts;
-    }
-  }
-  report(finalRoles);
-  bool anyKept = false;
-  for (ColumnRole role : finalRoles)
-    anyKept = anyKept || (role != ColumnRole::kDrop && role != ColumnRole::kLabels);
-  if (!anyKept) {
-    closeAll();
-    return fail(name_ +
-                ":1: no column is left as an attribute (the dates are left out; --dates "
-                "makes categories of them)");
   }
 
   if (recode) {
@@ -883,13 +583,7 @@ int Run::go() {
     second.setTrim(o_.trim);
     second.setDelimiter(reader.delimiter());
     TableEncoder table(finalRoles, names_, kMaxValueSlots, namesLine_);
-    for (size_t col = 0; col < names_.size(); ++col) {
-      if (finalRoles[col] == ColumnRole::kBinned) table.setBins(col, binsOf_[col], mark_);
-      if (finalRoles[col] == ColumnRole::kDateParts)
-        table.setDateParts(col, plans_[col].dates->parts, partValues[col],
-                           o_.dayFirst || surveys_[col].dayFirstOnly());
-    }
-    if (o_.missing) table.setMissing(*o_.missing);
+    typing.setUp(table, finalRoles);
     std::string unusedLabels;
     bool header = haveHeader_;
     while (ok && (r = second.next(fields, positions, err)) == CsvReader::Result::kRecord) {
@@ -914,148 +608,6 @@ int Run::go() {
   return publish(outputs, encoder);
 }
 
-// Says what became of each kept column, and warns about suspect ones and a
-// table that clusters slowly, before the table is written.
-void Run::report(const std::vector<ColumnRole>& finalRoles) {
-  std::vector<std::string> words, fewNumbers;
-  // One list of markers for every column that holds numbers but for a few
-  // values: the markers given and those values, so that one option does for all.
-  std::vector<std::string> given = o_.missing ? *o_.missing : std::vector<std::string>();
-  for (size_t col = 0; col < plans_.size(); ++col)
-    if (plans_[col].typed)
-      for (const auto& [value, n] : surveys_[col].strays())
-        if (std::find(given.begin(), given.end(), value) == given.end()) given.push_back(value);
-  std::string markers;
-  for (size_t i = 0; i < given.size(); ++i) markers += (i ? "," : "") + given[i];
-  for (size_t col = 0; col < plans_.size(); ++col) {
-    const ColumnPlan& p = plans_[col];
-    const ColumnSurvey& s = surveys_[col];
-    const ColumnRole role = finalRoles[col];
-    if (role == ColumnRole::kDrop || role == ColumnRole::kLabels || role == ColumnRole::kSplit)
-      if (p.kind != ColumnKind::kDates) continue;
-    const std::string name = columnName(col);
-    const std::string ref = columnReference(col, names_, haveHeader_ || o_.names, false);
-    const std::string listRef = reference(col, true);
-    if (role == ColumnRole::kBinned) {
-      const ValueDistribution& n = s.numbers();
-      const ValueBins& b = binsOf_[col];
-      std::string edges;
-      for (size_t i = 0; i < b.edges().size(); ++i)
-        edges += (i ? ", " : "") + numberLabel(b.edges()[i]);
-      say(name_ + ": " + name + ": numbers from " + numberLabel(n.min()) + " to " +
-          numberLabel(n.max()) + " (" +
-          (n.exact() ? std::to_string(n.distinct())
-                     : "more than " + std::to_string(ValueDistribution::kExactValues)) +
-          " distinct): " + plural(b.size(), "bin", "bins") +
-          (p.cut != nullptr ? "" : " of about equal counts") +
-          (edges.empty() ? "" : ", cut at " + edges) +
-          (p.cut != nullptr    ? " (" + p.cut->text + ")"
-           : p.bins != nullptr ? " (" + p.bins->text + ")"
-                               : " (" + shellWord("--bins") + " " + shellWord(ref + "=N") +
-                                     ", --cut " + shellWord(ref + "=E1,E2,...") +
-                                     " or --categorical " + listRef + " to choose)"));
-      continue;
-    }
-    if (p.kind == ColumnKind::kDates) {
-      const bool dayFirst = o_.dayFirst || s.dayFirstOnly();
-      const std::string forms = s.dateForms(dayFirst);
-      const std::string order = s.datesAmbiguous()
-                                    ? (o_.dayFirst ? "; read day first"
-                                                   : "; read month first, --day-first for "
-                                                     "dd/mm/yyyy")
-                                    : "";
-      if (role == ColumnRole::kDateParts) {
-        std::string parts;
-        for (DatePart part : p.dates->parts)
-          parts += (parts.empty() ? "" : ", ") + escapeValue(names_[col]) + "." +
-                   std::string(datePartName(part));
-        say(name_ + ": " + name + ": dates (" + forms + ") made into " + parts + order);
-      } else {
-        warn(name + " holds dates (" + forms + "): left out; --dates " +
-             shellWord(ref + (s.anyTime() ? "=month,weekday,hour" : "=month,weekday")) +
-             " makes categories of them" + order);
-      }
-      continue;
-    }
-    if (!p.typed || p.kind == ColumnKind::kWords || p.kind == ColumnKind::kIdentifierRun) {
-      words.push_back(names_[col]);
-    } else {
-      fewNumbers.push_back(names_[col]);
-    }
-    const std::string drop = "--drop " + listRef + " leaves it out";
-    if (p.kind == ColumnKind::kIdentifierRun) {
-      warn(name + " holds the integers " + numberLabel(s.numbers().min()) + " to " +
-           numberLabel(s.numbers().max()) + ", each once: row numbers, an identifier; " + drop);
-      continue;
-    }
-    const auto strays = s.strays();
-    if (!strays.empty() && !(s.numbers().exact() && s.numbers().distinct() <= kFewNumbers)) {
-      std::string shown;
-      long long count = 0;
-      for (const auto& [value, n] : strays) {
-        shown += (shown.empty() ? "'" : " and '") + escapeValue(value) + "'";
-        count += n;
-      }
-      warn(name + " holds numbers but for " + shown + " (" + plural(count, "row", "rows") +
-           "): kept as categories; --missing " + shellWord(markers) +
-           " reads that as missing, and the numbers are then cut into bins");
-      continue;
-    }
-    if (s.otherMarkReads())
-      warn(name + " reads as numbers with a decimal " +
-           (mark_ == DecimalMark::kPoint ? "comma: --decimal-comma" : "point: --decimal-point") +
-           " reads them so");
-    switch (oddity(s, p.distinct, rows_)) {
-      case Oddity::kConstant:
-        warn(name + " holds '" + escapeValue(s.example()) + "' in every row: it carries nothing; " +
-             drop);
-        break;
-      case Oddity::kCodes:
-        warn(name + " holds " + std::to_string(p.distinct) + " distinct codes like '" +
-             escapeValue(s.example()) + "' in " + std::to_string(rows_) + " rows: an identifier; " +
-             drop);
-        break;
-      case Oddity::kFreeText: {
-        char mean[32];
-        std::snprintf(mean, sizeof mean, "%.0f", s.meanLength());
-        warn(name + " holds free text (" + std::to_string(p.distinct) + " distinct values in " +
-             std::to_string(rows_) + " rows, " + mean + " characters on average); " + drop);
-        break;
-      }
-      case Oddity::kManyValues:
-        warn(name + " has " + std::to_string(p.distinct) + " distinct values in " +
-             std::to_string(rows_) + " rows: an identifier? " + drop);
-        break;
-      case Oddity::kNone:
-        break;
-    }
-  }
-  if (!words.empty()) say(name_ + ": kept as categories: " + columnList(words, kListedNames));
-  if (!fewNumbers.empty())
-    say(name_ + ": numbers with at most " + std::to_string(kFewNumbers) +
-        " distinct values kept as categories: " + columnList(fewNumbers, kListedNames) +
-        " (--bins 'COL=N' cuts one into N bins)");
-
-  long long slots = 0;
-  std::vector<size_t> kept;
-  for (size_t col = 0; col < plans_.size(); ++col)
-    if (finalRoles[col] != ColumnRole::kDrop && finalRoles[col] != ColumnRole::kLabels) {
-      slots += plans_[col].slots;
-      kept.push_back(col);
-    }
-  if (slots > kSlowSlots) {
-    std::stable_sort(kept.begin(), kept.end(),
-                     [&](size_t a, size_t b) { return plans_[a].slots > plans_[b].slots; });
-    std::string worst;
-    for (size_t i = 0; i < kept.size() && i < kWorstColumns; ++i)
-      worst += (i ? ", '" : "'") + escapeValue(names_[kept[i]]) + "' (" +
-               std::to_string(plans_[kept[i]].slots) + ")";
-    warn(std::to_string(slots) + " value slots in all, the most in " + worst +
-         ": kelbow will be slow on this table (it slows past " + std::to_string(kSlowSlots) +
-         "); leave out or bin the columns with many values");
-  }
-}
-
 int Run::publish(OutputFiles& outputs, const TableEncoder& encoder) {
   std::string err, missingText;
   if (o_.missing)
@@ -1064,7 +616,7 @@ int Run::publish(OutputFiles& outputs, const TableEncoder& encoder) {
   // How the table was made, so that new rows can be coded alike.
   CsvEncoding made;
   made.delimiter = delimiter_;
-  made.mark = mark_;
+  made.mark = typing_->mark();
   made.trim = o_.trim;
   made.header = haveHeader_;
   made.columnsByName = haveHeader_ && !o_.names;

@@ -51,9 +51,10 @@ DecimalMark detectDecimalMark(const std::vector<std::vector<std::string>>& recor
 ColumnSurvey::ColumnSurvey(bool typed, DecimalMark mark)
     : typed_(typed), mark_(mark), numbersAlive_(typed), otherAlive_(typed), datesAlive_(typed) {}
 
-void ColumnSurvey::add(std::string_view v, TextPosition where) {
-  if (values_++ == 0) example_ = v;
-  length_ += static_cast<long long>(v.size());
+void ColumnSurvey::add(std::string_view v, TextPosition where, long long count) {
+  if (values_ == 0) example_ = v;
+  values_ += count;
+  length_ += static_cast<long long>(v.size()) * count;
   codeLike_ = codeLike_ && looksLikeCode(v);
   if (!typed_) return;
   bool number = false;
@@ -61,7 +62,7 @@ void ColumnSurvey::add(std::string_view v, TextPosition where) {
     double x;
     number = parseNumber(v, mark_, x);
     if (number) {
-      numbers_.add(x);
+      numbers_.add(x, count);
       if (datesAlive_) noDate(v, where);
     } else {
       if (firstNonNumberAt_.line == 0) {
@@ -71,9 +72,9 @@ void ColumnSurvey::add(std::string_view v, TextPosition where) {
       auto it =
           std::find_if(strays_.begin(), strays_.end(), [&](const auto& s) { return s.first == v; });
       if (it != strays_.end()) {
-        ++it->second;
+        it->second += count;
       } else if (strays_.size() < kMaxStrays) {
-        strays_.emplace_back(std::string(v), 1);
+        strays_.emplace_back(std::string(v), count);
       } else {
         numbersAlive_ = false;
         strays_.clear();

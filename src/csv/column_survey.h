@@ -46,8 +46,12 @@ class ColumnSurvey {
   // `typed`: look for numbers (read with `mark`) and dates; else only count.
   ColumnSurvey(bool typed, DecimalMark mark);
 
-  // One value of the column that is not a missing marker.
-  void add(std::string_view value, TextPosition where);
+  // `count` equal values of the column that are no missing marker, the first
+  // at `where`. Values added at once with their counts survey a column as
+  // adding them one by one does, in the order of their first appearance,
+  // while the column has at most ValueDistribution::kExactValues distinct
+  // values; past that the numbers' sketch depends on the order of the rows.
+  void add(std::string_view value, TextPosition where, long long count = 1);
 
   long long values() const { return values_; }
   // Numbers or dates may still be all the column holds: no other value seen

@@ -125,6 +125,28 @@ bool TableEncoder::layOut(const std::vector<std::string>& fields, std::string& e
 bool TableEncoder::add(const std::vector<std::string>& fields,
                        const std::vector<TextPosition>& positions, const std::string& fileName,
                        std::string& data, std::string& labels, std::string& err) {
+  const auto put = [&](size_t a, int c) {
+    if (a > 0) data += ' ';
+    appendCode(data, c);
+  };
+  if (!encode(fields, positions, fileName, put, &labels, err)) return false;
+  data += '\n';
+  return true;
+}
+
+bool TableEncoder::codeRecord(const std::vector<std::string>& fields,
+                              const std::vector<TextPosition>& positions,
+                              const std::string& fileName, std::vector<int>& codes,
+                              std::string& err) {
+  codes.clear();
+  const auto put = [&](size_t, int c) { codes.push_back(c); };
+  return encode(fields, positions, fileName, put, nullptr, err);
+}
+
+template <class Put>
+bool TableEncoder::encode(const std::vector<std::string>& fields,
+                          const std::vector<TextPosition>& positions, const std::string& fileName,
+                          const Put& putCode, std::string* labels, std::string& err) {
   if (fields.size() != roles_.size()) {
     const TextPosition at = fields.size() > roles_.size() ? positions[roles_.size()] : positions[0];
     err = where(fileName, at) + "the row has " + std::to_string(fields.size()) +
@@ -146,11 +168,7 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
     }
   }
   size_t a = 0;
-  auto put = [&](int c) {
-    if (a > 0) data += ' ';
-    appendCode(data, c);
-    ++a;
-  };
+  auto put = [&](int c) { putCode(a++, c); };
   auto codeOf = [&](std::string_view value, size_t col) {
     if (!stopped_.empty() && std::find(stopped_.begin(), stopped_.end(), a) != stopped_.end()) {
       put(0);
@@ -222,14 +240,15 @@ bool TableEncoder::add(const std::vector<std::string>& fields,
         break;
       }
       case ColumnRole::kLabels:
-        labels += escapeValue(value);
-        labels += '\n';
+        if (labels != nullptr) {
+          *labels += escapeValue(value);
+          *labels += '\n';
+        }
         break;
       case ColumnRole::kDrop:
         break;
     }
   }
-  data += '\n';
   ++rows_;
   return true;
 }

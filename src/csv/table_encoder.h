@@ -77,6 +77,12 @@ class TableEncoder {
   bool add(const std::vector<std::string>& fields, const std::vector<TextPosition>& positions,
            const std::string& fileName, std::string& data, std::string& labels, std::string& err);
 
+  // Codes one record as add does, into `codes` (one per attribute), leaving
+  // out a labels column.
+  bool codeRecord(const std::vector<std::string>& fields,
+                  const std::vector<TextPosition>& positions, const std::string& fileName,
+                  std::vector<int>& codes, std::string& err);
+
   long long rows() const { return rows_; }
   size_t attributeCount() const { return codes_.size(); }
   // Name of attribute a, and the file column it comes from (0-based).
@@ -97,6 +103,11 @@ class TableEncoder {
   bool layOut(const std::vector<std::string>& fields, std::string& err);
 
   bool isMissing(std::string_view value) const;
+  // Codes one record, handing put(attribute, code) every code in order and,
+  // when `labels` is given, appending a labels column's value to it.
+  template <class Put>
+  bool encode(const std::vector<std::string>& fields, const std::vector<TextPosition>& positions,
+              const std::string& fileName, const Put& put, std::string* labels, std::string& err);
 
   struct DateColumn {
     std::vector<DatePart> parts;

@@ -7,36 +7,39 @@
 
 namespace kelbow {
 
-void ValueDistribution::add(double v) {
+void ValueDistribution::add(double v, long long count) {
   if (count_ == 0) min_ = max_ = v;
   min_ = std::min(min_, v);
   max_ = std::max(max_, v);
-  ++count_;
   integers_ = integers_ && v == std::floor(v);
-  if (levels_.empty()) {
-    ++exact_[v == 0 ? 0.0 : v];  // -0 and 0 are one value
-    if (exact_.size() <= kExactValues) return;
-    // Too many distinct values: the counts go into the sketch, in value order
-    // so that the sketch does not depend on the hash table's order. A count is
-    // split into its binary digits, one value on each level of that weight.
-    std::vector<std::pair<double, long long>> sorted(exact_.begin(), exact_.end());
-    std::sort(sorted.begin(), sorted.end());
-    exact_.clear();
-    levels_.resize(1);
-    takeOdd_.assign(1, 0);
-    for (const auto& [value, n] : sorted)
-      for (size_t level = 0; (n >> level) != 0; ++level) {
-        if ((n >> level) & 1) {
-          if (levels_.size() <= level) levels_.resize(level + 1), takeOdd_.resize(level + 1, 0);
-          levels_[level].push_back(value);
-        }
-      }
-    for (size_t level = 0; level < levels_.size(); ++level)
-      if (levels_[level].size() >= kSketchBuffer) compact(level);
+  if (!levels_.empty()) {
+    for (long long i = 0; i < count; ++i) {
+      ++count_;
+      levels_[0].push_back(v);
+      if (levels_[0].size() >= kSketchBuffer) compact(0);
+    }
     return;
   }
-  levels_[0].push_back(v);
-  if (levels_[0].size() >= kSketchBuffer) compact(0);
+  count_ += count;
+  exact_[v == 0 ? 0.0 : v] += count;  // -0 and 0 are one value
+  if (exact_.size() <= kExactValues) return;
+  // Too many distinct values: the counts go into the sketch, in value order
+  // so that the sketch does not depend on the hash table's order. A count is
+  // split into its binary digits, one value on each level of that weight.
+  std::vector<std::pair<double, long long>> sorted(exact_.begin(), exact_.end());
+  std::sort(sorted.begin(), sorted.end());
+  exact_.clear();
+  levels_.resize(1);
+  takeOdd_.assign(1, 0);
+  for (const auto& [value, n] : sorted)
+    for (size_t level = 0; (n >> level) != 0; ++level) {
+      if ((n >> level) & 1) {
+        if (levels_.size() <= level) levels_.resize(level + 1), takeOdd_.resize(level + 1, 0);
+        levels_[level].push_back(value);
+      }
+    }
+  for (size_t level = 0; level < levels_.size(); ++level)
+    if (levels_[level].size() >= kSketchBuffer) compact(level);
 }
 
 void ValueDistribution::compact(size_t level) {

@@ -23,7 +23,9 @@ class ValueDistribution {
   static constexpr size_t kExactValues = 1 << 16;
   static constexpr size_t kSketchBuffer = 4096;
 
-  void add(double v);
+  // Adds `count` copies of v: the same as `count` single adds while there are
+  // at most kExactValues distinct values, and once the sketch has begun.
+  void add(double v, long long count = 1);
 
   long long count() const { return count_; }
   double min() const { return min_; }
