@@ -33,7 +33,10 @@ void ReadAheadRows::readBlocks() {
   for (long long b = 0;; ++b) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || b - taken_ < kBlocks; });
+      // A full ring is refilled once half of it is free, not block by block:
+      // each wake-up costs the two threads a switch.
+      if (b - taken_ >= kBlocks)
+        changed_.wait(lock, [&] { return stopping_ || b - taken_ <= kBlocks / 2; });
       if (stopping_) return;
     }
     // The block is the helper's until it is handed over.
@@ -82,7 +85,7 @@ void ReadAheadRows::nextRow() {
       // Every row of this block is taken: give it back.
       block_ = nullptr;
       ++taken_;
-      changed_.notify_all();
+      if (filled_ - taken_ <= kBlocks / 2) changed_.notify_all();
     }
     changed_.wait(lock, [&] { return filled_ > taken_; });
     block_ = &ring_[taken_ % kBlocks];
