@@ -20,9 +20,11 @@ std::vector<Peak> findPeaks(std::span<const double> values) {
                    [](const Peak& a, const Peak& b) { return a.value > b.value; });
   // Judged on the values as the block prints them, in millionths, so that a
   // peak at exactly a tenth of the highest is strong whatever the rounding.
-  auto millionths = [](double v) { return std::llround(v * 1e6); };
+  // Whole numbers held as doubles: exact far beyond any value the tool writes
+  // (below 9e8), and no overflow for the values a damaged file may hold.
+  auto millionths = [](double v) { return std::round(v * 1e6); };
   for (Peak& p : peaks) {
-    const long long v = millionths(p.value);
+    const double v = millionths(p.value);
     p.strong =
         v >= millionths(kStrongMinimum) && v * kStrongDivisor >= millionths(peaks.front().value);
   }

@@ -75,6 +75,8 @@ TEST(PeaksTest, StrongPeaksReachATenthOfTheHighestAndOneThousandth) {
        {true, true, false, false}},
       {curveWith({{3, 0.005}, {9, 0.001}, {12, 0.00099}}), {true, true, false}},
       {curveWith({{3, 0.0008}, {9, 0.0007}}), {false, false}},
+      // A damaged file's values, far beyond any the tool writes, judged alike.
+      {curveWith({{3, 2.2e12}, {9, 2.2e11}, {12, 2.1e11}}), {true, true, false}},
   };
   for (const Case& c : cases) {
     std::vector<bool> strong;
