@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text_test_support.h"
+
 namespace kelbow {
 namespace {
 
@@ -29,11 +31,7 @@ std::string refusal(const std::string& text) {
   return err;
 }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  const size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  return text.replace(at, from.size(), to);
-}
+using testing::replaced;
 
 TEST(ModelTest, ReadsBackWhatItWrites) {
   const Model m = smallModel();
