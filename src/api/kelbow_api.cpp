@@ -253,16 +253,30 @@ bool assignCodes(const Model& model, const std::int32_t* codes, long long rows, 
   return true;
 }
 
+namespace {
+
+RowCoder rowCoderOf(const Model& model) {
+  const Encoding& e = model.encoding();
+  return RowCoder(e.source, e.names, e.values, e.missing);
+}
+
+// Finds the model's attributes among the columns named `header`; false with
+// err "NAME: what ... of the model" when one is not there.
+bool findModelColumns(RowCoder& found, const std::vector<std::string>& header,
+                      const std::string& name, std::string& err) {
+  if (found.findColumns(header, err) && found.firstIsHeader()) return true;
+  if (err.empty()) err = "the columns are not named as the model's attributes";
+  err = name + ": " + err + " of the model";
+  return false;
+}
+
+}  // namespace
+
 bool assignCells(const Model& model, const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows, const std::string& name,
                  std::vector<Assignment>& out, std::string& err) {
-  const Encoding& e = model.encoding();
-  RowCoder found(e.source, e.names, e.values, e.missing);
-  if (!found.findColumns(header, err) || !found.firstIsHeader()) {
-    if (err.empty()) err = "the columns are not named as the model's attributes";
-    err = name + ": " + err + " of the model";
-    return false;
-  }
+  RowCoder found = rowCoderOf(model);
+  if (!findModelColumns(found, header, name, err)) return false;
   const Assigner assigner(model);
   std::vector<int> codes(model.attributeCount());
   out.clear();
@@ -287,15 +301,10 @@ bool assignCells(const Model& model, const std::vector<std::string>& header,
 
 bool assignColumns(const Model& model, const std::vector<TextColumn>& columns, long long rows,
                    const std::string& name, std::vector<Assignment>& out, std::string& err) {
-  const Encoding& e = model.encoding();
-  RowCoder found(e.source, e.names, e.values, e.missing);
+  RowCoder found = rowCoderOf(model);
   std::vector<std::string> header;
   for (const TextColumn& c : columns) header.push_back(c.name);
-  if (!found.findColumns(header, err) || !found.firstIsHeader()) {
-    if (err.empty()) err = "the columns are not named as the model's attributes";
-    err = name + ": " + err + " of the model";
-    return false;
-  }
+  if (!findModelColumns(found, header, name, err)) return false;
   for (const TextColumn& c : columns)
     if (!checkCodes(c, rows, name, err)) return false;
   // Per attribute, the code of each of its column's texts (after the missing cell's).

@@ -129,7 +129,7 @@ void MergeLoop::findNewPartners(const int* order, int count, bool shared) {
     findPartners(order, count, newBest_.data(), newPartner_.data());
     return;
   }
-  // Each scan reads one row of live costs.
+  // Each scan reads a whole row of costs.
   const int chunks = chunksOf(static_cast<long long>(count) * n_, kScanChunkCells);
   pool_->run(chunks, [&](int, int chunk) {
     const ItemRange r = shareOf(count, chunk, chunks);
@@ -218,29 +218,29 @@ MergeLoop::Merge MergeLoop::mergeCheapest() {
   // thread times its own sums, so that the next step knows what a partner costs.
   const bool share = pool_ != nullptr && partnerNanos_ * count >= sharedStepNanos_;
   sums_.prepare(i, partners_.data(), count, 0, share ? pool_.get() : nullptr);
+  double nanos = 0;
+  int timed = 0;
+  auto sumOnCaller = [&](int begin, int end) {
+    const Clock::time_point start = Clock::now();
+    sums_.sumPrepared(0, begin, end, unionSums_.data(), 0);
+    nanos += std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    timed += end - begin;
+  };
   if (share) {
     const int chunks = chunksOf(count, kChunkPartners);
-    double nanos = 0;
-    int summed = 0;
     pool_->run(chunks, [&](int member, int chunk) {
       const ItemRange r = shareOf(count, chunk, chunks);
-      if (member != 0) {
+      if (member == 0)
+        sumOnCaller(r.begin, r.end);
+      else
         sums_.sumPrepared(0, r.begin, r.end, unionSums_.data(), member);
-        return;
-      }
-      const Clock::time_point start = Clock::now();
-      sums_.sumPrepared(0, r.begin, r.end, unionSums_.data(), 0);
-      nanos += std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-      summed += r.end - r.begin;
     });
-    if (summed > 0) partnerNanos_ = nanos / summed;
-  } else if (pool_ != nullptr && count > 0) {
-    const Clock::time_point start = Clock::now();
-    sums_.sumPrepared(0, 0, count, unionSums_.data(), 0);
-    partnerNanos_ = std::chrono::duration<double, std::nano>(Clock::now() - start).count() / count;
+  } else if (pool_ != nullptr) {
+    sumOnCaller(0, count);
   } else {
     sums_.sumPrepared(0, 0, count, unionSums_.data(), 0);
   }
+  if (timed > 0) partnerNanos_ = nanos / timed;
   const int m = survivor.informativeCount;
   for (int p = 0; p < count; ++p) {
     const int q = partners_[p];
