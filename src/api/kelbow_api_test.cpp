@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "analysis/entropy_clustering.h"
+#include "csv/column_encoder.h"
 
 namespace kelbow {
 namespace {
@@ -22,6 +25,34 @@ std::vector<std::int32_t> plantedCodes(int rows, int attributes) {
                                              : static_cast<std::int32_t>((noise >> 16) % 4));
     }
   return codes;
+}
+
+// Cells given column by column, handed over as columns: each column's
+// distinct texts in sorted order (not the order the rows bring them) and the
+// empty cell as the missing one (-1).
+struct Columns {
+  std::vector<std::vector<std::int32_t>> codes;
+  std::vector<TextColumn> columns;
+};
+Columns asColumns(const std::vector<std::string>& names,
+                  const std::vector<std::vector<std::string>>& cells) {
+  Columns out;
+  out.codes.resize(names.size());
+  for (size_t c = 0; c < names.size(); ++c) {
+    std::map<std::string, std::int32_t> index;
+    for (const std::string& cell : cells[c])
+      if (!cell.empty()) index.emplace(cell, 0);
+    TextColumn& column = out.columns.emplace_back();
+    column.name = names[c];
+    for (auto& [text, i] : index) {
+      i = static_cast<std::int32_t>(column.texts.size());
+      column.texts.push_back(text);
+    }
+    for (const std::string& cell : cells[c])
+      out.codes[c].push_back(cell.empty() ? -1 : index[cell]);
+    column.codes = out.codes[c].data();
+  }
+  return out;
 }
 
 TEST(KelbowApiTest, BadTablesAndSettingsComeBackAsOneLine) {
@@ -105,6 +136,94 @@ TEST(KelbowApiTest, FitAgreesWithTheAnalysisAndItsModelPlacesTheTrainingRows) {
   EXPECT_EQ(sized, rows);
   EXPECT_EQ(r.typical[0].size(), 2u);
   EXPECT_NE(renderReportJson(r).find("\"rows\""), std::string::npos);
+}
+
+TEST(KelbowApiTest, CellsAndColumnsPlaceNewRowsAlike) {
+  // A model of planted rows written as words, with a number column cut into
+  // three bins and "?" and the empty cell as missing markers.
+  const int rows = 90;
+  const std::vector<std::int32_t> planted = plantedCodes(rows, 3);
+  const std::vector<std::string> names = {"colour", "shape", "size"};
+  const std::vector<std::vector<std::string>> words = {{"red", "green", "blue", "grey"},
+                                                       {"ball", "cube", "cone", "ring"}};
+  std::vector<std::vector<std::string>> training(3);
+  for (int r = 0; r < rows; ++r) {
+    for (int a = 0; a < 2; ++a) training[a].push_back(words[a][planted[r * 3 + a]]);
+    training[2].push_back(std::to_string(planted[r * 3 + 2] * 10 + r % 5));
+  }
+  training[0][4] = "?";
+  training[1][7] = "";
+  TypingOptions o;
+  o.missing = std::vector<std::string>{"?", ""};
+  std::string err;
+  ASSERT_TRUE(takeTypingOption("--bins", "size=3", o, err)) << err;
+  const Columns train = asColumns(names, training);
+  EncodedColumns encoded;
+  ASSERT_TRUE(encodeColumns(train.columns, rows, o, "train", encoded, err)) << err;
+  Encoding encoding;
+  encoding.names = encoded.names;
+  encoding.values = encoded.values;
+  encoding.missing = encoded.missing;
+  encoding.source = encoded.source;
+  Table t;
+  ASSERT_TRUE(
+      Table::make(encoded.codes.data(), rows, encoded.attributes, encoding, "train", t, err))
+      << err;
+  Fit f;
+  FitSettings s;
+  s.k = 3;
+  s.choice.references = 4;
+  s.choice.orders = 1;
+  ASSERT_TRUE(fit(t, s, f, err)) << err;
+  Model m;
+  ASSERT_TRUE(readModel(modelJson(f.model()), "model", m, err)) << err;
+
+  // New rows in the model's column order: seen values; an unseen colour and a
+  // number beyond every training one; markers; nothing known at all; a number
+  // between training ones.
+  const std::vector<std::vector<std::string>> fresh = {{"green", "cube", "12"},
+                                                       {"purple", "ring", "999"},
+                                                       {"red", "?", ""},
+                                                       {"purple", "", "?"},
+                                                       {"?", "ball", "7.5"}};
+  // The same rows under a header in another order, with a column the model
+  // does not know.
+  const std::vector<std::string> header = {"note", "size", "shape", "colour"};
+  std::vector<std::vector<std::string>> cells, byColumn(header.size());
+  for (const std::vector<std::string>& row : fresh) {
+    cells.push_back({"n" + std::to_string(cells.size()), row[2], row[1], row[0]});
+    for (size_t c = 0; c < header.size(); ++c) byColumn[c].push_back(cells.back()[c]);
+  }
+  std::vector<Assignment> inOrder, byCells, byColumns;
+  ASSERT_TRUE(assignCells(m, names, fresh, "new", inOrder, err)) << err;
+  ASSERT_TRUE(assignCells(m, header, cells, "new", byCells, err)) << err;
+  const Columns given = asColumns(header, byColumn);
+  ASSERT_TRUE(
+      assignColumns(m, given.columns, static_cast<long long>(fresh.size()), "new", byColumns, err))
+      << err;
+  ASSERT_EQ(inOrder.size(), fresh.size());
+  ASSERT_EQ(byCells.size(), fresh.size());
+  ASSERT_EQ(byColumns.size(), fresh.size());
+  for (size_t r = 0; r < fresh.size(); ++r) {
+    EXPECT_EQ(byCells[r].cluster, inOrder[r].cluster) << r;
+    EXPECT_EQ(byCells[r].margin, inOrder[r].margin) << r;
+    EXPECT_EQ(byColumns[r].cluster, byCells[r].cluster) << r;
+    EXPECT_EQ(byColumns[r].margin, byCells[r].margin) << r;
+    // Only the row with nothing known is left without a cluster.
+    EXPECT_EQ(byCells[r].cluster == -1, r == 3) << r;
+  }
+
+  // A model column absent from the header is named, on both roads; a short row
+  // is refused.
+  const std::vector<std::string> noShape = {"size", "colour"};
+  const std::string absent = "new: the first line names no column 'shape' of the model";
+  EXPECT_FALSE(assignCells(m, noShape, {{"12", "red"}}, "new", byCells, err));
+  EXPECT_EQ(err, absent);
+  const Columns lacking = asColumns(noShape, {{"12"}, {"red"}});
+  EXPECT_FALSE(assignColumns(m, lacking.columns, 1, "new", byColumns, err));
+  EXPECT_EQ(err, absent);
+  EXPECT_FALSE(assignCells(m, header, {{"n", "12", "cube"}}, "new", byCells, err));
+  EXPECT_EQ(err, "new: row 1 has 3 fields, but the header 4");
 }
 
 }  // namespace
