@@ -116,12 +116,6 @@ py::tuple encodeCsv(const std::string& csv, const std::string& base,
   return py::make_tuple(t, py::bytes(messages));
 }
 
-// Encodes the columns of a frame as kelbow-csv encodes the frame written as
-// CSV with a header line: per column its name, the int32 index of each row's
-// value among `texts` (-1: a missing cell) and the texts; `options` are
-// kelbow-csv's typing options as words ("--bins", "4", "--day-first", ...).
-// Returns the Table and kelbow-csv's lines, each as (is_warning, line) with
-// the line as kelbow-csv prints it; a refusal is kelbow-csv's line as ValueError.
 // The columns of a frame as the library takes them: per column its name, its
 // int32 codes per row (-1: a missing cell) and the texts they index.
 std::vector<kelbow::TextColumn> textColumns(const std::vector<std::string>& names,
@@ -141,6 +135,12 @@ std::vector<kelbow::TextColumn> textColumns(const std::vector<std::string>& name
   return columns;
 }
 
+// Encodes the columns of a frame as kelbow-csv encodes the frame written as
+// CSV with a header line: per column its name, the int32 index of each row's
+// value among `texts` (-1: a missing cell) and the texts; `options` are
+// kelbow-csv's typing options as words ("--bins", "4", "--day-first", ...).
+// Returns the Table and kelbow-csv's lines, each as (is_warning, line) with
+// the line as kelbow-csv prints it; a refusal is kelbow-csv's line as ValueError.
 py::tuple encodeColumns(const std::vector<std::string>& names, const std::vector<Codes>& codes,
                         std::vector<std::vector<std::string>> texts,
                         const std::vector<std::string>& options, const std::string& shownName) {
@@ -341,14 +341,6 @@ py::tuple assignColumns(const kelbow::Model& m, const std::vector<std::string>& 
   return assignments(placed);
 }
 
-py::tuple assignCells(const kelbow::Model& m, const std::vector<std::string>& header,
-                      const std::vector<std::vector<std::string>>& rows, const std::string& name) {
-  std::vector<kelbow::Assignment> placed;
-  std::string err;
-  if (!kelbow::assignCells(m, header, rows, name, placed, err)) refuse(err);
-  return assignments(placed);
-}
-
 }  // namespace
 
 PYBIND11_MODULE(_kelbow, m) {
@@ -458,10 +450,9 @@ PYBIND11_MODULE(_kelbow, m) {
            "Cluster 1..k (0: none) and margin of every row of codes (-1: a value never seen).")
       .def("assign_columns", &assignColumns, py::arg("names"), py::arg("codes"), py::arg("texts"),
            py::arg("name"),
-           "assign_cells over a frame's columns handed over as encode_columns takes them.")
-      .def("assign_cells", &assignCells, py::arg("header"), py::arg("rows"), py::arg("name"),
-           "Cluster 1..k (0: none) and margin of every row of text cells, coded as kelbow-assign "
-           "codes a CSV file's fields.");
+           "Cluster 1..k (0: none) and margin of every row of a frame's columns handed over as "
+           "encode_columns takes them, the cells coded as kelbow-assign codes a CSV file's "
+           "fields.");
   m.def("read_model", &modelOf, py::arg("text"), py::arg("name"),
         "The Model of a model file's text; name stands for the file in messages.");
 }
