@@ -7,6 +7,7 @@
 #include "input/attribute_context.h"
 #include "input/read_ahead_rows.h"
 #include "summary/cf_tree.h"
+#include "summary/leaf_stage.h"
 
 namespace kelbow {
 
@@ -39,11 +40,14 @@ bool EntropyClustering::summarize(int f, int nc, float threshold, std::string& e
     err = "summarize: the data file is not open\n";
     return false;
   }
-  // More than one thread: a reader thread reads and parses the rows ahead.
+  // More than one thread: a reader thread reads and parses the rows ahead,
+  // and once the tree is full a thread of its own puts the rows in the leaves.
   bool read;
   if (settings_.threads > 1) {
     ReadAheadRows ahead(*rows, desc.attributeCount);
+    LeafStage leaves(*tree);
     read = tree->readRows(ahead, desc.rows, *progress_, err);
+    leaves.finish();
   } else {
     read = tree->readRows(*rows, desc.rows, *progress_, err);
   }

@@ -136,6 +136,14 @@ InsertStatus CFNode::insert(SummaryEntry& e, CFNode*& sibling) {
   return DONE;
 }
 
+CFNode* CFNode::passDown(SummaryEntry& e) {
+  const int i = chooseSubtree(e);
+  if (i < 0) fatal("CFNode::passDown: a full tree made a new leaf\n");
+  CFNode* son = entries[i].sonNode();
+  entries[i].addRow(e.rowSlots.data(), unions_[i]);
+  return son;
+}
+
 void CFNode::rowUnions(SummaryEntry& e) {
   unions_.resize(count);
   const int* slots = e.rowSlots.data();
@@ -147,7 +155,7 @@ void CFNode::rowUnions(SummaryEntry& e) {
   for (int i = 0; i < count; ++i) {
     const float* table = entries[i].rowTable(count);
     if (table == nullptr) {
-      if (laneCodes == nullptr) laneCodes = tree->rowLaneCodes(slots);
+      if (laneCodes == nullptr) laneCodes = tree->rowLaneCodes(slots, tree->sideOfLevel(level));
       unions_[i] = entries[i].directUnionWithCodes(laneCodes);
     } else {
       laneTables_[withTable] = table;
@@ -157,7 +165,7 @@ void CFNode::rowUnions(SummaryEntry& e) {
   if (withTable == 0) return;
   for (int j = withTable; j < withTable + 4; ++j) laneTables_[j] = laneTables_[0];
   const int width = static_cast<int>(tree->informativeAttributes.size());
-  const int* rowCells = tree->rowCells(e.rowSlots);
+  const int* rowCells = tree->rowCells(e.rowSlots, tree->sideOfLevel(level));
   // The entries with a row table side by side, one lane each: every lane adds
   // its attributes' table cells in attribute order exactly as
   // unionEntropyWithRow does, and the lanes' chains run independently.

@@ -37,6 +37,13 @@ class CFNode {
   // should start a new leaf here.
   int chooseSubtree(SummaryEntry& e);
 
+  // On a node above the leaves of a full tree, for a one-row e: what insert
+  // does here, but for the son's own insertion, which the caller makes next:
+  // adds e's row to the entry it chooses and returns that entry's son. In a
+  // full tree the son always takes the row whole (insert answers DONE), and
+  // nothing here depends on how it does.
+  CFNode* passDown(SummaryEntry& e);
+
   // On a full leaf: merges e into its cheapest entry (an identical one at once)
   // and records e's row as a member of that entry.
   void absorb(SummaryEntry& e);

@@ -10,6 +10,7 @@
 #include "common/error.h"
 #include "common/message_text.h"
 #include "input/tables.h"
+#include "summary/leaf_stage.h"
 
 namespace kelbow {
 
@@ -48,8 +49,10 @@ void CFTree::applyDescription(const TableDescription& desc) {
   informativeWeights.clear();
   for (int a : informativeAttributes) informativeWeights.push_back(weights[a]);
   lanes.build(domainSizes);
-  laneCodes.assign(lanes.offsetOfLane.size(), -1);
-  laneSums.assign(lanes.offsetOfLane.size(), 0.0f);
+  for (Side& side : sides_) {
+    side.laneCodes.assign(lanes.offsetOfLane.size(), -1);
+    side.laneSums.assign(lanes.offsetOfLane.size(), 0.0f);
+  }
   directCost = 0;
   tableCost = 0;
   for (const LaneBand& band : lanes.bands) {
@@ -60,8 +63,9 @@ void CFTree::applyDescription(const TableDescription& desc) {
   }
 }
 
-const int* CFTree::rowLaneCodes(const int* slots) {
+const int* CFTree::rowLaneCodes(const int* slots, int side) {
   const std::vector<int>& laneOf = lanes.laneOfAttribute;
+  std::vector<int>& laneCodes = sides_[side].laneCodes;
   for (std::size_t i = 0; i < informativeAttributes.size(); ++i) {
     const int a = informativeAttributes[i];
     laneCodes[laneOf[i]] = slots[a] - slotOffsets[a];
@@ -69,14 +73,15 @@ const int* CFTree::rowLaneCodes(const int* slots) {
   return laneCodes.data();
 }
 
-const int* CFTree::rowCells(const std::vector<int>& rowSlots) {
-  if (rowSlots != cellsSlots_ || rowCells_.empty()) {
-    cellsSlots_ = rowSlots;
-    rowCells_.resize(informativeAttributes.size());
+const int* CFTree::rowCells(const std::vector<int>& rowSlots, int side) {
+  Side& work = sides_[side];
+  if (rowSlots != work.cellsSlots || work.rowCells.empty()) {
+    work.cellsSlots = rowSlots;
+    work.rowCells.resize(informativeAttributes.size());
     for (std::size_t t = 0; t < informativeAttributes.size(); ++t)
-      rowCells_[t] = lanes.cellOfSlot[rowSlots[informativeAttributes[t]]];
+      work.rowCells[t] = lanes.cellOfSlot[rowSlots[informativeAttributes[t]]];
   }
-  return rowCells_.data();
+  return work.rowCells.data();
 }
 
 void CFTree::setUp(float newThreshold, int nc, int f) {
@@ -141,7 +146,22 @@ void CFTree::insertRow(const int* codes) {
   }
   e.id = rowsInserted;
   e.n = 1;
-  insert(e);
+  if (leafStage != nullptr && isMemoryFull() && re_data_cands.anz == 0)
+    passRowDown();
+  else
+    insert(e);
+}
+
+void CFTree::passRowDown() {
+  if (root == nullptr) root = getNodeInMemory(rootBlock);
+  // The root's node and entries have their own side from now on; the stage's
+  // thread takes the other, as this thread left it, with the first row.
+  const int rootSide = root->level > 0 ? root->level : INT_MAX;
+  // Written once: the stage's thread reads it at every entry.
+  if (rootSideLevel_ != rootSide) rootSideLevel_ = rootSide;
+  CFNode* node = root->level > 0 ? root->passDown(arriving_) : root;
+  leafStage->push(node, arriving_.id, arriving_.rowSlots.data());
+  ++rowsInserted;
 }
 
 double CFTree::memoryBound() const {
@@ -209,17 +229,18 @@ void CFTree::insert(const SummaryEntry& e) {
   reinsertDone.clear();
 }
 
-float CFTree::largeCountLog(int k) const {
+float CFTree::largeCountLog(int k, int side) const {
   const long long i = static_cast<long long>(k) - kLog2CacheSize;
   if (i >= kLargeLogCells) return log2Computed(k);
-  if (i >= static_cast<long long>(largeLogs_.size())) {
+  std::vector<float>& largeLogs = sides_[side].largeLogs;
+  if (i >= static_cast<long long>(largeLogs.size())) {
     // Counts grow one row at a time: fill a block ahead.
     constexpr long long kBlock = 4096;
     const long long filled = std::min<long long>(kLargeLogCells, (i / kBlock + 1) * kBlock);
-    for (long long j = static_cast<long long>(largeLogs_.size()); j < filled; ++j)
-      largeLogs_.push_back(log2Computed(static_cast<int>(kLog2CacheSize + j)));
+    for (long long j = static_cast<long long>(largeLogs.size()); j < filled; ++j)
+      largeLogs.push_back(log2Computed(static_cast<int>(kLog2CacheSize + j)));
   }
-  return largeLogs_[i];
+  return largeLogs[i];
 }
 
 CFNode* CFTree::newNode() {

@@ -9,6 +9,7 @@
 // arithmetic reads the weights of its own tree.
 #pragma once
 
+#include <climits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@
 #include "summary/summary_entry.h"
 
 namespace kelbow {
+
+class LeafStage;
 
 class CFTree {
  public:
@@ -75,8 +78,11 @@ class CFTree {
   double memoryBound() const;
 
   int valueCount = 0;  // V: slots of a count table
-  int rowsInserted = 0;
-  int leafCount = 0;  // used slots of leafBlocks
+  // Written at every row by the tree's thread: a cache line of its own, so
+  // that the leaf stage's thread, reading what lies around it, never waits
+  // for it.
+  alignas(64) int rowsInserted = 0;
+  alignas(64) int leafCount = 0;  // used slots of leafBlocks
   int rootBlock = 0;
   int attributeCount = 0;
   int singleValuedCount = 0;  // attributes with one value
@@ -89,8 +95,10 @@ class CFTree {
   LinList re_data_cands;           // entries waiting to be inserted from the root
   float threshold = 0.0f;
   bool keepMembers = false;
-  MemberIndex memberIndex;  // filled only when keepMembers
-  int pageSize = 0;         // f entries plus a header, in bytes
+  // Filled only when keepMembers, at every row by the leaves (on the leaf
+  // stage's thread once it takes the rows): a cache line of its own.
+  alignas(64) MemberIndex memberIndex;
+  alignas(64) int pageSize = 0;  // f entries plus a header, in bytes
   int nextBlock = 0;
   std::vector<std::unique_ptr<CFNode>> nodes;  // every node, in creation order
 
@@ -107,31 +115,57 @@ class CFTree {
   // counts of the entries grow (at most kLargeLogCells of them, 8 MB), so that
   // the ever-growing counts of the entries near the root compute each
   // logarithm once rather than once per slot.
-  float countLog(int k) const { return k < kLog2CacheSize ? log2Count(k) : largeCountLog(k); }
+  //
+  //
+  // The root and the nodes below it each have their own work space and
+  // large-count table (`side`: kRootSide for the root's node and entries once
+  // the tree is full, kLowerSide for the rest), so that a full tree's two
+  // halves can take a row each on a thread of their own (LeafStage).
+  float countLog(int k, int side) const {
+    return k < kLog2CacheSize ? log2Count(k) : largeCountLog(k, side);
+  }
   static constexpr int kLargeLogCells = 1 << 21;
+  static constexpr int kRootSide = 0;
+  static constexpr int kLowerSide = 1;
+  int sideOfLevel(int level) const { return level >= rootSideLevel_ ? kRootSide : kLowerSide; }
 
   // The arriving row's code in every lane of `lanes` (-1 in an unused lane), for
-  // SummaryEntry::directUnionWithCodes; valid until the next call.
-  const int* rowLaneCodes(const int* slots);
-  std::vector<int> laneCodes;   // work space of rowLaneCodes
-  std::vector<float> laneSums;  // work space of the entry passes, one per lane
+  // SummaryEntry::directUnionWithCodes; valid until the next call on that side.
+  const int* rowLaneCodes(const int* slots, int side);
+  // Work space of the entry passes of that side, one per lane.
+  float* laneSums(int side) { return sides_[side].laneSums.data(); }
   // The cell of `lanes` of every informative attribute's slot among a one-row
   // entry's rowSlots, in attribute order; kept while the same row goes down
-  // the tree, valid until the next call.
-  const int* rowCells(const std::vector<int>& rowSlots);
+  // that side, valid until the next call on that side.
+  const int* rowCells(const std::vector<int>& rowSlots, int side);
+
+  // Once the tree is full and nothing waits for re-insertion, every insertion
+  // below the root may be handed to `leafStage` (null: done in place).
+  LeafStage* leafStage = nullptr;
 
  private:
   // Takes the attribute tables from a checked description.
   void applyDescription(const TableDescription& desc);
   // Sizes the pages and makes the root leaf.
   void setUp(float threshold, int nc, int f);
-  float largeCountLog(int k) const;
-  mutable std::vector<float> largeLogs_;  // log2 (kLog2CacheSize + i), as far as filled
-  std::string descriptionName_;           // for the messages about the table's size
-  std::vector<int> cellsSlots_;           // the rowSlots whose cells rowCells_ holds
-  std::vector<int> rowCells_;
-  SummaryEntry arriving_;   // the entry of the row insertRow is inserting
-  SummaryEntry inserting_;  // the entry insert is inserting from the root
+  float largeCountLog(int k, int side) const;
+  // Inserts the row of arriving_ in a full tree: the root here, the nodes
+  // below it by leafStage.
+  void passRowDown();
+  // The level from which sideOfLevel answers kRootSide: none until rows are
+  // handed to leafStage, then the root's.
+  int rootSideLevel_ = INT_MAX;
+  struct alignas(64) Side {
+    std::vector<int> laneCodes;   // work space of rowLaneCodes
+    std::vector<float> laneSums;  // work space of the entry passes
+    std::vector<int> cellsSlots;  // the rowSlots whose cells rowCells holds
+    std::vector<int> rowCells;
+    std::vector<float> largeLogs;  // log2 (kLog2CacheSize + i), as far as filled
+  };
+  mutable Side sides_[2];
+  std::string descriptionName_;  // for the messages about the table's size
+  SummaryEntry arriving_;        // the entry of the row insertRow is inserting
+  SummaryEntry inserting_;       // the entry insert is inserting from the root
 };
 
 }  // namespace kelbow

@@ -21,7 +21,9 @@
 namespace kelbow {
 namespace {
 
+using test::bits;
 using test::describe;
+using test::expectSameTrees;
 using test::expectTreeInvariants;
 using test::plantedTable;
 using test::TreeShape;
@@ -377,31 +379,6 @@ struct Twin {
 void PrintTo(const Twin& t, std::ostream* os) { *os << t.what; }
 
 class FastEvaluations : public ::testing::TestWithParam<Twin> {};
-
-std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
-
-void expectSameTrees(CFTree& fast, CFTree& plain, int row) {
-  ASSERT_EQ(fast.nodes.size(), plain.nodes.size()) << "after row " << row;
-  ASSERT_EQ(fast.rootBlock, plain.rootBlock) << "after row " << row;
-  ASSERT_EQ(fast.leafCount, plain.leafCount) << "after row " << row;
-  for (std::size_t b = 0; b < fast.nodes.size(); ++b) {
-    const CFNode& x = *fast.nodes[b];
-    const CFNode& y = *plain.nodes[b];
-    ASSERT_EQ(x.level, y.level);
-    ASSERT_EQ(x.count, y.count) << "block " << b << " after row " << row;
-    for (int i = 0; i < x.count; ++i) {
-      const SummaryEntry& p = x.entries[i];
-      const SummaryEntry& q = y.entries[i];
-      ASSERT_EQ(p.id, q.id) << "block " << b << " slot " << i << " after row " << row;
-      ASSERT_EQ(p.n, q.n) << "block " << b << " slot " << i << " after row " << row;
-      ASSERT_EQ(p.counts, q.counts) << "block " << b << " slot " << i << " after row " << row;
-      // An empty cache and the value a recount gives are the same state.
-      SummaryEntry pc = p, qc = q;
-      ASSERT_EQ(bits(pc.entropy()), bits(qc.entropy()))
-          << "block " << b << " slot " << i << " after row " << row;
-    }
-  }
-}
 
 // Both builds of the lane kernels: the AVX2 one where the processor has it, and
 // the base one that runs where it does not.

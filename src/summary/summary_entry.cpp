@@ -12,8 +12,8 @@ namespace {
 
 // One accumulation term of an attribute: count k of a union of n rows adds
 // k * (log2 k - log2 n), in double from the single-precision logarithms.
-inline double term(const CFTree& tree, int k, double logRows) {
-  return static_cast<double>(k) * (static_cast<double>(tree.countLog(k)) - logRows);
+inline double term(const CFTree& tree, int side, int k, double logRows) {
+  return static_cast<double>(k) * (static_cast<double>(tree.countLog(k, side)) - logRows);
 }
 
 // The entropy value -S / m of a count table (read through countAt) of n rows:
@@ -22,8 +22,8 @@ inline double term(const CFTree& tree, int k, double logRows) {
 // takes acc times the attribute's weight, computed in double and stored once
 // per attribute.
 template <class CountAt>
-float entryValue(const CFTree& tree, CountAt countAt, int n) {
-  const double ln = tree.countLog(n);
+float entryValue(const CFTree& tree, int side, CountAt countAt, int n) {
+  const double ln = tree.countLog(n, side);
   float sum = 0.0f;
   for (int a : tree.informativeAttributes) {
     const int offset = tree.slotOffsets[a];
@@ -31,7 +31,7 @@ float entryValue(const CFTree& tree, CountAt countAt, int n) {
     float acc = 0.0f;
     for (int s = offset; s < end; ++s) {
       const int c = countAt(s);
-      if (c != 0) acc = static_cast<float>(acc + term(tree, c, ln));
+      if (c != 0) acc = static_cast<float>(acc + term(tree, side, c, ln));
     }
     sum = static_cast<float>(sum + static_cast<double>(acc) * tree.weights[a]);
   }
@@ -41,8 +41,8 @@ float entryValue(const CFTree& tree, CountAt countAt, int n) {
 
 // log2 (c + 1), the logarithm a count takes when one more row joins. A count of
 // INT_MAX holds every row the tool can count, so no row joins it.
-inline float log2OfNext(const CFTree& tree, int c) {
-  return c < INT_MAX ? tree.countLog(c + 1) : 0.0f;
+inline float log2OfNext(const CFTree& tree, int side, int c) {
+  return c < INT_MAX ? tree.countLog(c + 1, side) : 0.0f;
 }
 
 }  // namespace
@@ -103,6 +103,7 @@ void SummaryEntry::countRow(const int* slots) {
     for (int a = 0; a < attributes; ++a) ++count[slots[a]];
     return;
   }
+  const int side = tree->sideOfLevel(level);
   const int* cellOf = tree->lanes.cellOfSlot.data();
   int* laneCount = laneCounts_.data();
   float* logCount = logCount_.data();
@@ -114,14 +115,15 @@ void SummaryEntry::countRow(const int* slots) {
     if (cell < 0) continue;  // a one-valued attribute has no cells
     laneCount[cell] = c;
     logCount[cell] = logBump[cell];
-    logBump[cell] = log2OfNext(*tree, c);
+    logBump[cell] = log2OfNext(*tree, side, c);
   }
-  logRowsAfter_ = log2OfNext(*tree, n);
+  logRowsAfter_ = log2OfNext(*tree, side, n);
 }
 
 void SummaryEntry::ensureLogs() {
   if (logsValid_) return;
   const LaneLayout& lanes = tree->lanes;
+  const int side = tree->sideOfLevel(level);
   // Cells no attribute has keep count 0 and logarithms 0.
   laneCounts_.assign(lanes.cells, 0);
   logCount_.assign(lanes.cells, 0.0f);
@@ -130,10 +132,10 @@ void SummaryEntry::ensureLogs() {
     const int cell = lanes.cellOfSlot[s];
     if (cell < 0) continue;
     laneCounts_[cell] = counts[s];
-    logCount_[cell] = tree->countLog(counts[s]);
-    logBump_[cell] = log2OfNext(*tree, counts[s]);
+    logCount_[cell] = tree->countLog(counts[s], side);
+    logBump_[cell] = log2OfNext(*tree, side, counts[s]);
   }
-  logRowsAfter_ = log2OfNext(*tree, n);
+  logRowsAfter_ = log2OfNext(*tree, side, n);
   logsValid_ = true;
 }
 
@@ -154,7 +156,7 @@ CFNode* SummaryEntry::sonNode() {
 
 float SummaryEntry::recountEntropy() {
   entropyCache = entryValue(
-      *tree, [this](int s) { return counts[s]; }, n);
+      *tree, tree->sideOfLevel(level), [this](int s) { return counts[s]; }, n);
   return entropyCache;
 }
 
@@ -162,7 +164,8 @@ float SummaryEntry::unionEntropy(const SummaryEntry& other) const {
   const int* mine = counts.data();
   const int* theirs = other.counts.data();
   return entryValue(
-      *tree, [mine, theirs](int s) { return mine[s] + theirs[s]; }, n + other.n);
+      *tree, tree->sideOfLevel(level), [mine, theirs](int s) { return mine[s] + theirs[s]; },
+      n + other.n);
 }
 
 float SummaryEntry::weightedLanes(const float* acc) const {
@@ -181,13 +184,13 @@ LaneCounts SummaryEntry::laneView() {
 }
 
 float SummaryEntry::directUnionWithRow(const int* slots) {
-  return directUnionWithCodes(tree->rowLaneCodes(slots));
+  return directUnionWithCodes(tree->rowLaneCodes(slots, tree->sideOfLevel(level)));
 }
 
 float SummaryEntry::directUnionWithCodes(const int* laneCodes) {
-  std::vector<float>& acc = tree->laneSums;
-  laneUnionWithRow(tree->lanes, laneView(), laneCodes, acc.data());
-  return weightedLanes(acc.data());
+  float* acc = tree->laneSums(tree->sideOfLevel(level));
+  laneUnionWithRow(tree->lanes, laneView(), laneCodes, acc);
+  return weightedLanes(acc);
 }
 
 void SummaryEntry::buildRowTable() {

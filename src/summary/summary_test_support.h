@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -162,6 +163,33 @@ inline TreeShape expectTreeInvariants(CFTree& tree) {
     for (int r = 0; r < tree.rowsInserted; ++r) EXPECT_EQ(timesListed[r], 1) << "row " << r;
   }
   return shape;
+}
+
+inline std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
+
+// Both trees hold the same nodes and entries, bit for bit (cached entropy
+// values included); `row` names the moment in the messages.
+inline void expectSameTrees(CFTree& fast, CFTree& plain, int row) {
+  ASSERT_EQ(fast.nodes.size(), plain.nodes.size()) << "after row " << row;
+  ASSERT_EQ(fast.rootBlock, plain.rootBlock) << "after row " << row;
+  ASSERT_EQ(fast.leafCount, plain.leafCount) << "after row " << row;
+  for (std::size_t b = 0; b < fast.nodes.size(); ++b) {
+    const CFNode& x = *fast.nodes[b];
+    const CFNode& y = *plain.nodes[b];
+    ASSERT_EQ(x.level, y.level);
+    ASSERT_EQ(x.count, y.count) << "block " << b << " after row " << row;
+    for (int i = 0; i < x.count; ++i) {
+      const SummaryEntry& p = x.entries[i];
+      const SummaryEntry& q = y.entries[i];
+      ASSERT_EQ(p.id, q.id) << "block " << b << " slot " << i << " after row " << row;
+      ASSERT_EQ(p.n, q.n) << "block " << b << " slot " << i << " after row " << row;
+      ASSERT_EQ(p.counts, q.counts) << "block " << b << " slot " << i << " after row " << row;
+      // An empty cache and the value a recount gives are the same state.
+      SummaryEntry pc = p, qc = q;
+      ASSERT_EQ(bits(pc.entropy()), bits(qc.entropy()))
+          << "block " << b << " slot " << i << " after row " << row;
+    }
+  }
 }
 
 }  // namespace kelbow::test

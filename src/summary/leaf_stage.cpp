@@ -1,0 +1,143 @@
+#include "summary/leaf_stage.h"
+
+#include <algorithm>
+
+#include "common/error.h"
+#include "summary/cf_node.h"
+#include "summary/cf_tree.h"
+
+namespace kelbow {
+
+namespace {
+
+// The smallest ring, whatever the width of a row.
+constexpr std::size_t kFewestRows = 16;
+
+}  // namespace
+
+LeafStage::LeafStage(CFTree& tree) : tree_(tree), attributes_(tree.attributeCount) {
+  const std::size_t rowBytes = std::max(1, attributes_) * sizeof(int);
+  rows_ = kFewestRows;
+  while (rows_ < kMostRows && 2 * rows_ * rowBytes <= kRingBytes) rows_ *= 2;
+  batch_ = rows_ / 4;
+  slots_.resize(rows_ * attributes_);
+  nodes_.resize(rows_);
+  ids_.resize(rows_);
+  row_.init(tree.valueCount, &tree);
+  tree_.leafStage = this;
+  thread_ = std::thread([this] { serve(); });
+}
+
+LeafStage::~LeafStage() {
+  publishHead();
+  stop();
+  tree_.leafStage = nullptr;
+}
+
+void LeafStage::stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending_.store(true);
+    stageWake_.notify_one();
+  }
+  thread_.join();
+}
+
+void LeafStage::finish() {
+  publishHead();
+  stop();
+  if (failed_.load()) std::rethrow_exception(failure_);
+}
+
+void LeafStage::publishHead() {
+  // Sequentially consistent, as the stage's going to sleep is: either it sees
+  // these rows before it sleeps or this thread sees it asleep.
+  head_.store(head_mine_);
+  if (stageAsleep_.load() && head_mine_ - tail_.load() >= batch_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stageWake_.notify_one();
+  }
+}
+
+void LeafStage::push(CFNode* node, int id, const int* slots) {
+  const std::size_t head = head_mine_;
+  if (head - tail_seen_ == rows_) {
+    tail_seen_ = tail_.load(std::memory_order_acquire);
+    if (head - tail_seen_ == rows_) {
+      // A full ring: let the stage see every row, then wait asleep until it
+      // has freed a batch.
+      publishHead();
+      std::unique_lock<std::mutex> lock(mutex_);
+      treeAsleep_.store(true);
+      treeWake_.wait(lock, [&] { return failed_.load() || head - tail_.load() < rows_; });
+      treeAsleep_.store(false);
+      tail_seen_ = tail_.load();
+    }
+    if (failed_.load()) std::rethrow_exception(failure_);
+  }
+  const std::size_t at = head & (rows_ - 1);
+  std::copy(slots, slots + attributes_, slots_.begin() + at * attributes_);
+  nodes_[at] = node;
+  ids_[at] = id;
+  head_mine_ = head + 1;
+  // The counters cross between the processors a stride of rows at a time.
+  if (head_mine_ % kStride == 0) publishHead();
+}
+
+void LeafStage::insert(std::size_t at) {
+  // The row's data entry, as the tree's own insertion makes it.
+  SummaryEntry& e = row_;
+  for (int s : e.rowSlots) e.counts[s] = 0;
+  const int* slots = slots_.data() + at * attributes_;
+  e.rowSlots.assign(slots, slots + attributes_);
+  for (int a = 0; a < attributes_; ++a) e.counts[slots[a]] = 1;
+  e.id = ids_[at];
+  e.n = 1;
+  e.entropyCache = -1.0f;
+  CFNode* node = nodes_[at];
+  while (node->level > 0) node = node->passDown(e);
+  CFNode* sibling = nullptr;
+  if (node->insert(e, sibling) != DONE)
+    fatal("LeafStage: a leaf of a full tree did not take a row whole\n");
+}
+
+void LeafStage::publishTail(std::size_t tail) {
+  tail_.store(tail);
+  // The tree's thread sleeps only on a full ring: wake it once a batch is free.
+  if (treeAsleep_.load() && rows_ - (head_.load() - tail) >= batch_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    treeWake_.notify_one();
+  }
+}
+
+void LeafStage::serve() {
+  try {
+    std::size_t tail = 0;
+    for (;;) {
+      std::size_t head = head_.load(std::memory_order_acquire);
+      if (head == tail) {
+        // Every row handed over is in: sleep until a batch waits or the rows end.
+        std::unique_lock<std::mutex> lock(mutex_);
+        stageAsleep_.store(true);
+        stageWake_.wait(lock, [&] { return ending_.load() || head_.load() - tail >= batch_; });
+        stageAsleep_.store(false);
+        head = head_.load(std::memory_order_acquire);
+        if (head == tail && ending_.load()) return;
+        continue;
+      }
+      while (tail != head) {
+        insert(tail & (rows_ - 1));
+        ++tail;
+        if (tail % kStride == 0 || tail == head) publishTail(tail);
+      }
+    }
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failure_ = std::current_exception();
+    failed_.store(true);
+    treeWake_.notify_one();
+  }
+}
+
+}  // namespace kelbow

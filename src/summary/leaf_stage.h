@@ -1,0 +1,88 @@
+// The lower half of a full summary tree's insertions, on a thread of its own.
+// Once the tree is full its shape is frozen: a row goes down from the root,
+// adds itself at every node to the entry it chooses there, and the leaf it
+// reaches takes it whole. What the root chooses never depends on what happens
+// below it, so the tree's thread weighs every row at the root and hands (row,
+// node chosen) to this stage, which takes the rows down the rest of the tree
+// in the same order as the tree's thread would have: every entry ends with the
+// same counts and values, bit for bit.
+//
+// Nothing flows back, so the hand-over is a ring that the stage empties in
+// bursts: it sleeps until a quarter of the ring is waiting (or the rows end),
+// the tree's thread sleeps only on a full ring, and each side publishes its
+// count of rows a stride at a time, so that the counters cross between the
+// processors seldom.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "summary/summary_entry.h"
+
+namespace kelbow {
+
+class CFNode;
+class CFTree;
+
+class LeafStage {
+ public:
+  explicit LeafStage(CFTree& tree);
+  ~LeafStage();
+  LeafStage(const LeafStage&) = delete;
+  LeafStage& operator=(const LeafStage&) = delete;
+
+  // Hands over row `id` (its value slot of every attribute), to go down from
+  // `node`; waits while the ring is full. Throws what the stage's thread
+  // threw, if it did.
+  void push(CFNode* node, int id, const int* slots);
+  // Returns once every row handed over is in its leaf; throws what the stage's
+  // thread threw, if it did. The tree may then be read. (The destructor does
+  // the same without throwing.)
+  void finish();
+
+  // Rows a ring holds, and the bytes of row slots it holds at most.
+  static constexpr std::size_t kMostRows = 8192;
+  static constexpr std::size_t kRingBytes = 1 << 20;
+
+ private:
+  // Rows between two publications of either counter.
+  static constexpr std::size_t kStride = 32;
+
+  void serve();
+  void publishHead();
+  void publishTail(std::size_t tail);
+  // Takes row `at` of the ring down to its leaf.
+  void insert(std::size_t at);
+  void stop();
+
+  CFTree& tree_;
+  const int attributes_;
+  std::size_t rows_;   // ring size in rows, a power of two
+  std::size_t batch_;  // rows waiting that wake the stage
+  std::vector<int> slots_;
+  std::vector<CFNode*> nodes_;  // of every row of the ring: where it goes down from
+  std::vector<int> ids_;
+  SummaryEntry row_;  // the entry of the row being inserted
+
+  // The tree's thread's side: rows handed over, and the rows inserted as it last saw them.
+  alignas(64) std::size_t head_mine_ = 0;
+  std::size_t tail_seen_ = 0;
+  alignas(64) std::atomic<std::size_t> head_{0};  // rows handed over, as published
+  alignas(64) std::atomic<std::size_t> tail_{0};  // rows inserted, as published
+  alignas(64) std::atomic<bool> stageAsleep_{false};
+  std::atomic<bool> treeAsleep_{false};
+  std::atomic<bool> ending_{false};
+  std::atomic<bool> failed_{false};
+  std::mutex mutex_;
+  std::condition_variable stageWake_;
+  std::condition_variable treeWake_;
+  std::exception_ptr failure_;  // set before failed_
+  std::thread thread_;
+};
+
+}  // namespace kelbow
