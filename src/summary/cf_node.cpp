@@ -20,6 +20,14 @@ CFNode::CFNode(CFTree* owner) : tree(owner) {
   capacity = (owner->pageSize - 6) / entrySize;
   entries = emptyEntries();
   block = owner->nextBlock++;
+  // The work space with room to spare at its end, so that no cache line holds
+  // the work space of two nodes: a full tree's root and the nodes below it
+  // are written on two threads.
+  constexpr int kSpare = 16;
+  cost_.reserve(capacity + kSpare);
+  unions_.reserve(capacity + kSpare);
+  laneTables_.reserve(capacity + 4 + kSpare);
+  laneEntries_.reserve(capacity + kSpare);
 }
 
 std::vector<SummaryEntry> CFNode::emptyEntries() const {

@@ -50,8 +50,11 @@ void CFTree::applyDescription(const TableDescription& desc) {
   for (int a : informativeAttributes) informativeWeights.push_back(weights[a]);
   lanes.build(domainSizes);
   for (Side& side : sides_) {
-    side.laneCodes.assign(lanes.offsetOfLane.size(), -1);
-    side.laneSums.assign(lanes.offsetOfLane.size(), 0.0f);
+    side.laneCodes.assign(lanes.offsetOfLane.size() + 2 * kPad, -1);
+    side.laneSums.assign(lanes.offsetOfLane.size() + 2 * kPad, 0.0f);
+    side.cellsSlots.assign(attributeCount + 2 * kPad, 0);
+    side.rowCells.assign(informativeAttributes.size() + 2 * kPad, 0);
+    side.cellsKnown = false;
   }
   directCost = 0;
   tableCost = 0;
@@ -65,23 +68,25 @@ void CFTree::applyDescription(const TableDescription& desc) {
 
 const int* CFTree::rowLaneCodes(const int* slots, int side) {
   const std::vector<int>& laneOf = lanes.laneOfAttribute;
-  std::vector<int>& laneCodes = sides_[side].laneCodes;
+  int* laneCodes = sides_[side].laneCodes.data() + kPad;
   for (std::size_t i = 0; i < informativeAttributes.size(); ++i) {
     const int a = informativeAttributes[i];
     laneCodes[laneOf[i]] = slots[a] - slotOffsets[a];
   }
-  return laneCodes.data();
+  return laneCodes;
 }
 
 const int* CFTree::rowCells(const std::vector<int>& rowSlots, int side) {
   Side& work = sides_[side];
-  if (rowSlots != work.cellsSlots || work.rowCells.empty()) {
-    work.cellsSlots = rowSlots;
-    work.rowCells.resize(informativeAttributes.size());
+  int* known = work.cellsSlots.data() + kPad;
+  int* cells = work.rowCells.data() + kPad;
+  if (!work.cellsKnown || !std::equal(rowSlots.begin(), rowSlots.end(), known)) {
+    std::copy(rowSlots.begin(), rowSlots.end(), known);
+    work.cellsKnown = true;
     for (std::size_t t = 0; t < informativeAttributes.size(); ++t)
-      work.rowCells[t] = lanes.cellOfSlot[rowSlots[informativeAttributes[t]]];
+      cells[t] = lanes.cellOfSlot[rowSlots[informativeAttributes[t]]];
   }
-  return work.rowCells.data();
+  return cells;
 }
 
 void CFTree::setUp(float newThreshold, int nc, int f) {

@@ -133,7 +133,7 @@ class CFTree {
   // SummaryEntry::directUnionWithCodes; valid until the next call on that side.
   const int* rowLaneCodes(const int* slots, int side);
   // Work space of the entry passes of that side, one per lane.
-  float* laneSums(int side) { return sides_[side].laneSums.data(); }
+  float* laneSums(int side) { return sides_[side].laneSums.data() + kPad; }
   // The cell of `lanes` of every informative attribute's slot among a one-row
   // entry's rowSlots, in attribute order; kept while the same row goes down
   // that side, valid until the next call on that side.
@@ -155,11 +155,17 @@ class CFTree {
   // The level from which sideOfLevel answers kRootSide: none until rows are
   // handed to leafStage, then the root's.
   int rootSideLevel_ = INT_MAX;
+  // A side's work space. Each part is kPad elements longer at both ends than
+  // it needs (used from kPad on), so that no cache line holds both a side's
+  // work space and anything else on the heap: each side writes its own at
+  // every row.
+  static constexpr int kPad = 16;
   struct alignas(64) Side {
     std::vector<int> laneCodes;   // work space of rowLaneCodes
     std::vector<float> laneSums;  // work space of the entry passes
     std::vector<int> cellsSlots;  // the rowSlots whose cells rowCells holds
     std::vector<int> rowCells;
+    bool cellsKnown = false;
     std::vector<float> largeLogs;  // log2 (kLog2CacheSize + i), as far as filled
   };
   mutable Side sides_[2];
