@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -76,6 +77,45 @@ float lookUp(const std::vector<float>& table, const std::vector<int>& cells) {
   return sum;
 }
 
+// A thread on processor 1 that does `work` once per round the caller (on
+// processor 0) asks for, the caller waiting until it is done.
+class Partner {
+ public:
+  explicit Partner(std::function<void()> work) : work_(std::move(work)) {
+    pinTo(0);
+    thread_ = std::thread([this] {
+      pinTo(1);
+      int done = 0;
+      while (!stop_.load(std::memory_order_relaxed)) {
+        const int r = round_.load(std::memory_order_acquire);
+        if (r > done && r % 2 == 1) {
+          work_();
+          done = r + 1;
+          round_.store(done, std::memory_order_release);
+        } else {
+          pause();
+        }
+      }
+    });
+  }
+  ~Partner() {
+    stop_ = true;
+    thread_.join();
+  }
+  void runRound() {
+    round_.store(++r_, std::memory_order_release);
+    ++r_;
+    while (round_.load(std::memory_order_acquire) != r_) pause();
+  }
+
+ private:
+  std::function<void()> work_;
+  std::atomic<int> round_{0};
+  std::atomic<bool> stop_{false};
+  int r_ = 0;
+  std::thread thread_;
+};
+
 void BM_CacheLineRoundTrip(benchmark::State& state) {
   alignas(64) static std::atomic<std::uint64_t> flag{0};
   flag = 0;
@@ -123,44 +163,24 @@ void BM_LookUpsInTablesWritten(benchmark::State& state) {
   const Entry e;
   const std::vector<int> cells = e.rowCells();
   std::vector<std::vector<float>> tables(kTables, std::vector<float>(e.layout.cells));
-  std::atomic<int> round{0};
-  std::atomic<bool> stop{false};
-  auto write = [&](int r) {
+  float value = 0.0f;
+  auto write = [&] {
+    value += 1.0f;
     for (auto& t : tables)
-      for (float& x : t) x = static_cast<float>(r);
+      for (float& x : t) x = value;
   };
-  pinTo(0);
-  std::thread partner([&] {
-    pinTo(1);
-    int done = 0;
-    while (!stop.load(std::memory_order_relaxed)) {
-      const int r = round.load(std::memory_order_acquire);
-      if (r > done && r % 2 == 1) {
-        write(r);
-        done = r + 1;
-        round.store(done, std::memory_order_release);
-      } else {
-        pause();
-      }
-    }
-  });
-  int r = 0;
+  Partner partner(write);
   float sum = 0.0f;
   for (auto _ : state) {
     state.PauseTiming();
-    if (elsewhere) {
-      round.store(++r, std::memory_order_release);
-      ++r;
-      while (round.load(std::memory_order_acquire) != r) pause();
-    } else {
-      write(++r);
-    }
+    if (elsewhere)
+      partner.runRound();
+    else
+      write();
     state.ResumeTiming();
     for (const auto& t : tables) sum += lookUp(t, cells);
   }
   benchmark::DoNotOptimize(sum);
-  stop = true;
-  partner.join();
   state.SetItemsProcessed(state.iterations() * kTables);
 }
 BENCHMARK(BM_LookUpsInTablesWritten)->Arg(0)->Arg(1);
@@ -174,41 +194,22 @@ void BM_StoresToTablesReadElsewhere(benchmark::State& state) {
   const Entry e;
   const std::vector<int> cells = e.rowCells();
   std::vector<std::vector<float>> tables(kTables, std::vector<float>(e.layout.cells, 1.0f));
-  std::atomic<int> round{0};
-  std::atomic<bool> stop{false};
   std::atomic<float> seen{0.0f};
-  pinTo(0);
-  std::thread partner([&] {
-    pinTo(1);
-    int done = 0;
-    while (!stop.load(std::memory_order_relaxed)) {
-      const int r = round.load(std::memory_order_acquire);
-      if (r > done && r % 2 == 1) {
-        float sum = 0.0f;
-        if (readElsewhere)
-          for (const auto& t : tables)
-            for (float x : t) sum += x;
-        seen.store(sum, std::memory_order_relaxed);
-        done = r + 1;
-        round.store(done, std::memory_order_release);
-      } else {
-        pause();
-      }
-    }
+  Partner partner([&] {
+    float sum = 0.0f;
+    if (readElsewhere)
+      for (const auto& t : tables)
+        for (float x : t) sum += x;
+    seen.store(sum, std::memory_order_relaxed);
   });
-  int r = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    round.store(++r, std::memory_order_release);
-    ++r;
-    while (round.load(std::memory_order_acquire) != r) pause();
+    partner.runRound();
     state.ResumeTiming();
     for (auto& t : tables)
       for (int cell : cells) t[cell] += 1.0f;
     benchmark::ClobberMemory();
   }
-  stop = true;
-  partner.join();
   state.SetItemsProcessed(state.iterations() * kTables);
 }
 BENCHMARK(BM_StoresToTablesReadElsewhere)->Arg(0)->Arg(1);

@@ -449,12 +449,7 @@ INSTANTIATE_TEST_SUITE_P(
              0.3,
              0},
         Twin{"mixed domains", {2, 9, 1, 17, 5, 64}, 20, 800, 0.01f, 6000, 12, 0.3, 7}),
-    [](const ::testing::TestParamInfo<Twin>& info) {
-      std::string name = info.param.what;
-      for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      return name;
-    });
+    test::caseName<Twin>);
 
 }  // namespace
 }  // namespace kelbow

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -68,12 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, LeafStageRows,
                                     800,
                                     6000,
                                     0}),
-                         [](const ::testing::TestParamInfo<Staged>& info) {
-                           std::string name = info.param.what;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         test::caseName<Staged>);
 
 }  // namespace
 }  // namespace kelbow

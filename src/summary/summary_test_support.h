@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "input/table_reader.h"
@@ -190,6 +192,16 @@ inline void expectSameTrees(CFTree& fast, CFTree& plain, int row) {
           << "block " << b << " slot " << i << " after row " << row;
     }
   }
+}
+
+// A parameterised case's name from its parameter's `what`, every character
+// that is not a letter or a digit made '_'.
+template <class Param>
+std::string caseName(const ::testing::TestParamInfo<Param>& info) {
+  std::string name = info.param.what;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
 }
 
 }  // namespace kelbow::test
