@@ -77,6 +77,8 @@ const int* CFTree::rowLaneCodes(const int* slots, int side) {
 }
 
 const int* CFTree::rowCells(const std::vector<int>& rowSlots, int side) {
+  if (rowSlots.size() != static_cast<std::size_t>(attributeCount))
+    fatal("CFTree::rowCells: a row without a slot for every attribute\n");
   Side& work = sides_[side];
   int* known = work.cellsSlots.data() + kPad;
   int* cells = work.rowCells.data() + kPad;

@@ -116,7 +116,6 @@ class CFTree {
   // the ever-growing counts of the entries near the root compute each
   // logarithm once rather than once per slot.
   //
-  //
   // The root and the nodes below it each have their own work space and
   // large-count table (`side`: kRootSide for the root's node and entries once
   // the tree is full, kLowerSide for the rest), so that a full tree's two
