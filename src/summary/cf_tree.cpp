@@ -141,18 +141,12 @@ bool CFTree::readRows(RowSource& rows, int declaredRows, Progress& progress, std
 }
 
 void CFTree::insertRow(const int* codes) {
-  // One entry serves every arriving row: only the previous row's slots need clearing.
+  // One entry serves every arriving row.
   SummaryEntry& e = arriving_;
   if (e.tree == nullptr) e.init(valueCount, this);
-  for (int s : e.rowSlots) e.counts[s] = 0;
-  e.rowSlots.resize(attributeCount);
-  for (int a = 0; a < attributeCount; ++a) {
-    const int slot = slotOffsets[a] + codes[a];
-    e.counts[slot] = 1;
-    e.rowSlots[a] = slot;
-  }
-  e.id = rowsInserted;
-  e.n = 1;
+  arrivingSlots_.resize(attributeCount);
+  for (int a = 0; a < attributeCount; ++a) arrivingSlots_[a] = slotOffsets[a] + codes[a];
+  e.becomeRow(arrivingSlots_.data(), rowsInserted);
   if (leafStage != nullptr && isMemoryFull() && re_data_cands.anz == 0)
     passRowDown();
   else

@@ -168,9 +168,10 @@ class CFTree {
     std::vector<float> largeLogs;  // log2 (kLog2CacheSize + i), as far as filled
   };
   mutable Side sides_[2];
-  std::string descriptionName_;  // for the messages about the table's size
-  SummaryEntry arriving_;        // the entry of the row insertRow is inserting
-  SummaryEntry inserting_;       // the entry insert is inserting from the root
+  std::string descriptionName_;     // for the messages about the table's size
+  std::vector<int> arrivingSlots_;  // the value slots of the row insertRow is inserting
+  SummaryEntry arriving_;           // the entry of that row
+  SummaryEntry inserting_;          // the entry insert is inserting from the root
 };
 
 }  // namespace kelbow

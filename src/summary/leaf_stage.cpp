@@ -88,13 +88,7 @@ void LeafStage::push(CFNode* node, int id, const int* slots) {
 void LeafStage::insert(std::size_t at) {
   // The row's data entry, as the tree's own insertion makes it.
   SummaryEntry& e = row_;
-  for (int s : e.rowSlots) e.counts[s] = 0;
-  const int* slots = slots_.data() + at * attributes_;
-  e.rowSlots.assign(slots, slots + attributes_);
-  for (int a = 0; a < attributes_; ++a) e.counts[slots[a]] = 1;
-  e.id = ids_[at];
-  e.n = 1;
-  e.entropyCache = -1.0f;
+  e.becomeRow(slots_.data() + at * attributes_, ids_[at]);
   CFNode* node = nodes_[at];
   while (node->level > 0) node = node->passDown(e);
   CFNode* sibling = nullptr;

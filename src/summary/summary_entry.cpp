@@ -256,6 +256,15 @@ void SummaryEntry::mergeIn(SummaryEntry& other, float cost) {
   entropyCache = static_cast<float>((static_cast<double>(e0) + cost) + other.entropy());
 }
 
+void SummaryEntry::becomeRow(const int* slots, int rowId) {
+  for (int s : rowSlots) counts[s] = 0;
+  rowSlots.assign(slots, slots + tree->attributeCount);
+  for (int s : rowSlots) counts[s] = 1;
+  id = rowId;
+  n = 1;
+  entropyCache = -1.0f;
+}
+
 void SummaryEntry::addRow(const int* slots, float unionValue) {
   ++n;
   countRow(slots);

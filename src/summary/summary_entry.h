@@ -99,6 +99,12 @@ class SummaryEntry {
   // the pair, so the new entropy value is kept without a recount.
   void mergeIn(SummaryEntry& other, float cost);
 
+  // Makes this entry, reused row after row, the data entry of row `rowId`
+  // whose value slot of every attribute is `slots` (as many as the tree has
+  // attributes): only the previous row's slots need clearing. The entry must
+  // have been made for its tree (init) first.
+  void becomeRow(const int* slots, int rowId);
+
   // Adds one row (its value slots) to the counts of an entry above the leaves,
   // whose cached entropy becomes `unionValue`: the value a recount of the new
   // counts gives, as unionEntropyWithRow computed it before the change.
