@@ -19,7 +19,7 @@ enum InsertStatus {
   DONE = 2,
 };
 
-class CFNode {
+class alignas(kCacheLine) CFNode {
  public:
   // A node with no entries; takes the tree's next block number. The creator sets level.
   explicit CFNode(CFTree* tree);

@@ -116,7 +116,7 @@ TEST_F(CFNodeTest, AbsorbTakesTheFirstIdenticalEntry) {
   leaf->absorb(arriving);
   EXPECT_EQ(leaf->entries[1].n, 2);
   EXPECT_EQ(leaf->entries[2].n, 2);
-  EXPECT_EQ(leaf->entries[2].counts, (std::vector<int>{2, 0, 0, 2, 2, 0}));
+  EXPECT_EQ(leaf->entries[2].counts, (LineVector<int>{2, 0, 0, 2, 2, 0}));
   std::vector<int> rows;
   EXPECT_EQ(tree_->memberIndex.rowsOf(2, rows), 1);
   EXPECT_EQ(rows, std::vector<int>{10});

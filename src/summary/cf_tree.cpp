@@ -76,7 +76,7 @@ const int* CFTree::rowLaneCodes(const int* slots, int side) {
   return laneCodes;
 }
 
-const int* CFTree::rowCells(const std::vector<int>& rowSlots, int side) {
+const int* CFTree::rowCells(const LineVector<int>& rowSlots, int side) {
   if (rowSlots.size() != static_cast<std::size_t>(attributeCount))
     fatal("CFTree::rowCells: a row without a slot for every attribute\n");
   Side& work = sides_[side];

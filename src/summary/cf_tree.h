@@ -136,7 +136,7 @@ class CFTree {
   // The cell of `lanes` of every informative attribute's slot among a one-row
   // entry's rowSlots, in attribute order; kept while the same row goes down
   // that side, valid until the next call on that side.
-  const int* rowCells(const std::vector<int>& rowSlots, int side);
+  const int* rowCells(const LineVector<int>& rowSlots, int side);
 
   // Once the tree is full and nothing waits for re-insertion, every insertion
   // below the root may be handed to `leafStage` (null: done in place).

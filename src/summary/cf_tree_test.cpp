@@ -299,7 +299,8 @@ TEST_F(ExtractClusters, OneClusterPerLeafEntryInLeafOrder) {
       const ClusterSummary& c = *clusters[i];
       EXPECT_EQ(c.id, i);
       EXPECT_EQ(c.rowCount, leaf.entries[j].n);
-      EXPECT_EQ(c.denseCounts(), leaf.entries[j].counts);
+      const LineVector<int>& counts = leaf.entries[j].counts;
+      EXPECT_EQ(c.denseCounts(), std::vector<int>(counts.begin(), counts.end()));
       // The members are the starting-cluster number; the index gives each
       // row's starting cluster, the one of the entry that made it included.
       EXPECT_EQ(c.members, MemberSet{i});

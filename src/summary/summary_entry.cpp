@@ -143,10 +143,10 @@ void SummaryEntry::release() {
   *this = SummaryEntry();
   counts.shrink_to_fit();
   rowSlots.shrink_to_fit();
-  laneCounts_ = std::vector<int>();
-  logCount_ = std::vector<float>();
-  logBump_ = std::vector<float>();
-  rowTable_ = std::vector<float>();
+  laneCounts_ = LineVector<int>();
+  logCount_ = LineVector<float>();
+  logBump_ = LineVector<float>();
+  rowTable_ = LineVector<float>();
 }
 
 CFNode* SummaryEntry::sonNode() {
@@ -277,8 +277,8 @@ std::unique_ptr<EntryRecord> SummaryEntry::toRecord() const {
   record->valueCount = valueCount;
   record->level = level;
   record->n = n;
-  record->counts = counts;
-  record->rowSlots = rowSlots;
+  record->counts.assign(counts.begin(), counts.end());
+  record->rowSlots.assign(rowSlots.begin(), rowSlots.end());
   return record;
 }
 
@@ -286,11 +286,11 @@ void SummaryEntry::fromRecord(const EntryRecord& record) {
   id = record.id;
   n = record.n;
   valueCount = record.valueCount;
-  counts = record.counts;
+  counts.assign(record.counts.begin(), record.counts.end());
   level = record.level;
   son = nullptr;
   countsChanged();
-  rowSlots = record.rowSlots;
+  rowSlots.assign(record.rowSlots.begin(), record.rowSlots.end());
 }
 
 }  // namespace kelbow

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/cache_lines.h"
 #include "summary/entry_lanes.h"
 #include "summary/entry_record.h"
 
@@ -21,7 +22,7 @@ class CFTree;
 // How an entry relates to an arriving one (compare).
 enum Closeness { CLOSE = 0, IDENTICAL = 1, FAR = 2 };
 
-class SummaryEntry {
+class alignas(kCacheLine) SummaryEntry {
  public:
   SummaryEntry() = default;
   // An empty entry of `valueCount` slots (all counts 0, id 0, n 0, level 0).
@@ -124,9 +125,9 @@ class SummaryEntry {
   // Bytes of an entry on a node page: the counts, id and n.
   int entrySize() const { return 4 * valueCount + 8; }
 
-  int id = 0;               // data entry: its row number; otherwise the son's block number
-  int n = 0;                // rows summarised
-  std::vector<int> counts;  // rows per value slot
+  int id = 0;              // data entry: its row number; otherwise the son's block number
+  int n = 0;               // rows summarised
+  LineVector<int> counts;  // rows per value slot
   int valueCount = 0;
   int level = 0;  // 0 for a data entry, son's level + 1 otherwise
   CFTree* tree = nullptr;
@@ -134,7 +135,7 @@ class SummaryEntry {
   float entropyCache = -1.0f;  // -1 marks an empty cache
   // Value slot of every attribute while this is a one-row data entry; empty
   // otherwise (cleared as soon as the counts change).
-  std::vector<int> rowSlots;
+  LineVector<int> rowSlots;
 
  private:
   // rowTable when the table is not valid: counts the use, builds the table when it pays.
@@ -162,12 +163,12 @@ class SummaryEntry {
   // time, so that an entry of many rows computes almost no logarithm: in the
   // tree's lane layout, every slot's count c, log2 c and log2 (c + 1); and
   // log2 (n + 1).
-  std::vector<int> laneCounts_;
-  std::vector<float> logCount_;
-  std::vector<float> logBump_;
+  LineVector<int> laneCounts_;
+  LineVector<float> logCount_;
+  LineVector<float> logBump_;
   float logRowsAfter_ = 0.0f;
   bool logsValid_ = false;
-  std::vector<float> rowTable_;  // per cell of the lane layout; valid while rowTableValid_
+  LineVector<float> rowTable_;  // per cell of the lane layout; valid while rowTableValid_
   bool rowTableValid_ = false;
   int usesSinceChange_ = 0;  // one-row evaluations since the counts last changed
 };

@@ -39,10 +39,10 @@ TEST_F(SummaryEntryTest, WorkedExample) {
 
   a.mergeIn(b, cost);
   EXPECT_EQ(a.n, 2);
-  EXPECT_EQ(a.counts, (std::vector<int>{1, 1, 0, 0, 2}));
+  EXPECT_EQ(a.counts, (LineVector<int>{1, 1, 0, 0, 2}));
   EXPECT_EQ(a.entropyCache, 1.0f);
   EXPECT_EQ(b.n, 1);
-  EXPECT_EQ(b.counts, (std::vector<int>{0, 1, 0, 0, 1}));
+  EXPECT_EQ(b.counts, (LineVector<int>{0, 1, 0, 0, 1}));
 
   // The value kept by the merge is the one a recount gives.
   SummaryEntry recount = a;

@@ -52,8 +52,8 @@ inline SummaryEntry rowEntry(CFTree& tree, const std::vector<int>& codes, int id
 // written out independently of the tree's code: log2 k as ln k / ln 2 in
 // double rounded to float, every slot in order, zero counts skipped, acc
 // rounded after every step and the weighted sum once per attribute.
-inline float referenceUnion(const CFTree& tree, const std::vector<int>& a,
-                            const std::vector<int>& b, int n) {
+inline float referenceUnion(const CFTree& tree, const LineVector<int>& a, const LineVector<int>& b,
+                            int n) {
   auto log2f = [](int k) {
     return k == 0 ? 0.0f : static_cast<float>(std::log(static_cast<double>(k)) / std::log(2.0));
   };
