@@ -1,22 +1,26 @@
 #include "input/read_ahead_rows.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "common/error.h"
+#include "common/packed_codes.h"
 
 namespace kelbow {
 
 namespace {
-// How far ahead of the row being read its block is fetched, in codes.
-constexpr std::size_t kPrefetchCodes = 256;
+// How far ahead of the row being read its block is fetched, in bytes.
+constexpr std::size_t kPrefetchBytes = 1024;
 }  // namespace
 
-ReadAheadRows::ReadAheadRows(RowSource& source, int width)
+ReadAheadRows::ReadAheadRows(RowSource& source, int width, long long codeBound)
     : source_(source),
+      row_(std::max(width, 0)),
       width_(width),
+      codeBytes_(packedCodeBytes(codeBound)),
       blockRows_(std::clamp(kBlockCodes / std::max(width, 1), 1, kBlockRows)),
       fileName_(source.fileName()),
       ring_(kBlocks) {
-  for (Block& b : ring_) b.codes.resize(static_cast<std::size_t>(blockRows_) * width_);
+  for (Block& b : ring_) b.codes.resize(static_cast<std::size_t>(blockRows_) * width_ * codeBytes_);
   helper_ = std::thread([this] { readBlocks(); });
 }
 
@@ -45,8 +49,7 @@ void ReadAheadRows::readBlocks() {
     block.last = Result::kRecord;
     try {
       while (block.rows < blockRows_) {
-        int* codes = block.codes.data() + static_cast<std::size_t>(block.rows) * width_;
-        const Result r = source_.read(codes, block.err);
+        const Result r = readInto(block);
         if (r != Result::kRecord) {
           block.last = r;
           break;
@@ -77,6 +80,15 @@ void ReadAheadRows::readBlocks() {
   }
 }
 
+RowSource::Result ReadAheadRows::readInto(Block& block) {
+  const Result r = source_.read(row_.data(), block.err);
+  if (r != Result::kRecord) return r;
+  const std::size_t at = static_cast<std::size_t>(block.rows) * width_ * codeBytes_;
+  if (!packCodes(row_.data(), nullptr, width_, codeBytes_, block.codes.data() + at))
+    fatal("ReadAheadRows: a row source gave a code outside its attribute's domain\n");
+  return r;
+}
+
 void ReadAheadRows::nextRow() {
   for (;;) {
     if (block_ != nullptr && (next_ < block_->rows || block_->last != Result::kRecord)) return;
@@ -96,12 +108,12 @@ void ReadAheadRows::nextRow() {
 RowSource::Result ReadAheadRows::read(int* codes, std::string& err) {
   nextRow();
   if (next_ < block_->rows) {
-    const std::size_t at = static_cast<std::size_t>(next_++) * width_;
-    const int* row = block_->codes.data() + at;
+    const std::size_t at = static_cast<std::size_t>(next_++) * width_ * codeBytes_;
+    const unsigned char* row = block_->codes.data() + at;
     // The block was written on the reader's core: ask for the rows a few
     // ahead now, so that their cache lines are on their way when needed.
-    if (at + kPrefetchCodes < block_->codes.size()) __builtin_prefetch(row + kPrefetchCodes);
-    std::memcpy(codes, row, sizeof(int) * static_cast<std::size_t>(width_));
+    if (at + kPrefetchBytes < block_->codes.size()) __builtin_prefetch(row + kPrefetchBytes);
+    unpackCodes(row, nullptr, width_, codeBytes_, codes);
     return Result::kRecord;
   }
   if (block_->thrown) std::rethrow_exception(block_->thrown);

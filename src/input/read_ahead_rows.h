@@ -18,9 +18,12 @@ namespace kelbow {
 
 class ReadAheadRows final : public RowSource {
  public:
-  // Starts reading `source`, rows of `width` codes; `source` must outlive this
+  // Starts reading `source`, rows of `width` codes, each below `codeBound`
+  // (the largest domain size: the ring keeps every code in as few bytes as
+  // that needs; a code outside 0 .. codeBound - 1 ends the process as a broken
+  // invariant, the source having checked them); `source` must outlive this
   // object and is used by the helper alone until this object is destroyed.
-  ReadAheadRows(RowSource& source, int width);
+  ReadAheadRows(RowSource& source, int width, long long codeBound);
   // Stops the helper after the block it is reading and waits for it.
   ~ReadAheadRows() override;
   ReadAheadRows(const ReadAheadRows&) = delete;
@@ -44,7 +47,7 @@ class ReadAheadRows final : public RowSource {
 
  private:
   struct Block {
-    std::vector<int> codes;  // blockRows_ rows of width codes
+    std::vector<unsigned char> codes;  // blockRows_ rows of width codes, codeBytes_ each
     int rows = 0;
     Result last = Result::kRecord;  // kRecord: more blocks follow
     std::string err;
@@ -52,11 +55,15 @@ class ReadAheadRows final : public RowSource {
   };
 
   void readBlocks();
+  // Reads the block's next row from the source into row_ and packs it.
+  Result readInto(Block& block);
   // Makes block_ a block that holds a row not yet taken or the source's last word.
   void nextRow();
 
   RowSource& source_;
+  std::vector<int> row_;  // the helper's row as the source gives it
   const int width_;
+  const int codeBytes_;
   const int blockRows_;
   const std::string fileName_;
   std::vector<Block> ring_;

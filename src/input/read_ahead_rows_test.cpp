@@ -10,16 +10,17 @@
 namespace kelbow {
 namespace {
 
-// Rows r = 0, 1, ... of codes (r, r + 1), `count` of them, then the end, a
-// refusal or an exception.
+// Rows r = 0, 1, ... of codes (r mod bound, bound - 1 - r mod bound), `count`
+// of them, then the end, a refusal or an exception.
 class CountingRows final : public RowSource {
  public:
   enum class Last { kEnd, kBad, kThrow };
-  CountingRows(int count, Last last) : count_(count), last_(last) {}
+  CountingRows(int count, Last last, int bound = 1 << 30)
+      : count_(count), last_(last), bound_(bound) {}
   Result read(int* codes, std::string& err) override {
     if (next_ < count_) {
-      codes[0] = next_;
-      codes[1] = next_ + 1;
+      codes[0] = next_ % bound_;
+      codes[1] = bound_ - 1 - next_ % bound_;
       ++next_;
       return Result::kRecord;
     }
@@ -37,6 +38,7 @@ class CountingRows final : public RowSource {
  private:
   int count_;
   Last last_;
+  int bound_;
   int next_ = 0;
   std::string name_ = "rows.data";
 };
@@ -44,41 +46,45 @@ class CountingRows final : public RowSource {
 using Last = CountingRows::Last;
 
 // Every row in order, across the block and ring boundaries, then the source's
-// last word, told again on every further read.
+// last word, told again on every further read; codes kept in one, two and
+// four bytes come back whole, from 0 to the largest of each width.
 TEST(ReadAheadRowsTest, HandsOutTheSourcesRowsInOrderThenItsLastWord) {
   const int block = ReadAheadRows::kBlockRows;
-  for (const int count :
-       {0, 1, block - 1, block, block + 1, 3 * ReadAheadRows::kBlocks * block + 7})
-    for (const Last last : {Last::kEnd, Last::kBad}) {
-      SCOPED_TRACE(std::to_string(count) + (last == Last::kEnd ? " rows, end" : " rows, refused"));
-      CountingRows source(count, last);
-      ReadAheadRows ahead(source, 2);
-      EXPECT_EQ(ahead.fileName(), "rows.data");
-      int codes[2];
-      std::string err;
-      for (int r = 0; r < count; ++r) {
-        ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord) << "row " << r;
-        ASSERT_EQ(codes[0], r);
-        ASSERT_EQ(codes[1], r + 1);
+  for (const int bound : {256, 65536, 1 << 30})
+    for (const int count :
+         {0, 1, block - 1, block, block + 1, 3 * ReadAheadRows::kBlocks * block + 7})
+      for (const Last last : {Last::kEnd, Last::kBad}) {
+        SCOPED_TRACE(std::to_string(count) +
+                     (last == Last::kEnd ? " rows, end" : " rows, refused") + ", codes below " +
+                     std::to_string(bound));
+        CountingRows source(count, last, bound);
+        ReadAheadRows ahead(source, 2, bound);
+        EXPECT_EQ(ahead.fileName(), "rows.data");
+        int codes[2];
+        std::string err;
+        for (int r = 0; r < count; ++r) {
+          ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord) << "row " << r;
+          ASSERT_EQ(codes[0], r % bound);
+          ASSERT_EQ(codes[1], bound - 1 - r % bound);
+        }
+        EXPECT_TRUE(ahead.atEnd());
+        const RowSource::Result want =
+            last == Last::kEnd ? RowSource::Result::kEnd : RowSource::Result::kBad;
+        for (int again = 0; again < 2; ++again) {
+          err.clear();
+          EXPECT_EQ(ahead.read(codes, err), want);
+          EXPECT_EQ(err, last == Last::kEnd
+                             ? ""
+                             : "rows.data: record " + std::to_string(count + 1) + ": bad\n");
+        }
+        EXPECT_EQ(ahead.failed(), last == Last::kBad);
+        EXPECT_EQ(ahead.failureLine(), last == Last::kBad ? "cannot read on\n" : "");
       }
-      EXPECT_TRUE(ahead.atEnd());
-      const RowSource::Result want =
-          last == Last::kEnd ? RowSource::Result::kEnd : RowSource::Result::kBad;
-      for (int again = 0; again < 2; ++again) {
-        err.clear();
-        EXPECT_EQ(ahead.read(codes, err), want);
-        EXPECT_EQ(err, last == Last::kEnd
-                           ? ""
-                           : "rows.data: record " + std::to_string(count + 1) + ": bad\n");
-      }
-      EXPECT_EQ(ahead.failed(), last == Last::kBad);
-      EXPECT_EQ(ahead.failureLine(), last == Last::kBad ? "cannot read on\n" : "");
-    }
 }
 
 TEST(ReadAheadRowsTest, AnExceptionOfTheSourceIsThrownInItsPlace) {
   CountingRows source(5, Last::kThrow);
-  ReadAheadRows ahead(source, 2);
+  ReadAheadRows ahead(source, 2, 1 << 30);
   int codes[2];
   std::string err;
   for (int r = 0; r < 5; ++r) ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);
@@ -90,14 +96,14 @@ TEST(ReadAheadRowsTest, AnExceptionOfTheSourceIsThrownInItsPlace) {
 TEST(ReadAheadRowsTest, WideRowsGoInSmallerBlocks) {
   CountingRows source(0, Last::kEnd);
   for (const int width : {2, 64, 65, 1 << 16, (1 << 16) + 1}) {
-    ReadAheadRows ahead(source, width);
+    ReadAheadRows ahead(source, width, 1 << 30);
     EXPECT_GE(ahead.blockRows(), 1) << width;
     EXPECT_LE(ahead.blockRows(), ReadAheadRows::kBlockRows) << width;
     EXPECT_LE(static_cast<long long>(ahead.blockRows()) * width,
               std::max(ReadAheadRows::kBlockCodes, width))
         << width;
   }
-  EXPECT_EQ(ReadAheadRows(source, 2).blockRows(), ReadAheadRows::kBlockRows);
+  EXPECT_EQ(ReadAheadRows(source, 2, 1 << 30).blockRows(), ReadAheadRows::kBlockRows);
 }
 
 // A caller that stops early (a refused first row, a tree too large) leaves the
@@ -107,7 +113,7 @@ TEST(ReadAheadRowsTest, StopsWithAFullRingWhenTheCallerLeavesEarly) {
   const int ring = ReadAheadRows::kBlocks * ReadAheadRows::kBlockRows;
   CountingRows source(100 * ring, Last::kEnd);
   {
-    ReadAheadRows ahead(source, 2);
+    ReadAheadRows ahead(source, 2, 1 << 30);
     int codes[2];
     std::string err;
     ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/error.h"
+#include "common/packed_codes.h"
 #include "summary/cf_node.h"
 #include "summary/cf_tree.h"
 
@@ -15,14 +16,25 @@ constexpr std::size_t kFewestRows = 16;
 
 }  // namespace
 
-LeafStage::LeafStage(CFTree& tree) : tree_(tree), attributes_(tree.attributeCount) {
-  const std::size_t rowBytes = std::max(1, attributes_) * sizeof(int);
+namespace {
+int largestDomain(const CFTree& tree) {
+  int largest = 1;
+  for (int a = 0; a < tree.attributeCount; ++a) largest = std::max(largest, tree.domainSizes[a]);
+  return largest;
+}
+}  // namespace
+
+LeafStage::LeafStage(CFTree& tree)
+    : tree_(tree),
+      attributes_(tree.attributeCount),
+      codeBytes_(packedCodeBytes(largestDomain(tree))) {
+  const std::size_t rowBytes = static_cast<std::size_t>(std::max(1, attributes_)) * codeBytes_;
   rows_ = kFewestRows;
   while (rows_ < kMostRows && 2 * rows_ * rowBytes <= kRingBytes) rows_ *= 2;
   batch_ = rows_ / 4;
-  slots_.resize(rows_ * attributes_);
+  codes_.resize(rows_ * attributes_ * codeBytes_);
   nodes_.resize(rows_);
-  ids_.resize(rows_);
+  slots_.resize(attributes_);
   row_.init(tree.valueCount, &tree);
   tree_.leafStage = this;
   thread_ = std::thread([this] { serve(); });
@@ -77,18 +89,25 @@ void LeafStage::push(CFNode* node, int id, const int* slots) {
     if (failed_.load()) std::rethrow_exception(failure_);
   }
   const std::size_t at = head & (rows_ - 1);
-  std::copy(slots, slots + attributes_, slots_.begin() + at * attributes_);
+  if (head == 0) firstId_ = id;
+  if (id != firstId_ + static_cast<long long>(head))
+    fatal("LeafStage: the rows handed over are not numbered one after another\n");
+  if (!packCodes(slots, tree_.slotOffsets.data(), attributes_, codeBytes_,
+                 codes_.data() + at * attributes_ * codeBytes_))
+    fatal("LeafStage: a row's value slot lies outside its attribute\n");
   nodes_[at] = node;
-  ids_[at] = id;
   head_mine_ = head + 1;
   // The counters cross between the processors a stride of rows at a time.
   if (head_mine_ % kStride == 0) publishHead();
 }
 
-void LeafStage::insert(std::size_t at) {
+void LeafStage::insert(std::size_t row) {
+  const std::size_t at = row & (rows_ - 1);
+  unpackCodes(codes_.data() + at * attributes_ * codeBytes_, tree_.slotOffsets.data(), attributes_,
+              codeBytes_, slots_.data());
   // The row's data entry, as the tree's own insertion makes it.
   SummaryEntry& e = row_;
-  e.becomeRow(slots_.data() + at * attributes_, ids_[at]);
+  e.becomeRow(slots_.data(), firstId_ + static_cast<int>(row));
   CFNode* node = nodes_[at];
   while (node->level > 0) node = node->passDown(e);
   CFNode* sibling = nullptr;
@@ -121,7 +140,7 @@ void LeafStage::serve() {
         continue;
       }
       while (tail != head) {
-        insert(tail & (rows_ - 1));
+        insert(tail);
         ++tail;
         if (tail % kStride == 0 || tail == head) publishTail(tail);
       }

@@ -37,15 +37,16 @@ class LeafStage {
   LeafStage& operator=(const LeafStage&) = delete;
 
   // Hands over row `id` (its value slot of every attribute), to go down from
-  // `node`; waits while the ring is full. Throws what the stage's thread
-  // threw, if it did.
+  // `node`; waits while the ring is full. The rows handed over are numbered
+  // one after another (a broken invariant ends the process otherwise). Throws
+  // what the stage's thread threw, if it did.
   void push(CFNode* node, int id, const int* slots);
   // Returns once every row handed over is in its leaf; throws what the stage's
   // thread threw, if it did. The tree may then be read. (The destructor does
   // the same without throwing.)
   void finish();
 
-  // Rows a ring holds, and the bytes of row slots it holds at most.
+  // Rows a ring holds, and the bytes of packed codes it holds at most.
   static constexpr std::size_t kMostRows = 8192;
   static constexpr std::size_t kRingBytes = 1 << 20;
 
@@ -56,18 +57,22 @@ class LeafStage {
   void serve();
   void publishHead();
   void publishTail(std::size_t tail);
-  // Takes row `at` of the ring down to its leaf.
-  void insert(std::size_t at);
+  // Takes the row handed over as number `row` (from 0) down to its leaf.
+  void insert(std::size_t row);
   void stop();
 
   CFTree& tree_;
   const int attributes_;
-  std::size_t rows_;   // ring size in rows, a power of two
-  std::size_t batch_;  // rows waiting that wake the stage
-  std::vector<int> slots_;
-  std::vector<CFNode*> nodes_;  // of every row of the ring: where it goes down from
-  std::vector<int> ids_;
-  SummaryEntry row_;  // the entry of the row being inserted
+  const int codeBytes_;  // bytes of a code in the ring
+  std::size_t rows_;     // ring size in rows, a power of two
+  std::size_t batch_;    // rows waiting that wake the stage
+  // Every row of the ring: its codes (slot less the attribute's first slot),
+  // packed, and the node it goes down from.
+  std::vector<unsigned char> codes_;
+  std::vector<CFNode*> nodes_;
+  int firstId_ = 0;         // the id of the first row handed over
+  std::vector<int> slots_;  // the stage's row, unpacked
+  SummaryEntry row_;        // the entry of the row being inserted
 
   // The tree's thread's side: rows handed over, and the rows inserted as it last saw them.
   alignas(64) std::size_t head_mine_ = 0;

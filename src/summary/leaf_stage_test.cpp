@@ -30,6 +30,10 @@ class LeafStageRows : public ::testing::TestWithParam<Staged> {};
 TEST_P(LeafStageRows, LeaveTheTreeAsOneThreadDoes) {
   const Staged& s = GetParam();
   auto rows = test::plantedTable(s.rows, s.domains, 5, 0.3, 17);
+  // A domain too large for two bytes: its codes go near its top.
+  for (auto& r : rows)
+    for (std::size_t a = 0; a < s.domains.size(); ++a)
+      if (s.domains[a] > 65536) r[a] = s.domains[a] - 1 - r[a] % 16;
   if (s.everyKthIsRowZero > 0)
     for (std::size_t r = 0; r < rows.size(); r += s.everyKthIsRowZero) rows[r] = rows[0];
   CFTree plain(test::describe(s.domains), 0.01f, s.nc, s.f);
@@ -66,7 +70,10 @@ INSTANTIATE_TEST_SUITE_P(Shapes, LeafStageRows,
                                     20,
                                     800,
                                     6000,
-                                    0}),
+                                    0},
+                             // Codes handed over in two and in four bytes.
+                             Staged{"codes of two bytes", {300, 4, 4}, 20, 800, 5000, 0},
+                             Staged{"codes of four bytes", {70000, 3}, 3, 3, 120, 0}),
                          test::caseName<Staged>);
 
 }  // namespace
