@@ -89,11 +89,20 @@ void LeafStage::push(CFNode* node, int id, const int* slots) {
     if (failed_.load()) std::rethrow_exception(failure_);
   }
   const std::size_t at = head & (rows_ - 1);
+  const std::size_t rowBytes = static_cast<std::size_t>(attributes_) * codeBytes_;
+  // The lines of a row a few ahead were last read on the stage's processor:
+  // ask for them now, for writing, so that the stores of that row do not wait.
+  if (head + kAhead - tail_seen_ < rows_) {
+    const std::size_t ahead = (head + kAhead) & (rows_ - 1);
+    __builtin_prefetch(codes_.data() + ahead * rowBytes, 1);
+    __builtin_prefetch(codes_.data() + ahead * rowBytes + rowBytes - 1, 1);
+    __builtin_prefetch(&nodes_[ahead], 1);
+  }
   if (head == 0) firstId_ = id;
   if (id != firstId_ + static_cast<long long>(head))
     fatal("LeafStage: the rows handed over are not numbered one after another\n");
   if (!packCodes(slots, tree_.slotOffsets.data(), attributes_, codeBytes_,
-                 codes_.data() + at * attributes_ * codeBytes_))
+                 codes_.data() + at * rowBytes))
     fatal("LeafStage: a row's value slot lies outside its attribute\n");
   nodes_[at] = node;
   head_mine_ = head + 1;
@@ -101,10 +110,19 @@ void LeafStage::push(CFNode* node, int id, const int* slots) {
   if (head_mine_ % kStride == 0) publishHead();
 }
 
-void LeafStage::insert(std::size_t row) {
+void LeafStage::insert(std::size_t row, std::size_t head) {
   const std::size_t at = row & (rows_ - 1);
-  unpackCodes(codes_.data() + at * attributes_ * codeBytes_, tree_.slotOffsets.data(), attributes_,
-              codeBytes_, slots_.data());
+  const std::size_t rowBytes = static_cast<std::size_t>(attributes_) * codeBytes_;
+  // Written on the tree's processor: the lines of a row a few ahead are asked
+  // for now.
+  if (row + kAhead < head) {
+    const std::size_t ahead = (row + kAhead) & (rows_ - 1);
+    __builtin_prefetch(codes_.data() + ahead * rowBytes);
+    __builtin_prefetch(codes_.data() + ahead * rowBytes + rowBytes - 1);
+    __builtin_prefetch(&nodes_[ahead]);
+  }
+  unpackCodes(codes_.data() + at * rowBytes, tree_.slotOffsets.data(), attributes_, codeBytes_,
+              slots_.data());
   // The row's data entry, as the tree's own insertion makes it.
   SummaryEntry& e = row_;
   e.becomeRow(slots_.data(), firstId_ + static_cast<int>(row));
@@ -140,7 +158,7 @@ void LeafStage::serve() {
         continue;
       }
       while (tail != head) {
-        insert(tail);
+        insert(tail, head);
         ++tail;
         if (tail % kStride == 0 || tail == head) publishTail(tail);
       }

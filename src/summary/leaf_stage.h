@@ -53,12 +53,15 @@ class LeafStage {
  private:
   // Rows between two publications of either counter.
   static constexpr std::size_t kStride = 32;
+  // How many rows ahead each side asks for the ring's lines.
+  static constexpr std::size_t kAhead = 8;
 
   void serve();
   void publishHead();
   void publishTail(std::size_t tail);
-  // Takes the row handed over as number `row` (from 0) down to its leaf.
-  void insert(std::size_t row);
+  // Takes the row handed over as number `row` (from 0) down to its leaf;
+  // `head` rows have been handed over.
+  void insert(std::size_t row, std::size_t head);
   void stop();
 
   CFTree& tree_;
