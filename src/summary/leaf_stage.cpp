@@ -14,9 +14,6 @@ namespace {
 // The smallest ring, whatever the width of a row.
 constexpr std::size_t kFewestRows = 16;
 
-}  // namespace
-
-namespace {
 int largestDomain(const CFTree& tree) {
   int largest = 1;
   for (int a = 0; a < tree.attributeCount; ++a) largest = std::max(largest, tree.domainSizes[a]);
@@ -27,12 +24,12 @@ int largestDomain(const CFTree& tree) {
 LeafStage::LeafStage(CFTree& tree)
     : tree_(tree),
       attributes_(tree.attributeCount),
-      codeBytes_(packedCodeBytes(largestDomain(tree))) {
-  const std::size_t rowBytes = static_cast<std::size_t>(std::max(1, attributes_)) * codeBytes_;
+      codeBytes_(packedCodeBytes(largestDomain(tree))),
+      rowBytes_(static_cast<std::size_t>(std::max(1, attributes_)) * codeBytes_) {
   rows_ = kFewestRows;
-  while (rows_ < kMostRows && 2 * rows_ * rowBytes <= kRingBytes) rows_ *= 2;
+  while (rows_ < kMostRows && 2 * rows_ * rowBytes_ <= kRingBytes) rows_ *= 2;
   batch_ = rows_ / 4;
-  codes_.resize(rows_ * attributes_ * codeBytes_);
+  codes_.resize(rows_ * rowBytes_);
   nodes_.resize(rows_);
   slots_.resize(attributes_);
   row_.init(tree.valueCount, &tree);
@@ -89,20 +86,18 @@ void LeafStage::push(CFNode* node, int id, const int* slots) {
     if (failed_.load()) std::rethrow_exception(failure_);
   }
   const std::size_t at = head & (rows_ - 1);
-  const std::size_t rowBytes = static_cast<std::size_t>(attributes_) * codeBytes_;
   // The lines of a row a few ahead were last read on the stage's processor:
   // ask for them now, for writing, so that the stores of that row do not wait.
   if (head + kAhead - tail_seen_ < rows_) {
     const std::size_t ahead = (head + kAhead) & (rows_ - 1);
-    __builtin_prefetch(codes_.data() + ahead * rowBytes, 1);
-    __builtin_prefetch(codes_.data() + ahead * rowBytes + rowBytes - 1, 1);
+    __builtin_prefetch(codesOf(ahead), 1);
+    __builtin_prefetch(codesOf(ahead) + rowBytes_ - 1, 1);
     __builtin_prefetch(&nodes_[ahead], 1);
   }
   if (head == 0) firstId_ = id;
   if (id != firstId_ + static_cast<long long>(head))
     fatal("LeafStage: the rows handed over are not numbered one after another\n");
-  if (!packCodes(slots, tree_.slotOffsets.data(), attributes_, codeBytes_,
-                 codes_.data() + at * rowBytes))
+  if (!packCodes(slots, tree_.slotOffsets.data(), attributes_, codeBytes_, codesOf(at)))
     fatal("LeafStage: a row's value slot lies outside its attribute\n");
   nodes_[at] = node;
   head_mine_ = head + 1;
@@ -112,17 +107,15 @@ void LeafStage::push(CFNode* node, int id, const int* slots) {
 
 void LeafStage::insert(std::size_t row, std::size_t head) {
   const std::size_t at = row & (rows_ - 1);
-  const std::size_t rowBytes = static_cast<std::size_t>(attributes_) * codeBytes_;
   // Written on the tree's processor: the lines of a row a few ahead are asked
   // for now.
   if (row + kAhead < head) {
     const std::size_t ahead = (row + kAhead) & (rows_ - 1);
-    __builtin_prefetch(codes_.data() + ahead * rowBytes);
-    __builtin_prefetch(codes_.data() + ahead * rowBytes + rowBytes - 1);
+    __builtin_prefetch(codesOf(ahead));
+    __builtin_prefetch(codesOf(ahead) + rowBytes_ - 1);
     __builtin_prefetch(&nodes_[ahead]);
   }
-  unpackCodes(codes_.data() + at * rowBytes, tree_.slotOffsets.data(), attributes_, codeBytes_,
-              slots_.data());
+  unpackCodes(codesOf(at), tree_.slotOffsets.data(), attributes_, codeBytes_, slots_.data());
   // The row's data entry, as the tree's own insertion makes it.
   SummaryEntry& e = row_;
   e.becomeRow(slots_.data(), firstId_ + static_cast<int>(row));

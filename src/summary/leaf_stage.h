@@ -63,12 +63,15 @@ class LeafStage {
   // `head` rows have been handed over.
   void insert(std::size_t row, std::size_t head);
   void stop();
+  // The packed codes of ring row `at`.
+  unsigned char* codesOf(std::size_t at) { return codes_.data() + at * rowBytes_; }
 
   CFTree& tree_;
   const int attributes_;
-  const int codeBytes_;  // bytes of a code in the ring
-  std::size_t rows_;     // ring size in rows, a power of two
-  std::size_t batch_;    // rows waiting that wake the stage
+  const int codeBytes_;         // bytes of a code in the ring
+  const std::size_t rowBytes_;  // bytes of a row in the ring (at least 1)
+  std::size_t rows_;            // ring size in rows, a power of two
+  std::size_t batch_;           // rows waiting that wake the stage
   // Every row of the ring: its codes (slot less the attribute's first slot),
   // packed, and the node it goes down from.
   std::vector<unsigned char> codes_;
