@@ -24,8 +24,10 @@ struct CacheLineAllocator {
     if (n > (static_cast<std::size_t>(-1) - kCacheLine) / sizeof(T)) throw std::bad_alloc();
     return static_cast<T*>(::operator new(lineBytes(n), std::align_val_t(kCacheLine)));
   }
-  void deallocate(T* p, std::size_t n) noexcept {
-    ::operator delete(p, lineBytes(n), std::align_val_t(kCacheLine));
+  // The unsized form: compilers that do not assume sized deallocation
+  // (clang without -fsized-deallocation) declare no other.
+  void deallocate(T* p, std::size_t) noexcept {
+    ::operator delete(p, std::align_val_t(kCacheLine));
   }
   template <class U>
   bool operator==(const CacheLineAllocator<U>&) const noexcept {
