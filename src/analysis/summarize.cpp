@@ -1,7 +1,6 @@
 // The large-table loader of the analysis object: the summary tree condenses
 // the rows into a bounded number of starting clusters, so that the merge
 // loop's pair table stays small whatever the number of rows.
-#include <algorithm>
 #include <cstdio>
 
 #include "analysis/entropy_clustering.h"
@@ -45,10 +44,7 @@ bool EntropyClustering::summarize(int f, int nc, float threshold, std::string& e
   // and once the tree is full a thread of its own puts the rows in the leaves.
   bool read;
   if (settings_.threads > 1) {
-    const int largestDomain = desc.domainSizes.empty() ? 1
-                                                       : *std::max_element(desc.domainSizes.begin(),
-                                                                           desc.domainSizes.end());
-    ReadAheadRows ahead(*rows, desc.attributeCount, largestDomain);
+    ReadAheadRows ahead(*rows, desc.attributeCount, desc.domainSizes.data());
     LeafStage leaves(*tree);
     read = tree->readRows(ahead, desc.rows, *progress_, err);
     leaves.finish();

@@ -10,9 +10,11 @@
 
 namespace kelbow {
 
-// Bytes per code for codes 0 .. bound - 1.
-inline int packedCodeBytes(long long bound) {
-  return bound <= (1LL << 8) ? 1 : bound <= (1LL << 16) ? 2 : 4;
+// Bytes per code for rows of `count` codes, code a below domainSizes[a].
+inline int packedCodeBytes(const int* domainSizes, int count) {
+  int largest = 1;
+  for (int a = 0; a < count; ++a) largest = domainSizes[a] > largest ? domainSizes[a] : largest;
+  return largest <= (1 << 8) ? 1 : largest <= (1 << 16) ? 2 : 4;
 }
 
 namespace packed_detail {

@@ -12,11 +12,11 @@ namespace {
 constexpr std::size_t kPrefetchBytes = 1024;
 }  // namespace
 
-ReadAheadRows::ReadAheadRows(RowSource& source, int width, long long codeBound)
+ReadAheadRows::ReadAheadRows(RowSource& source, int width, const int* domainSizes)
     : source_(source),
       row_(std::max(width, 0)),
       width_(width),
-      codeBytes_(packedCodeBytes(codeBound)),
+      codeBytes_(packedCodeBytes(domainSizes, width)),
       blockRows_(std::clamp(kBlockCodes / std::max(width, 1), 1, kBlockRows)),
       fileName_(source.fileName()),
       ring_(kBlocks) {

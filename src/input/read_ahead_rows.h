@@ -18,12 +18,12 @@ namespace kelbow {
 
 class ReadAheadRows final : public RowSource {
  public:
-  // Starts reading `source`, rows of `width` codes, each below `codeBound`
-  // (the largest domain size: the ring keeps every code in as few bytes as
-  // that needs; a code outside 0 .. codeBound - 1 ends the process as a broken
+  // Starts reading `source`, rows of `width` codes, code a below
+  // domainSizes[a] (the ring keeps every code in as few bytes as the largest
+  // domain needs; a code that does not fit ends the process as a broken
   // invariant, the source having checked them); `source` must outlive this
   // object and is used by the helper alone until this object is destroyed.
-  ReadAheadRows(RowSource& source, int width, long long codeBound);
+  ReadAheadRows(RowSource& source, int width, const int* domainSizes);
   // Stops the helper after the block it is reading and waits for it.
   ~ReadAheadRows() override;
   ReadAheadRows(const ReadAheadRows&) = delete;

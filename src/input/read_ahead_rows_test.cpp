@@ -45,6 +45,9 @@ class CountingRows final : public RowSource {
 
 using Last = CountingRows::Last;
 
+// Domains of every width the tests read, each too large for two bytes.
+const std::vector<int> kWide((1 << 16) + 1, 1 << 30);
+
 // Every row in order, across the block and ring boundaries, then the source's
 // last word, told again on every further read; codes kept in one, two and
 // four bytes come back whole, from 0 to the largest of each width.
@@ -58,7 +61,8 @@ TEST(ReadAheadRowsTest, HandsOutTheSourcesRowsInOrderThenItsLastWord) {
                      (last == Last::kEnd ? " rows, end" : " rows, refused") + ", codes below " +
                      std::to_string(bound));
         CountingRows source(count, last, bound);
-        ReadAheadRows ahead(source, 2, bound);
+        const int domains[2] = {bound, bound};
+        ReadAheadRows ahead(source, 2, domains);
         EXPECT_EQ(ahead.fileName(), "rows.data");
         int codes[2];
         std::string err;
@@ -84,7 +88,7 @@ TEST(ReadAheadRowsTest, HandsOutTheSourcesRowsInOrderThenItsLastWord) {
 
 TEST(ReadAheadRowsTest, AnExceptionOfTheSourceIsThrownInItsPlace) {
   CountingRows source(5, Last::kThrow);
-  ReadAheadRows ahead(source, 2, 1 << 30);
+  ReadAheadRows ahead(source, 2, kWide.data());
   int codes[2];
   std::string err;
   for (int r = 0; r < 5; ++r) ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);
@@ -96,14 +100,14 @@ TEST(ReadAheadRowsTest, AnExceptionOfTheSourceIsThrownInItsPlace) {
 TEST(ReadAheadRowsTest, WideRowsGoInSmallerBlocks) {
   CountingRows source(0, Last::kEnd);
   for (const int width : {2, 64, 65, 1 << 16, (1 << 16) + 1}) {
-    ReadAheadRows ahead(source, width, 1 << 30);
+    ReadAheadRows ahead(source, width, kWide.data());
     EXPECT_GE(ahead.blockRows(), 1) << width;
     EXPECT_LE(ahead.blockRows(), ReadAheadRows::kBlockRows) << width;
     EXPECT_LE(static_cast<long long>(ahead.blockRows()) * width,
               std::max(ReadAheadRows::kBlockCodes, width))
         << width;
   }
-  EXPECT_EQ(ReadAheadRows(source, 2, 1 << 30).blockRows(), ReadAheadRows::kBlockRows);
+  EXPECT_EQ(ReadAheadRows(source, 2, kWide.data()).blockRows(), ReadAheadRows::kBlockRows);
 }
 
 // A caller that stops early (a refused first row, a tree too large) leaves the
@@ -113,7 +117,7 @@ TEST(ReadAheadRowsTest, StopsWithAFullRingWhenTheCallerLeavesEarly) {
   const int ring = ReadAheadRows::kBlocks * ReadAheadRows::kBlockRows;
   CountingRows source(100 * ring, Last::kEnd);
   {
-    ReadAheadRows ahead(source, 2, 1 << 30);
+    ReadAheadRows ahead(source, 2, kWide.data());
     int codes[2];
     std::string err;
     ASSERT_EQ(ahead.read(codes, err), RowSource::Result::kRecord);

@@ -14,17 +14,12 @@ namespace {
 // The smallest ring, whatever the width of a row.
 constexpr std::size_t kFewestRows = 16;
 
-int largestDomain(const CFTree& tree) {
-  int largest = 1;
-  for (int a = 0; a < tree.attributeCount; ++a) largest = std::max(largest, tree.domainSizes[a]);
-  return largest;
-}
 }  // namespace
 
 LeafStage::LeafStage(CFTree& tree)
     : tree_(tree),
       attributes_(tree.attributeCount),
-      codeBytes_(packedCodeBytes(largestDomain(tree))),
+      codeBytes_(packedCodeBytes(tree.domainSizes.data(), tree.attributeCount)),
       rowBytes_(static_cast<std::size_t>(std::max(1, attributes_)) * codeBytes_) {
   rows_ = kFewestRows;
   while (rows_ < kMostRows && 2 * rows_ * rowBytes_ <= kRingBytes) rows_ *= 2;
